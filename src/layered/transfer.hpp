@@ -1,0 +1,22 @@
+// Transfer functions of a horizontally layered profile over an elastic half-space.
+#pragma once
+
+#include "layered/profile.hpp"
+
+namespace sitewave::layered {
+
+// Damping rule: Q = max(q0 * f^n, q0) with the power in double rounded to float, and the
+// complex velocity V* = (V, V * (0.5/Q)), each step a float operation.
+cplx damped_velocity(float v, float q0, float n, float freq);
+
+// SH waves: fills rows 0..nom-1 of both columns of `amp` (each column at least nom long) at the
+// angular frequencies fom + i*dom (rad/s) for a wave arriving from the half-space at `theta`
+// radians from the vertical. With fom == 0 row 0 is set to (2,0) and (1,0) without evaluation.
+// Rows from nom on are left untouched. Validates nothing: the caller guarantees a sound table.
+void sbshml(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& amp);
+
+// Vertical motion by the effective-velocity model Vs*sqrt(3/(1 - Vs^2/Vp^2)): the same
+// recursion and the same output rows as sbshml, with that velocity in place of Vs.
+void sbudml(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& amp);
+
+} // namespace sitewave::layered
