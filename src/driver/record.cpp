@@ -1,0 +1,55 @@
+#include "driver/record.hpp"
+
+#include <climits>
+
+#include "textio/list_read.hpp"
+
+namespace sitewave::driver {
+
+record read_record(const std::string& name) {
+    textio::input_unit in(11, name);
+    record rec;
+    {
+        textio::list_read r(in);
+        for (auto* head : {&rec.head1, &rec.head2, &rec.head3, &rec.head4}) {
+            r.item(*head);
+        }
+    }
+    // Stored samples: the complete ones (up to max_samples) plus one cut short, whose times
+    // still count for the time step.
+    for (;;) {
+        float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        bool complete = true;
+        {
+            textio::list_read r(in, true);
+            for (float& x : v) {
+                if (!r.item(x)) {
+                    complete = false;
+                    break;
+                }
+            }
+        }
+        if (rec.nt < max_samples || rec.time.size() < 2) {
+            rec.time.push_back(v[0]);
+            rec.xr1.push_back(v[1]);
+            rec.yr1.push_back(v[2]);
+            rec.zr1.push_back(v[3]);
+        }
+        if (!complete) {
+            break;
+        }
+        if (rec.nt < INT_MAX) {
+            ++rec.nt;
+        }
+    }
+    const float t1 = rec.time.empty() ? 0.0f : rec.time[0];
+    const float t2 = rec.time.size() < 2 ? 0.0f : rec.time[1];
+    rec.dt = t2 - t1;
+    const auto kept = static_cast<std::size_t>(rec.nt < max_samples ? rec.nt : max_samples);
+    for (auto* a : {&rec.time, &rec.xr1, &rec.yr1, &rec.zr1}) {
+        a->resize(kept);
+    }
+    return rec;
+}
+
+} // namespace sitewave::driver

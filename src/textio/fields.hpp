@@ -1,0 +1,30 @@
+// The text of single values, in the free-format and the formatted style. Digits come from
+// std::to_chars (correctly rounded, ties to even on the exact binary value, no locale); the
+// functions here only lay them out.
+#pragma once
+
+#include <string>
+
+namespace sitewave::textio {
+
+// Free-format integer: a blank, then the digits. 300 -> " 300", -7 -> " -7".
+std::string list_int(int v);
+
+// Free-format real: a blank, a minus sign or a blank, then 9 significant digits in the general
+// style with trailing zeros of the fraction removed and a decimal point always present.
+//   2.0 -> "  2."    -1.5 -> " -1.5"    0.1f -> "  0.100000001"    0.0 -> "  0."
+//   1.0E10 -> "  1.E+10"    infinity -> "  Infinity", " -Infinity"    NaN -> "  NaN"
+std::string list_real(float v);
+
+// Iw: right-justified, w asterisks when too wide. 3 in I5 -> "    3"; 123456 in I5 -> "*****".
+std::string field_i(int v, int w);
+
+// Fw.d: d digits after the point; minus only when the rounded text is not all zeros.
+//   12.5 in F8.4 -> " 12.5000"    0.5 in F5.4 -> ".5000"    1234.5678 in F8.4 -> "********"
+std::string field_f(float v, int w, int d);
+
+// Ew.d: 0.ddddE+xx with the first digit after the point not zero.
+//   1.234 in E12.4 -> "  0.1234E+01"    0.0 -> "  0.0000E+00"    0.99996 -> "  0.1000E+01"
+std::string field_e(float v, int w, int d);
+
+} // namespace sitewave::textio

@@ -1,0 +1,211 @@
+#include "textio/format_write.hpp"
+
+#include <cassert>
+#include <cctype>
+
+#include "textio/fatal.hpp"
+#include "textio/fields.hpp"
+
+namespace sitewave::textio {
+
+namespace {
+
+class format_parser {
+  public:
+    explicit format_parser(std::string_view s) : s_(s) {}
+
+    std::vector<format::descriptor> parse() {
+        skip();
+        expect('(');
+        auto list = group();
+        expect(')');
+        return list;
+    }
+
+  private:
+    void skip() {
+        while (i_ < s_.size() && s_[i_] == ' ') {
+            ++i_;
+        }
+    }
+    void expect(char c) {
+        skip();
+        assert(i_ < s_.size() && s_[i_] == c);
+        (void)c;
+        ++i_;
+    }
+    int number() {
+        int n = 0;
+        while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_])) != 0) {
+            n = n * 10 + (s_[i_++] - '0');
+        }
+        return n;
+    }
+    bool at_digit() const {
+        return i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_])) != 0;
+    }
+
+    // Items up to (not including) the closing parenthesis of the current group.
+    std::vector<format::descriptor> group() {
+        std::vector<format::descriptor> out;
+        for (;;) {
+            skip();
+            if (i_ >= s_.size() || s_[i_] == ')') {
+                return out;
+            }
+            if (s_[i_] == ',') {
+                ++i_;
+                continue;
+            }
+            item(out);
+        }
+    }
+
+    void item(std::vector<format::descriptor>& out) {
+        const bool counted = at_digit();
+        const int n = counted ? number() : 1;
+        skip();
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(s_[i_])));
+        if (c == '(') {
+            ++i_;
+            const auto inner = group();
+            expect(')');
+            for (int r = 0; r < n; ++r) {
+                out.insert(out.end(), inner.begin(), inner.end());
+            }
+        } else if (c == 'X') {
+            ++i_;
+            out.push_back({format::kind::blanks, n, 0, {}});
+        } else if (c == '/') {
+            ++i_;
+            for (int r = 0; r < n; ++r) {
+                out.push_back({format::kind::slash, 0, 0, {}});
+            }
+        } else if (c == '\'') {
+            ++i_;
+            std::string text;
+            for (;;) {
+                assert(i_ < s_.size());
+                if (s_[i_] == '\'') {
+                    if (i_ + 1 < s_.size() && s_[i_ + 1] == '\'') {
+                        text.push_back('\'');
+                        i_ += 2;
+                        continue;
+                    }
+                    ++i_;
+                    break;
+                }
+                text.push_back(s_[i_++]);
+            }
+            out.push_back({format::kind::literal, 0, 0, text});
+        } else {
+            assert(c == 'I' || c == 'F' || c == 'E');
+            ++i_;
+            format::descriptor dsc{c == 'I'   ? format::kind::i
+                                   : c == 'F' ? format::kind::f
+                                              : format::kind::e,
+                                   number(), 0, {}};
+            if (i_ < s_.size() && s_[i_] == '.') {
+                ++i_;
+                dsc.d = number();
+            }
+            for (int r = 0; r < n; ++r) {
+                out.push_back(dsc);
+            }
+        }
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+};
+
+} // namespace
+
+format::format(std::string_view text) : text_(text), list_(format_parser(text).parse()) {}
+
+fmt_write::fmt_write(output_unit& out, const format& f) : out_(out), f_(f) {
+    record_statement(true, f.text());
+}
+
+fmt_write::~fmt_write() {
+    run_to_data();
+    out_.end_record();
+}
+
+void fmt_write::put(const std::string& text) {
+    out_.record().append(pending_blanks_, ' ');
+    pending_blanks_ = 0;
+    out_.record().append(text);
+}
+
+// Acts on the descriptors before the next data descriptor; false at the end of the format.
+bool fmt_write::run_to_data() {
+    const auto& list = f_.descriptors();
+    for (; pos_ < list.size(); ++pos_) {
+        const auto& dsc = list[pos_];
+        switch (dsc.k) {
+        case format::kind::literal:
+            put(dsc.text);
+            break;
+        case format::kind::blanks:
+            pending_blanks_ += static_cast<std::size_t>(dsc.w);
+            break;
+        case format::kind::slash:
+            pending_blanks_ = 0;
+            out_.end_record();
+            break;
+        default:
+            return true;
+        }
+    }
+    return false;
+}
+
+const format::descriptor& fmt_write::next_data() {
+    if (!run_to_data()) {
+        // More values than data descriptors: a new record, the format from its start.
+        pending_blanks_ = 0;
+        out_.end_record();
+        pos_ = 0;
+        [[maybe_unused]] const bool found = run_to_data();
+        assert(found);
+    }
+    return f_.descriptors()[pos_++];
+}
+
+fmt_write& fmt_write::operator<<(int v) {
+    const auto& dsc = next_data();
+    put(dsc.k == format::kind::i ? field_i(v, dsc.w) : field_f(static_cast<float>(v), dsc.w, dsc.d));
+    return *this;
+}
+
+fmt_write& fmt_write::operator<<(float v) {
+    const auto& dsc = next_data();
+    switch (dsc.k) {
+    case format::kind::f:
+        put(field_f(v, dsc.w, dsc.d));
+        break;
+    case format::kind::e:
+        put(field_e(v, dsc.w, dsc.d));
+        break;
+    default:
+        put(field_i(static_cast<int>(v), dsc.w));
+        break;
+    }
+    return *this;
+}
+
+std::string read_name(input_unit& in) {
+    record_statement(false, "(A20)");
+    std::string line;
+    if (!in.next_record(line)) {
+        fatal(std::string("fmt: ").append(msg_eof), in.unit(), in.name());
+    }
+    clear_format();
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+    return line;
+}
+
+} // namespace sitewave::textio

@@ -1,0 +1,66 @@
+// Formatted output and the one formatted read of the program.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "textio/unit.hpp"
+
+namespace sitewave::textio {
+
+// A format text compiled once into its descriptors, repeat groups expanded:
+//   (F8.4,6(',',E12.4))   (I6,F9.3,2(F9.2,F9.3,F7.3),F12.3)   (/,1X,'Enter ...')
+// Descriptors: Iw, Fw.d, Ew.d, nX, '/', 'literal' (a doubled apostrophe stands for one), and
+// n(...) groups. A malformed text is a programming error (formats are constants).
+class format {
+  public:
+    enum class kind { literal, blanks, slash, i, f, e };
+    struct descriptor {
+        kind k;
+        int w = 0;
+        int d = 0;
+        std::string text;
+    };
+
+    explicit format(std::string_view text);
+    const std::string& text() const { return text_; }
+    const std::vector<descriptor>& descriptors() const { return list_; }
+
+  private:
+    std::string text_;
+    std::vector<descriptor> list_;
+};
+
+// A formatted write statement: each item takes the next data descriptor (Iw, Fw.d, Ew.d); the
+// literals, blanks and slashes before it are acted on first. When the object goes out of scope
+// the format is followed on up to the next data descriptor or its end, so literals after the
+// last value still appear (the trailing comma of "(F8.4,6(',',E12.4))" with five values), and
+// the record is ended.
+class fmt_write {
+  public:
+    fmt_write(output_unit& out, const format& f);
+    ~fmt_write();
+    fmt_write(const fmt_write&) = delete;
+    fmt_write& operator=(const fmt_write&) = delete;
+
+    fmt_write& operator<<(int v);
+    fmt_write& operator<<(float v);
+
+  private:
+    const format::descriptor& next_data();
+    bool run_to_data();
+    void put(const std::string& text);
+
+    output_unit& out_;
+    const format& f_;
+    std::size_t pos_ = 0;
+    std::size_t pending_blanks_ = 0;
+};
+
+// The file-name answer: the next record of standard input (format (A20)), less a trailing
+// carriage return and trailing blanks; leading blanks stay, and the whole line is the name
+// however long it is. The end of the input is the fatal "fmt: end of file" report.
+std::string read_name(input_unit& in);
+
+} // namespace sitewave::textio

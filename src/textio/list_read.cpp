@@ -1,0 +1,332 @@
+#include "textio/list_read.hpp"
+
+#include <charconv>
+#include <climits>
+
+#include "textio/fatal.hpp"
+
+namespace sitewave::textio {
+
+namespace {
+
+constexpr int end_of_input = -1;
+constexpr long max_exponent = 99999999;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_sign(char c) { return c == '+' || c == '-'; }
+bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; }
+
+} // namespace
+
+list_read::list_read(input_unit& in, bool eof_branch) : in_(in), eof_branch_(eof_branch) {
+    record_statement(false, "list io");
+}
+
+void list_read::error(std::string_view word, std::string_view message) const {
+    std::string line(word);
+    line.append(": ").append(message);
+    fatal(line, in_.unit(), in_.name());
+}
+
+bool list_read::fetch() {
+    if (!in_.next_record(line_)) {
+        have_line_ = false;
+        return false;
+    }
+    have_line_ = true;
+    started_ = true;
+    pos_ = 0;
+    return true;
+}
+
+// The next character that is not a blank or tab, passing over line ends; end_of_input when the
+// input has no more records.
+int list_read::peek() {
+    for (;;) {
+        if (!have_line_ && !fetch()) {
+            return end_of_input;
+        }
+        while (pos_ < line_.size() && (line_[pos_] == ' ' || line_[pos_] == '\t')) {
+            ++pos_;
+        }
+        if (pos_ < line_.size()) {
+            return static_cast<unsigned char>(line_[pos_]);
+        }
+        have_line_ = false; // a line end counts as a blank
+    }
+}
+
+bool list_read::next_value() {
+    from_repeat_ = false;
+    if (stopped_ || eof_ || ended_) {
+        return false;
+    }
+    if (repeat_left_ > 0) {
+        --repeat_left_;
+        from_repeat_ = true;
+        return !repeat_null_;
+    }
+    for (;;) {
+        const int c = peek();
+        if (c == end_of_input) {
+            eof_ = true;
+            if (!eof_branch_) {
+                error("list in", msg_eof);
+            }
+            return false;
+        }
+        if (c == ',') {
+            ++pos_;
+            if (after_value_) { // the comma only separates
+                after_value_ = false;
+                continue;
+            }
+            return false; // null value
+        }
+        if (c == '/') {
+            ++pos_;
+            stopped_ = true;
+            return false;
+        }
+        break;
+    }
+    after_value_ = true;
+
+    // A repeat count: unsigned digits right before a '*'.
+    std::size_t p = pos_;
+    const bool signed_count = is_sign(line_[p]);
+    if (signed_count) {
+        ++p;
+    }
+    std::size_t q = p;
+    while (q < line_.size() && is_digit(line_[q])) {
+        ++q;
+    }
+    if (q >= line_.size() || line_[q] != '*') {
+        return true;
+    }
+    long count = 0;
+    for (std::size_t k = p; k < q; ++k) {
+        count = count * 10 + (line_[k] - '0');
+        if (count > INT_MAX) {
+            error("bad repetition count", msg_list_input);
+        }
+    }
+    if (signed_count || count == 0) {
+        error("bad repetition count", msg_list_input);
+    }
+    pos_ = q + 1;
+    repeat_left_ = count - 1;
+    repeat_null_ = pos_ >= line_.size() || is_separator(line_[pos_]);
+    return !repeat_null_;
+}
+
+std::string list_read::take_field() {
+    const std::size_t start = pos_;
+    while (pos_ < line_.size() && !is_separator(line_[pos_])) {
+        ++pos_;
+    }
+    return line_.substr(start, pos_ - start);
+}
+
+bool list_read::ended_by_comma_or_slash() const {
+    return pos_ < line_.size() && (line_[pos_] == ',' || line_[pos_] == '/');
+}
+
+// A string between apostrophes or quotation marks; a doubled mark stands for one. It may go on
+// over line ends, which add no character; an unclosed string runs into the end of the input.
+std::string list_read::take_quoted() {
+    const char mark = line_[pos_++];
+    std::string out;
+    for (;;) {
+        if (!have_line_ && !fetch()) {
+            return out;
+        }
+        if (pos_ >= line_.size()) {
+            have_line_ = false;
+            continue;
+        }
+        const char c = line_[pos_++];
+        if (c == mark) {
+            if (pos_ < line_.size() && line_[pos_] == mark) {
+                out.push_back(mark);
+                ++pos_;
+                continue;
+            }
+            return out;
+        }
+        out.push_back(c);
+    }
+}
+
+int list_read::to_int(const std::string& field, bool comma_end) const {
+    std::size_t i = 0;
+    const bool neg = !field.empty() && field[0] == '-';
+    if (!field.empty() && is_sign(field[0])) {
+        ++i;
+    }
+    if (field.find_first_of("0123456789") == std::string::npos) {
+        // Only a sign or a point, ended by a comma or slash, reads as zero.
+        const bool bare = field.size() == i || (field.size() == i + 1 && field[i] == '.');
+        if (bare && comma_end) {
+            return 0;
+        }
+        error("invalid number", msg_list_input);
+    }
+    long long value = 0;
+    for (; i < field.size(); ++i) {
+        if (!is_digit(field[i])) {
+            error("invalid integer", msg_unexpected);
+        }
+        if (value <= 1LL + INT_MAX) {
+            value = value * 10 + (field[i] - '0');
+        }
+    }
+    if (neg) {
+        value = -value;
+    }
+    if (value > INT_MAX || value < INT_MIN) {
+        error("number out of range", msg_list_input);
+    }
+    return static_cast<int>(value);
+}
+
+float list_read::to_real(const std::string& field, bool comma_end) const {
+    const std::size_t n = field.size();
+    std::size_t i = 0;
+    const bool neg = n > 0 && field[0] == '-';
+    if (n > 0 && is_sign(field[0])) {
+        ++i;
+    }
+    std::size_t s = i;
+    while (i < n && is_digit(field[i])) {
+        ++i;
+    }
+    const std::string int_digits = field.substr(s, i - s);
+    std::string frac_digits;
+    if (i < n && field[i] == '.') {
+        s = ++i;
+        while (i < n && is_digit(field[i])) {
+            ++i;
+        }
+        frac_digits = field.substr(s, i - s);
+    }
+    if (int_digits.empty() && frac_digits.empty()) {
+        // Only a sign or a point, ended by a comma or slash, reads as zero.
+        if (i == n && comma_end) {
+            return 0.0f;
+        }
+        error("invalid number", msg_list_input);
+    }
+    // Exponent: a letter E, e, D or d with an optional sign, or a sign alone ("1.5+3").
+    long exponent = 0;
+    if (i < n && (field[i] == 'E' || field[i] == 'e' || field[i] == 'D' || field[i] == 'd' ||
+                  is_sign(field[i]))) {
+        if (!is_sign(field[i])) {
+            ++i;
+        }
+        bool exp_neg = false;
+        if (i < n && is_sign(field[i])) {
+            exp_neg = field[i] == '-';
+            ++i;
+        }
+        if (i >= n || !is_digit(field[i])) {
+            error("exponent field", msg_list_input);
+        }
+        for (; i < n && is_digit(field[i]); ++i) {
+            exponent = exponent * 10 + (field[i] - '0');
+            if (exponent > max_exponent) {
+                error("exponent field", msg_list_input);
+            }
+        }
+        if (exp_neg) {
+            exponent = -exponent;
+        }
+    }
+    if (i != n) {
+        error("invalid number", msg_list_input);
+    }
+
+    // One rounding, straight from the decimal text to the nearest float.
+    std::string text = neg ? "-" : "";
+    text.append(int_digits.empty() ? "0" : int_digits)
+        .append(".")
+        .append(frac_digits.empty() ? "0" : frac_digits)
+        .append("e")
+        .append(std::to_string(exponent));
+    float value = 0.0f;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (r.ec == std::errc::result_out_of_range) {
+        // Too large, or too small even for a subnormal: the decimal exponent of the leading
+        // digit tells which. Too small reads as zero.
+        const std::string all = int_digits + frac_digits;
+        const auto lead = all.find_first_not_of('0');
+        const long magnitude =
+            exponent + static_cast<long>(int_digits.size()) - static_cast<long>(lead) - 1;
+        if (magnitude > 0) {
+            error("number out of range", msg_list_input);
+        }
+        return neg ? -0.0f : 0.0f;
+    }
+    return value;
+}
+
+template <typename T> bool list_read::read_number(T& v) {
+    if (!next_value()) {
+        return !eof_;
+    }
+    std::string field;
+    bool comma_end = false;
+    if (from_repeat_) {
+        field = repeat_text_;
+        comma_end = repeat_comma_end_;
+    } else {
+        field = take_field();
+        comma_end = ended_by_comma_or_slash();
+        if (repeat_left_ > 0) {
+            repeat_text_ = field;
+            repeat_comma_end_ = comma_end;
+        }
+    }
+    if constexpr (std::is_same_v<T, int>) {
+        v = to_int(field, comma_end);
+    } else {
+        v = to_real(field, comma_end);
+    }
+    return true;
+}
+
+bool list_read::item(int& v) { return read_number(v); }
+bool list_read::item(float& v) { return read_number(v); }
+
+bool list_read::item(std::string& s) {
+    if (!next_value()) {
+        return !eof_;
+    }
+    std::string text;
+    if (from_repeat_) {
+        text = repeat_text_;
+    } else {
+        const char c = line_[pos_];
+        text = (c == '\'' || c == '"') ? take_quoted() : take_field();
+        if (repeat_left_ > 0) {
+            repeat_text_ = text;
+        }
+    }
+    text.resize(s.size(), ' ');
+    s = text;
+    return true;
+}
+
+void list_read::end() {
+    if (ended_) {
+        return;
+    }
+    if (!started_) {
+        fetch(); // an empty read skips one record
+    }
+    have_line_ = false;
+    ended_ = true;
+}
+
+} // namespace sitewave::textio

@@ -1,0 +1,144 @@
+#include "textio/unit.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "textio/fatal.hpp"
+
+namespace sitewave::textio {
+
+namespace {
+
+std::string os_text(int err) { return std::strerror(err); }
+
+[[noreturn]] void fail(std::string_view op, int err, int unit, std::string_view name) {
+    std::string message(op);
+    message.append(": ").append(os_text(err));
+    fatal(message, unit, name);
+}
+
+} // namespace
+
+input_unit& input_unit::console() {
+    static input_unit in;
+    in.file_ = stdin;
+    return in;
+}
+
+input_unit::input_unit(int unit, std::string name) : unit_(unit), name_(std::move(name)) {
+    if (name_.empty()) {
+        fatal(std::string("open: ").append(msg_null_name), unit_, name_);
+    }
+    // A name with a NUL byte in it names no file; opening its first part would open another.
+    if (name_.find('\0') != std::string::npos) {
+        fail("open", ENOENT, unit_, name_);
+    }
+    file_ = std::fopen(name_.c_str(), "rb");
+    if (file_ == nullptr) {
+        fail("open", errno, unit_, name_);
+    }
+    owned_ = true;
+}
+
+input_unit::~input_unit() {
+    if (owned_ && file_ != nullptr) {
+        std::fclose(file_);
+    }
+}
+
+bool input_unit::next_record(std::string& line) {
+    line.clear();
+    if (file_ == stdin) {
+        // Whatever was asked must be on the screen before the answer is read.
+        std::fflush(stdout);
+    }
+    int c = std::getc(file_);
+    if (c == EOF) {
+        return false;
+    }
+    while (c != EOF && c != '\n') {
+        line.push_back(static_cast<char>(c));
+        c = std::getc(file_);
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+output_unit& output_unit::console() {
+    static output_unit out;
+    out.file_ = stdout;
+    return out;
+}
+
+output_unit::output_unit(int unit, std::string name) : unit_(unit), name_(std::move(name)) {
+    static std::atomic<unsigned> serial{0};
+    const auto slash = name_.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : name_.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? name_ : name_.substr(slash + 1);
+    for (int attempt = 0;; ++attempt) {
+        temp_ = dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" +
+                std::to_string(serial++);
+        // 0666 less the umask, as for any new file.
+        const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            file_ = ::fdopen(fd, "wb");
+            if (file_ == nullptr) {
+                const int err = errno;
+                ::close(fd);
+                std::remove(temp_.c_str());
+                fail("open", err, unit_, name_);
+            }
+            register_temp(temp_);
+            return;
+        }
+        if (errno != EEXIST || attempt > 100) {
+            fail("open", errno, unit_, name_);
+        }
+    }
+}
+
+output_unit::~output_unit() {
+    if (file_ != nullptr && file_ != stdout) {
+        std::fclose(file_);
+        std::remove(temp_.c_str());
+        unregister_temp(temp_);
+    }
+}
+
+void output_unit::end_record() {
+    record_.push_back('\n');
+    std::fwrite(record_.data(), 1, record_.size(), file_);
+    record_.clear();
+}
+
+void output_unit::close() {
+    if (file_ == stdout || file_ == nullptr) {
+        return;
+    }
+    std::FILE* f = file_;
+    file_ = nullptr;
+    int err = 0;
+    if (std::ferror(f) != 0) {
+        err = errno != 0 ? errno : EIO;
+    }
+    if (std::fflush(f) != 0 && err == 0) {
+        err = errno;
+    }
+    if (std::fclose(f) != 0 && err == 0) {
+        err = errno;
+    }
+    if (err == 0 && std::rename(temp_.c_str(), name_.c_str()) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        fail("close", err, unit_, name_);
+    }
+    unregister_temp(temp_);
+}
+
+} // namespace sitewave::textio
