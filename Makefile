@@ -1,0 +1,47 @@
+# Thin wrapper around CMake. Extra configure flags: make test CMAKE_FLAGS=-DSITEWAVE_WERROR=ON
+CMAKE_FLAGS ?=
+JOBS ?= 2
+CLANG_FORMAT ?= clang-format
+
+FORMAT_FILES = $(sort $(shell find src app tests bench \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
+
+.PHONY: all build demo test sanitize bench format format-check clean
+
+all: build
+
+build:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j$(JOBS)
+
+# Builds the program and runs it on the bundled El Centro record; results stay in demo-out/.
+demo:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j$(JOBS) --target sitewave
+	rm -rf demo-out
+	mkdir demo-out
+	cp examples/elcentro.csv examples/soil_dat.csv demo-out/
+	cd demo-out && ../build/sitewave < ../examples/answers.txt
+
+test:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)
+	cmake --build build -j$(JOBS)
+	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+sanitize:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
+	cmake --build build-asan -j$(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_BENCH=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+	cmake --build build-bench -j$(JOBS) --target sitewave_bench
+	build-bench/bench/sitewave_bench
+
+format:
+	$(CLANG_FORMAT) -i $(FORMAT_FILES)
+
+format-check:
+	$(CLANG_FORMAT) --dry-run -Werror $(FORMAT_FILES)
+
+clean:
+	rm -rf build build-asan build-bench demo-out
