@@ -64,7 +64,7 @@ struct e2e_case {
 
 void PrintTo(const e2e_case& c, std::ostream* os) { *os << c.dir.filename().string(); }
 
-// "run-d7-name" -> "run_d7_name"; gtest names take letters, digits and underscores only.
+// "run-record-missing" -> "run_record_missing": gtest names are letters, digits, underscores.
 std::string test_name_of(const std::string& folder) {
     std::string s;
     for (char ch : folder) {
