@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "textio/fatal.hpp"
@@ -41,6 +42,11 @@ input_unit::input_unit(int unit, std::string name) : unit_(unit), name_(std::mov
         fail("open", errno, unit_, name_);
     }
     owned_ = true;
+    // A directory opens, but holds no records.
+    struct stat st {};
+    if (::fstat(::fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fail("open", EISDIR, unit_, name_);
+    }
 }
 
 input_unit::~input_unit() {

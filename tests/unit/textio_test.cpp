@@ -1,0 +1,415 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "textio/fatal.hpp"
+#include "textio/fields.hpp"
+#include "textio/format_write.hpp"
+#include "textio/list_read.hpp"
+#include "textio/list_write.hpp"
+
+namespace fs = std::filesystem;
+using namespace sitewave::textio;
+
+namespace {
+
+// A scratch directory per test, removed afterwards.
+class scratch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("sitewave-textio-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string file(const std::string& name, const std::string& content) {
+        const auto path = (dir_ / name).string();
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    static std::string slurp(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    // The text a statement writes to a result file.
+    template <typename F> std::string written(F&& statements) {
+        const auto path = (dir_ / "out.csv").string();
+        {
+            output_unit out(9, path);
+            statements(out);
+            out.close();
+        }
+        return slurp(path);
+    }
+
+    fs::path dir_;
+};
+
+// Concatenation without the operator+ idiom that trips a false -Wrestrict in GCC 12.
+std::string cat(std::initializer_list<std::string_view> parts) {
+    std::string out;
+    for (auto p : parts) {
+        out.append(p);
+    }
+    return out;
+}
+
+struct field_case {
+    const char* kind;
+    float value;
+    int w, d;
+    const char* text;
+};
+
+// The worked values of the edit descriptors the program uses.
+TEST(fields, worked_values) {
+    const field_case cases[] = {
+        {"E", 1.234f, 12, 4, "  0.1234E+01"},    {"E", -1.234f, 12, 4, " -0.1234E+01"},
+        {"E", 0.0f, 12, 4, "  0.0000E+00"},      {"E", 0.99996f, 12, 4, "  0.1000E+01"},
+        {"E", 123456.7f, 12, 4, "  0.1235E+06"}, {"E", -0.00012345f, 12, 4, " -0.1234E-03"},
+        {"F", 12.5f, 8, 4, " 12.5000"},          {"F", 0.0f, 8, 4, "  0.0000"},
+        {"F", -0.5f, 8, 4, " -0.5000"},          {"F", 1234.5678f, 8, 4, "********"},
+        {"F", 10.0f, 10, 5, "  10.00000"},       {"F", 1.8f, 9, 3, "    1.800"},
+        {"F", 250.0f, 9, 2, "   250.00"},        {"F", 0.0f, 7, 3, "  0.000"},
+        {"F", 12.0f, 12, 3, "      12.000"},     {"F", 0.5f, 5, 4, ".5000"},
+        {"F", -0.00001f, 8, 4, "  0.0000"},      {"F", 9999999.0f, 9, 2, "*********"},
+        {"E", 1.234f, 10, 4, "0.1234E+01"},      {"E", 1.234f, 9, 4, ".1234E+01"},
+        {"E", 1.234f, 8, 4, "********"},         {"E", -1.234f, 10, 4, "-.1234E+01"},
+        {"E", 3.4028235e38f, 12, 4, "  0.3403E+39"},
+    };
+    for (const auto& c : cases) {
+        const std::string got = c.kind[0] == 'E' ? field_e(c.value, c.w, c.d)
+                                                 : field_f(c.value, c.w, c.d);
+        EXPECT_EQ(got, c.text) << c.kind << c.w << "." << c.d << " of " << c.value;
+    }
+    EXPECT_EQ(field_i(3, 5), "    3");
+    EXPECT_EQ(field_i(12, 6), "    12");
+    EXPECT_EQ(field_i(123456, 5), "*****");
+    EXPECT_EQ(field_i(-12345, 6), "-12345");
+    EXPECT_EQ(field_i(-123456, 6), "******");
+}
+
+TEST(fields, non_finite_values_in_fields) {
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(field_e(inf, 12, 4), "    Infinity");
+    EXPECT_EQ(field_e(-inf, 12, 4), "   -Infinity");
+    EXPECT_EQ(field_f(inf, 7, 3), "    Inf");
+    EXPECT_EQ(field_f(-inf, 8, 4), "    -Inf");
+    EXPECT_EQ(field_f(inf, 2, 1), "**");
+    EXPECT_EQ(field_f(std::numeric_limits<float>::quiet_NaN(), 8, 4), "     NaN");
+}
+
+TEST(fields, free_format_numbers) {
+    const std::pair<float, const char*> reals[] = {
+        {2.0f, "  2."},
+        {-1.5f, " -1.5"},
+        {0.0f, "  0."},
+        {-0.0f, "  0."},
+        {1.0e10f, "  1.E+10"},
+        {0.1f, "  0.100000001"},
+        {40.96f, "  40.9599991"},
+        {0.01f, "  0.00999999978"},
+        {5.12f, "  5.11999989"},
+        {300.0f, "  300."},
+        {1.0e8f, "  100000000."},
+        {1.0e9f, "  1.E+09"},
+        {1.5e-5f, "  1.49999996E-05"},
+        {1.0e-4f, "  9.99999975E-05"},
+        {0.001f, "  0.00100000005"},
+        {-3.36475301f, " -3.36475301"},
+        {std::numeric_limits<float>::infinity(), "  Infinity"},
+        {-std::numeric_limits<float>::infinity(), " -Infinity"},
+        {std::numeric_limits<float>::quiet_NaN(), "  NaN"},
+    };
+    for (const auto& [v, text] : reals) {
+        EXPECT_EQ(list_real(v), text) << std::hexfloat << v;
+    }
+    EXPECT_EQ(list_int(300), " 300");
+    EXPECT_EQ(list_int(0), " 0");
+    EXPECT_EQ(list_int(-7), " -7");
+}
+
+TEST_F(scratch, whole_formatted_statements) {
+    const format prompt("(/,1X,'Enter Wave Data (H1,H2,V1; e.g., wave.csv)')");
+    EXPECT_EQ(written([&](output_unit& o) { fmt_write(o, prompt); }),
+              "\n Enter Wave Data (H1,H2,V1; e.g., wave.csv)\n");
+
+    const format heading("(/,'   Total Number of Layers =',I5,/,'   Layer,Density,Vp(real),    "
+                         "Qp  ,  Fp  ,Vs(real),    Qs  ,  Fs  ,Thickness(m)')");
+    EXPECT_EQ(written([&](output_unit& o) { fmt_write(o, heading) << 3; }),
+              "\n   Total Number of Layers =    3\n   Layer,Density,Vp(real),    Qp  ,  Fp  "
+              ",Vs(real),    Qs  ,  Fs  ,Thickness(m)\n");
+
+    // Literals after the last value used still appear: the trailing comma.
+    const format amp("(F8.4,6(',',E12.4))");
+    EXPECT_EQ(written([&](output_unit& o) {
+                  fmt_write(o, amp) << 0.0f << 2.0f << 1.0f << 2.0f << 1.0f;
+              }),
+              "  0.0000,  0.2000E+01,  0.1000E+01,  0.2000E+01,  0.1000E+01,\n");
+    EXPECT_EQ(written([&](output_unit& o) { fmt_write(o, amp) << 0.1953f << 1.0f << 2.0f; }),
+              "  0.1953,  0.1000E+01,  0.2000E+01,\n");
+    const format wave("(F10.5,3(',',E12.4))");
+    EXPECT_EQ(written([&](output_unit& o) { fmt_write(o, wave) << 10.0f << 0.0f << -1.234f; }),
+              "  10.00000,  0.0000E+00, -0.1234E+01,\n");
+    const format row("(I6,F9.3,2(F9.2,F9.3,F7.3),F12.3)");
+    EXPECT_EQ(written([&](output_unit& o) {
+                  fmt_write(o, row) << 1 << 1.8f << 500.0f << 20.0f << 0.5f << 200.0f << 10.0f
+                                    << 0.5f << 10.0f;
+              }),
+              "     1    1.800   500.00   20.000  0.500   200.00   10.000  0.500      10.000\n");
+}
+
+TEST_F(scratch, free_format_statements) {
+    EXPECT_EQ(written([](output_unit& o) {
+                  list_write(o) << "frequency(Hz)," << "H1        " << "," << "H2        ";
+              }),
+              " frequency(Hz),H1        ,H2        \n");
+    EXPECT_EQ(written([](output_unit& o) {
+                  list_write(o) << " DUR,DOM,NOM,EOM=" << 5.12f << 1.22718465f << 257
+                                << 315.386444f;
+              }),
+              "  DUR,DOM,NOM,EOM=  5.11999989  1.22718465 257  315.386444\n");
+    EXPECT_EQ(written([](output_unit& o) { empty_line(o); }), "\n");
+    // An item that would reach column 80 starts a new record; a string gets a blank in front
+    // only when it opens a record; an integer counts its digits alone.
+    EXPECT_EQ(written([](output_unit& o) {
+                  list_write(o) << std::string(60, 'a') << 1.5f << 2.5f << "xy";
+              }),
+              cat({" ", std::string(60, 'a'), "  1.5  2.5xy\n"}));
+    EXPECT_EQ(written([](output_unit& o) { list_write(o) << std::string(75, 'a') << 1.5f << "xy"; }),
+              cat({" ", std::string(75, 'a'), "\n  1.5xy\n"}));
+    EXPECT_EQ(written([](output_unit& o) { list_write(o) << std::string(70, 'b') << 12345678; }),
+              cat({" ", std::string(70, 'b'), " 12345678\n"}));
+    EXPECT_EQ(written([](output_unit& o) { list_write(o) << std::string(70, 'b') << 123456789; }),
+              cat({" ", std::string(70, 'b'), "\n 123456789\n"}));
+    EXPECT_EQ(written([](output_unit& o) { list_write(o) << 1 << std::string(85, 'c') << 2; }),
+              cat({" 1\n ", std::string(85, 'c'), "\n 2\n"}));
+}
+
+// Values read by one free-format statement from the start of a file.
+struct read_case {
+    const char* input;
+    int n;                 // number of real items
+    std::vector<float> expected;
+    std::vector<float> second; // first two values of the next statement, if any
+};
+
+TEST_F(scratch, free_format_reads) {
+    const read_case cases[] = {
+        {"1.0,2.0\n3.0,4.0,9\n7,8\n", 4, {1, 2, 3, 4}, {7, 8}},
+        {"1 2 3 4 5\n6 7\n", 4, {1, 2, 3, 4}, {6, 7}},
+        {"1,,3,4\n", 4, {1, -9, 3, 4}, {}},
+        {"1,2/\n5 6\n", 4, {1, 2, -9, -9}, {5, 6}},
+        {"2*5.0,1.0\n", 3, {5, 5, 1}, {}},
+        {"3*,7\n", 4, {-9, -9, -9, 7}, {}},
+        {"1.5d2 1.5+3 1.5E-1 -2.5e+1\n", 4, {150, 1500, 0.15f, -25}, {}},
+        {"\n\n  1\t2 \r\n\n3\r\n4\n", 4, {1, 2, 3, 4}, {}},
+        {"1,2,\n,4\n", 4, {1, 2, -9, 4}, {}},
+        {"1,2\n,3,4\n", 4, {1, 2, 3, 4}, {}},
+        {"+,.,-/\n", 3, {0, 0, 0}, {}},
+        {"1e-50 -1e-50 1e-45 .5\n", 4, {0, -0.0f, 1.4e-45f, 0.5f}, {}},
+        {"1,2,3,4", 4, {1, 2, 3, 4}, {}},
+        {"1,2,3,4 \r", 4, {1, 2, 3, 4}, {}},
+        {"0.1 16777217 3.4028235e38 1.00000006\n", 4,
+         {0.1f, 16777216.0f, 3.4028235e38f, 1.00000012f}, {}},
+    };
+    for (const auto& c : cases) {
+        input_unit in(11, file("r.csv", c.input));
+        std::vector<float> got(static_cast<std::size_t>(c.n), -9.0f);
+        {
+            list_read r(in);
+            for (auto& v : got) {
+                ASSERT_TRUE(r.item(v));
+            }
+        }
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(got[i]),
+                      std::bit_cast<std::uint32_t>(c.expected[i]))
+                << "input «" << c.input << "» item " << i << ": " << std::hexfloat << got[i];
+        }
+        if (!c.second.empty()) {
+            float a = 0, b = 0;
+            list_read r(in);
+            r.item(a);
+            r.item(b);
+            EXPECT_EQ(a, c.second[0]) << c.input;
+            EXPECT_EQ(b, c.second[1]) << c.input;
+        }
+    }
+}
+
+TEST_F(scratch, strings_integers_and_skips) {
+    input_unit in(11, file("h.csv", "Time,H1,H2,V1\n'A,B' \"it\"\"s\" 'ab'cd\nTime (s) longer_than_ten\n"
+                                    "skipped line\n 42 , -7\n'open\nquote' x\n"));
+    std::string h[4] = {std::string(10, '#'), std::string(10, '#'), std::string(10, '#'),
+                        std::string(10, '#')};
+    {
+        list_read r(in);
+        for (auto& s : h) {
+            r.item(s);
+        }
+    }
+    EXPECT_EQ(h[0], "Time      ");
+    EXPECT_EQ(h[3], "V1        ");
+    {
+        list_read r(in);
+        for (auto& s : h) {
+            r.item(s);
+        }
+    }
+    EXPECT_EQ(h[0], "A,B       ");
+    EXPECT_EQ(h[1], "it\"s      ");
+    EXPECT_EQ(h[2], "ab        ");
+    EXPECT_EQ(h[3], "cd        ");
+    {
+        list_read r(in);
+        for (int k = 0; k < 3; ++k) {
+            r.item(h[k]);
+        }
+    }
+    EXPECT_EQ(h[0], "Time      ");
+    EXPECT_EQ(h[1], "(s)       ");
+    EXPECT_EQ(h[2], "longer_tha");
+    { list_read r(in); } // an empty statement skips one record
+    int a = 0, b = 0;
+    {
+        list_read r(in);
+        r.item(a);
+        r.item(b);
+    }
+    EXPECT_EQ(a, 42);
+    EXPECT_EQ(b, -7);
+    {
+        list_read r(in);
+        r.item(h[0]);
+    }
+    EXPECT_EQ(h[0], "openquote ");
+}
+
+TEST_F(scratch, end_of_file_branch_keeps_values_read) {
+    input_unit in(11, file("r.csv", "1,2,3,4\n5,6"));
+    float v[4] = {};
+    {
+        list_read r(in, true);
+        for (auto& x : v) {
+            EXPECT_TRUE(r.item(x));
+        }
+    }
+    std::fill(std::begin(v), std::end(v), 0.0f);
+    {
+        list_read r(in, true);
+        EXPECT_TRUE(r.item(v[0]));
+        EXPECT_TRUE(r.item(v[1]));
+        EXPECT_FALSE(r.item(v[2]));
+        EXPECT_FALSE(r.item(v[3]));
+    }
+    EXPECT_EQ(v[0], 5.0f);
+    EXPECT_EQ(v[1], 6.0f);
+    EXPECT_EQ(v[2], 0.0f);
+}
+
+// Malformed input ends the run with the four-line report and status 2.
+struct bad_case {
+    const char* input;
+    bool integer;
+    const char* report;
+};
+
+TEST_F(scratch, malformed_values_are_fatal) {
+    const bad_case cases[] = {
+        {"12.0\n", true, "invalid integer: read unexpected character"},
+        {"1e5\n", true, "invalid integer: read unexpected character"},
+        {"abc\n", true, "invalid number: incomprehensible list input"},
+        {"+ 1\n", true, "invalid number: incomprehensible list input"},
+        {"2147483648\n", true, "number out of range: incomprehensible list input"},
+        {"1.5e\n", false, "exponent field: incomprehensible list input"},
+        {"1.5+\n", false, "exponent field: incomprehensible list input"},
+        {"1e123456789\n", false, "exponent field: incomprehensible list input"},
+        {"12..0\n", false, "invalid number: incomprehensible list input"},
+        {"--1\n", false, "invalid number: incomprehensible list input"},
+        {"1.5x\n", false, "invalid number: incomprehensible list input"},
+        {"abc,\n", false, "invalid number: incomprehensible list input"},
+        {"1e39\n", false, "number out of range: incomprehensible list input"},
+        {"-0*1\n", false, "bad repetition count: incomprehensible list input"},
+        {"-2*1\n", false, "bad repetition count: incomprehensible list input"},
+        {"*1\n", false, "bad repetition count: incomprehensible list input"},
+        {"3000000000*1\n", false, "bad repetition count: incomprehensible list input"},
+        {"\n\n", false, "list in: end of file"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("bad.csv", c.input);
+        const std::string expected = std::string("^") + c.report +
+                                     "\napparent state: unit 4 named .*bad\\.csv\nlast format: "
+                                     "list io\nlately reading sequential formatted external IO\n$";
+        EXPECT_EXIT(
+            {
+                input_unit in(4, path);
+                list_read r(in);
+                int i = 0;
+                float x = 0;
+                if (c.integer) {
+                    r.item(i);
+                } else {
+                    r.item(x);
+                }
+                std::_Exit(0);
+            },
+            ::testing::ExitedWithCode(exit_fatal), expected)
+            << c.input;
+    }
+}
+
+TEST_F(scratch, failed_opens_report_unit_and_name) {
+    EXPECT_EXIT(input_unit(11, "nothere.csv"), ::testing::ExitedWithCode(exit_fatal),
+                "^open: No such file or directory\napparent state: unit 11 named nothere.csv\n");
+    EXPECT_EXIT(input_unit(11, ""), ::testing::ExitedWithCode(exit_fatal),
+                "^open: null file name\napparent state: unit 11 \\(unnamed\\)\n");
+    EXPECT_EXIT(input_unit(4, dir_.string()), ::testing::ExitedWithCode(exit_fatal),
+                "^open: Is a directory\n");
+}
+
+TEST_F(scratch, result_file_replaced_only_when_complete) {
+    const auto path = file("Amp-Factors.csv", "earlier results\n");
+    // A failure while the file is written leaves the earlier file and no temporary behind.
+    EXPECT_EXIT(
+        {
+            output_unit out(9, path);
+            list_write(out) << "half";
+            std::string bad;
+            input_unit in(11, bad);
+        },
+        ::testing::ExitedWithCode(exit_fatal), "null file name");
+    EXPECT_EQ(slurp(path), "earlier results\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    {
+        output_unit out(9, path);
+        list_write(out) << "new";
+        out.close();
+    }
+    EXPECT_EQ(slurp(path), " new\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    // A directory where the file goes: the rename fails, reported as a failed close.
+    fs::create_directory(dir_ / "amp1.csv");
+    EXPECT_EXIT(
+        {
+            output_unit out(10, (dir_ / "amp1.csv").string());
+            list_write(out) << "x";
+            out.close();
+        },
+        ::testing::ExitedWithCode(exit_fatal),
+        "^close: Is a directory\napparent state: unit 10 named .*amp1.csv\nlast format: list "
+        "io\nlately writing");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+} // namespace
