@@ -1,9 +1,9 @@
 // From the processed spectra back to surface time histories, and their extreme values.
 #pragma once
 
-#include <span>
-
 #include "common/real.hpp"
+
+#include <span>
 
 namespace sitewave::driver {
 

@@ -1,8 +1,8 @@
 #include "driver/record.hpp"
 
-#include <climits>
-
 #include "textio/list_read.hpp"
+
+#include <climits>
 
 namespace sitewave::driver {
 

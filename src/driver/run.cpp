@@ -1,10 +1,5 @@
 #include "driver/run.hpp"
 
-#include <array>
-#include <cmath>
-#include <span>
-#include <vector>
-
 #include "driver/grid.hpp"
 #include "driver/history.hpp"
 #include "driver/record.hpp"
@@ -17,13 +12,18 @@
 #include "textio/list_read.hpp"
 #include "textio/list_write.hpp"
 
+#include <array>
+#include <cmath>
+#include <span>
+#include <vector>
+
 namespace sitewave::driver {
 
 namespace {
 
+using textio::empty_line;
 using textio::fmt_write;
 using textio::list_read;
-using textio::empty_line;
 using textio::list_write;
 using textio::output_unit;
 

@@ -2,10 +2,10 @@
 // integration or differentiation in the frequency domain.
 #pragma once
 
+#include "common/real.hpp"
+
 #include <optional>
 #include <span>
-
-#include "common/real.hpp"
 
 namespace sitewave::driver {
 
@@ -18,9 +18,10 @@ struct pass_band {
     float omh2 = 99999.9f;
 };
 
-// Weight of an entry at angular frequency omega, or none when the entry lies outside the band (omega < oml1 or omega >= omh2). With the filter the weight rises from 0 at
-// oml1 to 1 at oml2 and falls from 1 at omh1 to 0 at omh2; both comparisons are strict, so an
-// entry exactly at oml2 or omh1 keeps 1, and where the ramps overlap the falling one decides.
+// Weight of an entry at angular frequency omega, or none when the entry lies outside the band
+// (omega < oml1 or omega >= omh2). With the filter the weight rises from 0 at oml1 to 1 at oml2 and
+// falls from 1 at omh1 to 0 at omh2; both comparisons are strict, so an entry exactly at oml2 or
+// omh1 keeps 1, and where the ramps overlap the falling one decides.
 std::optional<float> band_weight(const pass_band& band, float omega);
 
 // nyes: 1 integrate (divide by i*omega), 2 differentiate (multiply by i*omega), other values

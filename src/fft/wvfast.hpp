@@ -1,9 +1,9 @@
 // In-place radix-2 decimation-in-time complex Fourier transform.
 #pragma once
 
-#include <span>
-
 #include "common/real.hpp"
+
+#include <span>
 
 namespace sitewave::fft {
 

@@ -1,10 +1,10 @@
 // The layer table of a soil profile and the two-column amplification table.
 #pragma once
 
+#include "common/real.hpp"
+
 #include <array>
 #include <vector>
-
-#include "common/real.hpp"
 
 namespace sitewave::layered {
 

@@ -1,19 +1,19 @@
 #include "soil/soilin.hpp"
 
-#include <charconv>
-#include <cmath>
-
 #include "textio/format_write.hpp"
 #include "textio/list_read.hpp"
 #include "textio/list_write.hpp"
+
+#include <charconv>
+#include <cmath>
 
 namespace sitewave::soil {
 
 namespace {
 
+using textio::empty_line;
 using textio::fmt_write;
 using textio::list_read;
-using textio::empty_line;
 using textio::list_write;
 
 // pi/180 as a float (bit pattern 3C8EFA35).
@@ -107,8 +107,8 @@ std::string check_profile(const soil_profile& p) {
         const struct {
             const char* name;
             float value;
-        } fields[] = {{"density", t.dns[k]}, {"Vp", t.vp[k]}, {"Qp", t.qp[k]},
-                      {"Fp", t.fp[k]},       {"Vs", t.vs[k]}, {"Qs", t.qs[k]},
+        } fields[] = {{"density", t.dns[k]}, {"Vp", t.vp[k]},        {"Qp", t.qp[k]},
+                      {"Fp", t.fp[k]},       {"Vs", t.vs[k]},        {"Qs", t.qs[k]},
                       {"Fs", t.fs[k]},       {"thickness", t.thk[k]}};
         for (const auto& f : fields) {
             if (!std::isfinite(f.value)) {
@@ -121,8 +121,7 @@ std::string check_profile(const soil_profile& p) {
             }
         }
         if (!(t.vp[k] > t.vs[k])) {
-            return row + "Vp " + shortest(t.vp[k]) + " is not greater than Vs " +
-                   shortest(t.vs[k]);
+            return row + "Vp " + shortest(t.vp[k]) + " is not greater than Vs " + shortest(t.vs[k]);
         }
         if (l + 1 < p.nl && t.thk[k] < 0.0f) {
             return row + "thickness " + shortest(t.thk[k]) + " is negative";

@@ -1,10 +1,10 @@
 // Reading the soil profile file soil_dat.csv, with its echo on the console.
 #pragma once
 
-#include <string>
-
 #include "layered/profile.hpp"
 #include "textio/unit.hpp"
+
+#include <string>
 
 namespace sitewave::soil {
 

@@ -17,7 +17,8 @@ struct decimal {
 
 decimal to_decimal(double a, int digits) {
     char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, digits - 1);
+    const auto r =
+        std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, digits - 1);
     const std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
     decimal out;
     const auto e = s.find('e');

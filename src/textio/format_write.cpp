@@ -1,10 +1,10 @@
 #include "textio/format_write.hpp"
 
-#include <cassert>
-#include <cctype>
-
 #include "textio/fatal.hpp"
 #include "textio/fields.hpp"
+
+#include <cassert>
+#include <cctype>
 
 namespace sitewave::textio {
 
@@ -104,7 +104,9 @@ class format_parser {
             format::descriptor dsc{c == 'I'   ? format::kind::i
                                    : c == 'F' ? format::kind::f
                                               : format::kind::e,
-                                   number(), 0, {}};
+                                   number(),
+                                   0,
+                                   {}};
             if (i_ < s_.size() && s_[i_] == '.') {
                 ++i_;
                 dsc.d = number();
@@ -175,7 +177,8 @@ const format::descriptor& fmt_write::next_data() {
 
 fmt_write& fmt_write::operator<<(int v) {
     const auto& dsc = next_data();
-    put(dsc.k == format::kind::i ? field_i(v, dsc.w) : field_f(static_cast<float>(v), dsc.w, dsc.d));
+    put(dsc.k == format::kind::i ? field_i(v, dsc.w)
+                                 : field_f(static_cast<float>(v), dsc.w, dsc.d));
     return *this;
 }
 

@@ -1,11 +1,11 @@
 // Formatted output and the one formatted read of the program.
 #pragma once
 
+#include "textio/unit.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "textio/unit.hpp"
 
 namespace sitewave::textio {
 

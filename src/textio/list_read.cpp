@@ -1,9 +1,9 @@
 #include "textio/list_read.hpp"
 
+#include "textio/fatal.hpp"
+
 #include <charconv>
 #include <climits>
-
-#include "textio/fatal.hpp"
 
 namespace sitewave::textio {
 

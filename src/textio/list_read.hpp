@@ -1,9 +1,9 @@
 // Free-format input: one statement reads a list of items from one or more records.
 #pragma once
 
-#include <string>
-
 #include "textio/unit.hpp"
+
+#include <string>
 
 namespace sitewave::textio {
 

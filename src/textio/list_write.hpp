@@ -1,9 +1,9 @@
 // Free-format output: one statement writes one or more whole records.
 #pragma once
 
-#include <string_view>
-
 #include "textio/unit.hpp"
+
+#include <string_view>
 
 namespace sitewave::textio {
 

@@ -1,13 +1,13 @@
 #include "textio/unit.hpp"
 
+#include "textio/fatal.hpp"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "textio/fatal.hpp"
 
 namespace sitewave::textio {
 
@@ -87,8 +87,8 @@ output_unit::output_unit(int unit, std::string name) : unit_(unit), name_(std::m
     const std::string dir = slash == std::string::npos ? std::string() : name_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? name_ : name_.substr(slash + 1);
     for (int attempt = 0;; ++attempt) {
-        temp_ = dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" +
-                std::to_string(serial++);
+        temp_ =
+            dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
         // 0666 less the umask, as for any new file.
         const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {

@@ -1,15 +1,14 @@
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
-
 #include "textio/fatal.hpp"
 #include "textio/fields.hpp"
 #include "textio/format_write.hpp"
 #include "textio/list_read.hpp"
 #include "textio/list_write.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace sitewave::textio;
@@ -72,22 +71,33 @@ struct field_case {
 // The worked values of the edit descriptors the program uses.
 TEST(fields, worked_values) {
     const field_case cases[] = {
-        {"E", 1.234f, 12, 4, "  0.1234E+01"},    {"E", -1.234f, 12, 4, " -0.1234E+01"},
-        {"E", 0.0f, 12, 4, "  0.0000E+00"},      {"E", 0.99996f, 12, 4, "  0.1000E+01"},
-        {"E", 123456.7f, 12, 4, "  0.1235E+06"}, {"E", -0.00012345f, 12, 4, " -0.1234E-03"},
-        {"F", 12.5f, 8, 4, " 12.5000"},          {"F", 0.0f, 8, 4, "  0.0000"},
-        {"F", -0.5f, 8, 4, " -0.5000"},          {"F", 1234.5678f, 8, 4, "********"},
-        {"F", 10.0f, 10, 5, "  10.00000"},       {"F", 1.8f, 9, 3, "    1.800"},
-        {"F", 250.0f, 9, 2, "   250.00"},        {"F", 0.0f, 7, 3, "  0.000"},
-        {"F", 12.0f, 12, 3, "      12.000"},     {"F", 0.5f, 5, 4, ".5000"},
-        {"F", -0.00001f, 8, 4, "  0.0000"},      {"F", 9999999.0f, 9, 2, "*********"},
-        {"E", 1.234f, 10, 4, "0.1234E+01"},      {"E", 1.234f, 9, 4, ".1234E+01"},
-        {"E", 1.234f, 8, 4, "********"},         {"E", -1.234f, 10, 4, "-.1234E+01"},
+        {"E", 1.234f, 12, 4, "  0.1234E+01"},
+        {"E", -1.234f, 12, 4, " -0.1234E+01"},
+        {"E", 0.0f, 12, 4, "  0.0000E+00"},
+        {"E", 0.99996f, 12, 4, "  0.1000E+01"},
+        {"E", 123456.7f, 12, 4, "  0.1235E+06"},
+        {"E", -0.00012345f, 12, 4, " -0.1234E-03"},
+        {"F", 12.5f, 8, 4, " 12.5000"},
+        {"F", 0.0f, 8, 4, "  0.0000"},
+        {"F", -0.5f, 8, 4, " -0.5000"},
+        {"F", 1234.5678f, 8, 4, "********"},
+        {"F", 10.0f, 10, 5, "  10.00000"},
+        {"F", 1.8f, 9, 3, "    1.800"},
+        {"F", 250.0f, 9, 2, "   250.00"},
+        {"F", 0.0f, 7, 3, "  0.000"},
+        {"F", 12.0f, 12, 3, "      12.000"},
+        {"F", 0.5f, 5, 4, ".5000"},
+        {"F", -0.00001f, 8, 4, "  0.0000"},
+        {"F", 9999999.0f, 9, 2, "*********"},
+        {"E", 1.234f, 10, 4, "0.1234E+01"},
+        {"E", 1.234f, 9, 4, ".1234E+01"},
+        {"E", 1.234f, 8, 4, "********"},
+        {"E", -1.234f, 10, 4, "-.1234E+01"},
         {"E", 3.4028235e38f, 12, 4, "  0.3403E+39"},
     };
     for (const auto& c : cases) {
-        const std::string got = c.kind[0] == 'E' ? field_e(c.value, c.w, c.d)
-                                                 : field_f(c.value, c.w, c.d);
+        const std::string got =
+            c.kind[0] == 'E' ? field_e(c.value, c.w, c.d) : field_f(c.value, c.w, c.d);
         EXPECT_EQ(got, c.text) << c.kind << c.w << "." << c.d << " of " << c.value;
     }
     EXPECT_EQ(field_i(3, 5), "    3");
@@ -150,10 +160,9 @@ TEST_F(scratch, whole_formatted_statements) {
 
     // Literals after the last value used still appear: the trailing comma.
     const format amp("(F8.4,6(',',E12.4))");
-    EXPECT_EQ(written([&](output_unit& o) {
-                  fmt_write(o, amp) << 0.0f << 2.0f << 1.0f << 2.0f << 1.0f;
-              }),
-              "  0.0000,  0.2000E+01,  0.1000E+01,  0.2000E+01,  0.1000E+01,\n");
+    EXPECT_EQ(
+        written([&](output_unit& o) { fmt_write(o, amp) << 0.0f << 2.0f << 1.0f << 2.0f << 1.0f; }),
+        "  0.0000,  0.2000E+01,  0.1000E+01,  0.2000E+01,  0.1000E+01,\n");
     EXPECT_EQ(written([&](output_unit& o) { fmt_write(o, amp) << 0.1953f << 1.0f << 2.0f; }),
               "  0.1953,  0.1000E+01,  0.2000E+01,\n");
     const format wave("(F10.5,3(',',E12.4))");
@@ -161,15 +170,18 @@ TEST_F(scratch, whole_formatted_statements) {
               "  10.00000,  0.0000E+00, -0.1234E+01,\n");
     const format row("(I6,F9.3,2(F9.2,F9.3,F7.3),F12.3)");
     EXPECT_EQ(written([&](output_unit& o) {
-                  fmt_write(o, row) << 1 << 1.8f << 500.0f << 20.0f << 0.5f << 200.0f << 10.0f
-                                    << 0.5f << 10.0f;
+                  fmt_write(o, row)
+                      << 1 << 1.8f << 500.0f << 20.0f << 0.5f << 200.0f << 10.0f << 0.5f << 10.0f;
               }),
               "     1    1.800   500.00   20.000  0.500   200.00   10.000  0.500      10.000\n");
 }
 
 TEST_F(scratch, free_format_statements) {
     EXPECT_EQ(written([](output_unit& o) {
-                  list_write(o) << "frequency(Hz)," << "H1        " << "," << "H2        ";
+                  list_write(o) << "frequency(Hz),"
+                                << "H1        "
+                                << ","
+                                << "H2        ";
               }),
               " frequency(Hz),H1        ,H2        \n");
     EXPECT_EQ(written([](output_unit& o) {
@@ -184,8 +196,9 @@ TEST_F(scratch, free_format_statements) {
                   list_write(o) << std::string(60, 'a') << 1.5f << 2.5f << "xy";
               }),
               cat({" ", std::string(60, 'a'), "  1.5  2.5xy\n"}));
-    EXPECT_EQ(written([](output_unit& o) { list_write(o) << std::string(75, 'a') << 1.5f << "xy"; }),
-              cat({" ", std::string(75, 'a'), "\n  1.5xy\n"}));
+    EXPECT_EQ(
+        written([](output_unit& o) { list_write(o) << std::string(75, 'a') << 1.5f << "xy"; }),
+        cat({" ", std::string(75, 'a'), "\n  1.5xy\n"}));
     EXPECT_EQ(written([](output_unit& o) { list_write(o) << std::string(70, 'b') << 12345678; }),
               cat({" ", std::string(70, 'b'), " 12345678\n"}));
     EXPECT_EQ(written([](output_unit& o) { list_write(o) << std::string(70, 'b') << 123456789; }),
@@ -197,7 +210,7 @@ TEST_F(scratch, free_format_statements) {
 // Values read by one free-format statement from the start of a file.
 struct read_case {
     const char* input;
-    int n;                 // number of real items
+    int n; // number of real items
     std::vector<float> expected;
     std::vector<float> second; // first two values of the next statement, if any
 };
@@ -218,8 +231,10 @@ TEST_F(scratch, free_format_reads) {
         {"1e-50 -1e-50 1e-45 .5\n", 4, {0, -0.0f, 1.4e-45f, 0.5f}, {}},
         {"1,2,3,4", 4, {1, 2, 3, 4}, {}},
         {"1,2,3,4 \r", 4, {1, 2, 3, 4}, {}},
-        {"0.1 16777217 3.4028235e38 1.00000006\n", 4,
-         {0.1f, 16777216.0f, 3.4028235e38f, 1.00000012f}, {}},
+        {"0.1 16777217 3.4028235e38 1.00000006\n",
+         4,
+         {0.1f, 16777216.0f, 3.4028235e38f, 1.00000012f},
+         {}},
     };
     for (const auto& c : cases) {
         input_unit in(11, file("r.csv", c.input));
@@ -247,8 +262,9 @@ TEST_F(scratch, free_format_reads) {
 }
 
 TEST_F(scratch, strings_integers_and_skips) {
-    input_unit in(11, file("h.csv", "Time,H1,H2,V1\n'A,B' \"it\"\"s\" 'ab'cd\nTime (s) longer_than_ten\n"
-                                    "skipped line\n 42 , -7\n'open\nquote' x\n"));
+    input_unit in(11, file("h.csv",
+                           "Time,H1,H2,V1\n'A,B' \"it\"\"s\" 'ab'cd\nTime (s) longer_than_ten\n"
+                           "skipped line\n 42 , -7\n'open\nquote' x\n"));
     std::string h[4] = {std::string(10, '#'), std::string(10, '#'), std::string(10, '#'),
                         std::string(10, '#')};
     {

@@ -1,0 +1,165 @@
+#include "driver/grid.hpp"
+#include "driver/history.hpp"
+#include "driver/spectral.hpp"
+#include "fft/wvfast.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace sitewave;
+using namespace sitewave::driver;
+
+namespace {
+
+TEST(grid, transform_length) {
+    const struct {
+        int nt, nf, if1;
+    } cases[] = {{0, 4, 2},         {1, 4, 2},        {2, 4, 2},          {3, 4, 2},
+                 {4, 4, 2},         {5, 8, 3},        {300, 512, 9},      {512, 512, 9},
+                 {4096, 4096, 12},  {4097, 8192, 13}, {16384, 16384, 14}, {16385, 32768, 15},
+                 {32768, 32768, 15}};
+    for (const auto& c : cases) {
+        const auto len = choose_length(c.nt);
+        ASSERT_TRUE(len) << c.nt;
+        EXPECT_EQ(len->nf, c.nf) << c.nt;
+        EXPECT_EQ(len->if1, c.if1) << c.nt;
+    }
+    EXPECT_FALSE(choose_length(32769));
+    EXPECT_FALSE(choose_length(100000));
+}
+
+TEST(grid, three_hundred_samples_at_one_hundredth_of_a_second) {
+    const grid g = make_grid(512, 0.01f);
+    EXPECT_EQ(g.nom, 257);
+    EXPECT_EQ(g.iom, 1);
+    EXPECT_EQ(g.dur, 512.0f * 0.01f);
+    EXPECT_EQ(g.dom, 6.2831855f / g.dur);
+    EXPECT_EQ(g.eom, 257.0f * g.dom);
+    // The highest frequency shown is one step above the Nyquist frequency of 50 Hz.
+    EXPECT_NEAR(g.eom / two_pi, 257.0 / 5.12, 1e-4);
+    EXPECT_NEAR(static_cast<float>(g.nom - 1) * g.dom / two_pi, 50.0, 1e-4);
+}
+
+// Filter weights at and around each corner: 5, 10, 20, 30 Hz, in rad/s.
+TEST(spectral, trapezoid_weights) {
+    const float w = two_pi;
+    const pass_band band{true, 5 * w, 10 * w, 20 * w, 30 * w};
+    const struct {
+        float hz;
+        std::optional<float> weight;
+    } cases[] = {
+        {4.0f, std::nullopt}, {5.0f, 0.0f},          {7.5f, 0.5f},
+        {10.0f, 1.0f},        {15.0f, 1.0f},         {20.0f, 1.0f},
+        {25.0f, 0.5f},        {30.0f, std::nullopt}, {31.0f, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto got = band_weight(band, c.hz * w);
+        ASSERT_EQ(got.has_value(), c.weight.has_value()) << c.hz;
+        if (got) {
+            EXPECT_NEAR(*got, *c.weight, 1e-6) << c.hz;
+        }
+    }
+}
+
+TEST(spectral, sharp_and_overlapping_edges) {
+    // Equal corners: a sharp edge, never a division by zero.
+    const pass_band sharp{true, 10.0f, 10.0f, 20.0f, 20.0f};
+    EXPECT_FALSE(band_weight(sharp, 9.99f));
+    EXPECT_EQ(band_weight(sharp, 10.0f), 1.0f);
+    EXPECT_EQ(band_weight(sharp, 19.99f), 1.0f);
+    EXPECT_FALSE(band_weight(sharp, 20.0f));
+    // Falling ramp below the top of the rising one: where both apply the falling one decides.
+    const pass_band overlap{true, 10.0f, 30.0f, 15.0f, 40.0f};
+    EXPECT_EQ(*band_weight(overlap, 12.0f), 0.1f);
+    EXPECT_EQ(*band_weight(overlap, 20.0f), (40.0f - 20.0f) / 25.0f);
+    // Without the filter everything below 99999.9 rad/s passes with weight 1.
+    const pass_band none{};
+    EXPECT_EQ(band_weight(none, 0.5f), 1.0f);
+    EXPECT_EQ(band_weight(none, 99999.8f), 1.0f);
+    EXPECT_FALSE(band_weight(none, 99999.9f));
+}
+
+// A sampled sine transformed as the run does it (forward, times dt), processed, completed
+// with conjugates, transformed back and divided by the duration.
+std::vector<float> process_sine(double f_hz, int nyes, double amplitude, int nf, float dt) {
+    std::vector<cplx> a(static_cast<std::size_t>(nf));
+    for (int i = 0; i < nf; ++i) {
+        const double t = i * static_cast<double>(dt);
+        a[static_cast<std::size_t>(i)] = {
+            static_cast<float>(amplitude * std::sin(2 * M_PI * f_hz * t)), 0.0f};
+    }
+    fft::wvfast(a, -1);
+    for (auto& v : a) {
+        v = v * cplx{dt, 0.0f};
+    }
+    const grid g = make_grid(nf, dt);
+    std::span<cplx> parts[] = {a};
+    process_spectra(parts, g.nom, g.dom, pass_band{}, nyes);
+    complete_negative_frequencies(a);
+    fft::wvfast(a, 1);
+    std::vector<float> x(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        x[i] = a[i].re / g.dur;
+    }
+    return x;
+}
+
+TEST(spectral, integration_and_differentiation_of_a_sine) {
+    const int nf = 1024;
+    const float dt = 0.01f;
+    const double f = 12.5; // bin 128 of the grid: 128/(1024*0.01) Hz
+    const double w = 2 * M_PI * f;
+    const auto integ = process_sine(f, integrate, 1.0, nf, dt);
+    const auto diff = process_sine(f, differentiate, 1.0, nf, dt);
+    const auto same = process_sine(f, 0, 1.0, nf, dt);
+    for (int i = 0; i < nf; ++i) {
+        const double t = i * static_cast<double>(dt);
+        EXPECT_NEAR(integ[static_cast<std::size_t>(i)], -std::cos(w * t) / w, 1e-5) << i;
+        EXPECT_NEAR(diff[static_cast<std::size_t>(i)], w * std::cos(w * t), 1e-3 * w) << i;
+        EXPECT_NEAR(same[static_cast<std::size_t>(i)], std::sin(w * t), 1e-5) << i;
+    }
+}
+
+TEST(spectral, zero_frequency_removed_and_rows_above_nom_kept) {
+    std::vector<cplx> a(8, cplx{3.0f, 1.0f});
+    std::span<cplx> parts[] = {a};
+    process_spectra(parts, 5, 1.0f, pass_band{}, 0);
+    EXPECT_EQ(a[0], (cplx{0.0f, 0.0f}));
+    EXPECT_EQ(a[4], (cplx{3.0f, 1.0f}));
+    EXPECT_EQ(a[5], (cplx{3.0f, 1.0f}));
+    // Integration is (b/w, -a/w); differentiation (-b*w, a*w).
+    std::vector<cplx> b(4, cplx{3.0f, 1.0f});
+    std::span<cplx> pb[] = {b};
+    process_spectra(pb, 3, 2.0f, pass_band{}, integrate);
+    EXPECT_EQ(b[1], (cplx{0.5f, -1.5f}));
+    EXPECT_EQ(b[2], (cplx{0.25f, -0.75f}));
+    std::vector<cplx> c(4, cplx{3.0f, 1.0f});
+    std::span<cplx> pc[] = {c};
+    process_spectra(pc, 3, 2.0f, pass_band{}, differentiate);
+    EXPECT_EQ(c[2], (cplx{-4.0f, 12.0f}));
+}
+
+TEST(history, conjugates_fill_negative_frequencies) {
+    std::vector<cplx> a(8);
+    for (std::size_t i = 0; i < 8; ++i) {
+        a[i] = {static_cast<float>(i), static_cast<float>(10 + i)};
+    }
+    complete_negative_frequencies(a);
+    const std::vector<cplx> expected = {{0, 10}, {1, 11},  {2, 12},  {3, 13},
+                                        {4, 14}, {3, -13}, {2, -12}, {1, -11}};
+    EXPECT_EQ(a, expected);
+}
+
+TEST(history, extremes_start_at_zero) {
+    const std::vector<float> pos = {1.0f, 3.0f, 2.0f};
+    const std::vector<float> neg = {-1.0f, -3.0f};
+    EXPECT_EQ(find_extremes(pos).min, 0.0f);
+    EXPECT_EQ(find_extremes(pos).max, 3.0f);
+    EXPECT_EQ(find_extremes(neg).min, -3.0f);
+    EXPECT_EQ(find_extremes(neg).max, 0.0f);
+}
+
+} // namespace
