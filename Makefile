@@ -15,7 +15,7 @@ build:
 
 # Builds the program and runs it on the bundled El Centro record; results stay in demo-out/.
 demo:
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS) --target sitewave
 	rm -rf demo-out
 	mkdir demo-out
@@ -36,6 +36,8 @@ bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_BENCH=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build build-bench -j$(JOBS) --target sitewave_bench
 	build-bench/bench/sitewave_bench
+	cmake --build build-bench -j$(JOBS) --target sitewave
+	python3 bench/time_program.py build-bench/sitewave
 
 format:
 	$(CLANG_FORMAT) -i $(FORMAT_FILES)
