@@ -1,6 +1,8 @@
 // End-to-end runs on records generated at test time: the record-length limits, and the round
 // trip through a profile of only the half-space, checked against the input record.
 
+#include "support/scratch_dir.hpp"
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -25,26 +27,8 @@ struct run_result {
     std::string out, err;
 };
 
-class generated : public ::testing::Test {
+class generated : public scratch_dir {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("sitewave-gen-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    void write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ / name, std::ios::binary) << text;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     run_result run(const std::string& answers) {
         write(".stdin", answers);
         const std::string cmd =
@@ -72,8 +56,6 @@ class generated : public ::testing::Test {
         s.replace(s.find("{NIN}"), 5, std::to_string(nin));
         write("soil_dat.csv", s);
     }
-
-    fs::path dir_;
 };
 
 std::string record_of(long n) {

@@ -1,3 +1,4 @@
+#include "support/scratch_dir.hpp"
 #include "textio/fatal.hpp"
 #include "textio/fields.hpp"
 #include "textio/format_write.hpp"
@@ -15,29 +16,8 @@ using namespace sitewave::textio;
 
 namespace {
 
-// A scratch directory per test, removed afterwards.
-class scratch : public ::testing::Test {
+class scratch : public scratch_dir {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("sitewave-textio-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string file(const std::string& name, const std::string& content) {
-        const auto path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-    static std::string slurp(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     // The text a statement writes to a result file.
     template <typename F> std::string written(F&& statements) {
         const auto path = (dir_ / "out.csv").string();
@@ -46,10 +26,8 @@ class scratch : public ::testing::Test {
             statements(out);
             out.close();
         }
-        return slurp(path);
+        return read_file(path);
     }
-
-    fs::path dir_;
 };
 
 // Concatenation without the operator+ idiom that trips a false -Wrestrict in GCC 12.
@@ -237,7 +215,7 @@ TEST_F(scratch, free_format_reads) {
          {}},
     };
     for (const auto& c : cases) {
-        input_unit in(11, file("r.csv", c.input));
+        input_unit in(11, write("r.csv", c.input));
         std::vector<float> got(static_cast<std::size_t>(c.n), -9.0f);
         {
             list_read r(in);
@@ -262,9 +240,9 @@ TEST_F(scratch, free_format_reads) {
 }
 
 TEST_F(scratch, strings_integers_and_skips) {
-    input_unit in(11, file("h.csv",
-                           "Time,H1,H2,V1\n'A,B' \"it\"\"s\" 'ab'cd\nTime (s) longer_than_ten\n"
-                           "skipped line\n 42 , -7\n'open\nquote' x\n"));
+    input_unit in(11, write("h.csv",
+                            "Time,H1,H2,V1\n'A,B' \"it\"\"s\" 'ab'cd\nTime (s) longer_than_ten\n"
+                            "skipped line\n 42 , -7\n'open\nquote' x\n"));
     std::string h[4] = {std::string(10, '#'), std::string(10, '#'), std::string(10, '#'),
                         std::string(10, '#')};
     {
@@ -311,7 +289,7 @@ TEST_F(scratch, strings_integers_and_skips) {
 }
 
 TEST_F(scratch, end_of_file_branch_keeps_values_read) {
-    input_unit in(11, file("r.csv", "1,2,3,4\n5,6"));
+    input_unit in(11, write("r.csv", "1,2,3,4\n5,6"));
     float v[4] = {};
     {
         list_read r(in, true);
@@ -361,7 +339,7 @@ TEST_F(scratch, malformed_values_are_fatal) {
         {"\n\n", false, "list in: end of file"},
     };
     for (const auto& c : cases) {
-        const std::string path = file("bad.csv", c.input);
+        const std::string path = write("bad.csv", c.input);
         const std::string expected = std::string("^") + c.report +
                                      "\napparent state: unit 4 named .*bad\\.csv\nlast format: "
                                      "list io\nlately reading sequential formatted external IO\n$";
@@ -393,7 +371,7 @@ TEST_F(scratch, failed_opens_report_unit_and_name) {
 }
 
 TEST_F(scratch, result_file_replaced_only_when_complete) {
-    const auto path = file("Amp-Factors.csv", "earlier results\n");
+    const auto path = write("Amp-Factors.csv", "earlier results\n");
     // A failure while the file is written leaves the earlier file and no temporary behind.
     EXPECT_EXIT(
         {
@@ -403,7 +381,7 @@ TEST_F(scratch, result_file_replaced_only_when_complete) {
             input_unit in(11, bad);
         },
         ::testing::ExitedWithCode(exit_fatal), "null file name");
-    EXPECT_EQ(slurp(path), "earlier results\n");
+    EXPECT_EQ(read_file(path), "earlier results\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 
     {
@@ -411,7 +389,7 @@ TEST_F(scratch, result_file_replaced_only_when_complete) {
         list_write(out) << "new";
         out.close();
     }
-    EXPECT_EQ(slurp(path), " new\n");
+    EXPECT_EQ(read_file(path), " new\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 
     // A directory where the file goes: the rename fails, reported as a failed close.
