@@ -37,19 +37,47 @@ constexpr cplx operator*(cplx a, cplx b) {
 constexpr cplx operator*(float s, cplx a) { return {s * a.re, s * a.im}; }
 constexpr cplx operator*(cplx a, float s) { return {a.re * s, a.im * s}; }
 
+// A complex value in double, before its rounding to float.
+struct cplx_d {
+    double re = 0.0;
+    double im = 0.0;
+};
+
 // Quotient by the scaled (Smith) method in double: scale by the part of the divisor that is
 // larger in magnitude (by Im d when |Re d| <= |Im d|).
-constexpr cplx operator/(cplx n, cplx d) {
+constexpr cplx_d smith_quotient(cplx n, cplx d) {
     const double nr = n.re, ni = n.im, dr = d.re, di = d.im;
     if ((dr < 0 ? -dr : dr) <= (di < 0 ? -di : di)) {
         const double r = dr / di;
         const double den = dr * r + di;
-        return {static_cast<float>((nr * r + ni) / den), static_cast<float>((ni * r - nr) / den)};
+        return {(nr * r + ni) / den, (ni * r - nr) / den};
     }
     const double r = di / dr;
     const double den = dr + di * r;
-    return {static_cast<float>((nr + ni * r) / den), static_cast<float>((ni - nr * r) / den)};
+    return {(nr + ni * r) / den, (ni - nr * r) / den};
 }
+
+// The quotient rounded once.
+constexpr cplx operator/(cplx n, cplx d) {
+    const cplx_d q = smith_quotient(n, d);
+    return {static_cast<float>(q.re), static_cast<float>(q.im)};
+}
+
+// n / (d * 2^e): the quotient in double, scaled by 2^-e, then rounded once (to a subnormal or
+// to 0 when it is that small).
+inline cplx scaled_quotient(cplx n, cplx d, int e) {
+    const cplx_d q = smith_quotient(n, d);
+    return {static_cast<float>(std::ldexp(q.re, -e)), static_cast<float>(std::ldexp(q.im, -e))};
+}
+
+// z * 2^e, exact unless the result leaves the range of normal floats.
+inline cplx scale2(cplx z, int e) {
+    return {static_cast<float>(std::ldexp(static_cast<double>(z.re), e)),
+            static_cast<float>(std::ldexp(static_cast<double>(z.im), e))};
+}
+
+inline bool is_finite(float x) { return std::isfinite(x); }
+inline bool is_finite(cplx z) { return std::isfinite(z.re) && std::isfinite(z.im); }
 
 constexpr cplx operator/(cplx n, float s) { return {n.re / s, n.im / s}; }
 
@@ -93,6 +121,37 @@ inline cplx cexp(cplx z) {
     const double e = std::exp(static_cast<double>(z.re));
     const double y = z.im;
     return {static_cast<float>(e * std::cos(y)), static_cast<float>(e * std::sin(y))};
+}
+
+// e^(z) and e^(-z), both scaled by 2^-s so that the larger has a modulus below 2: for exponents
+// whose e^(|x|) leaves the range of a float, or even of a double. The exponentials are formed
+// in double and rounded once; the smaller one may come out subnormal or 0.
+struct scaled_exp_pair {
+    cplx up;   // e^(z) * 2^-s
+    cplx down; // e^(-z) * 2^-s
+    int s = 0;
+};
+inline scaled_exp_pair cexp_pair_scaled(cplx z) {
+    const double x = z.re, y = z.im;
+    const double ax = std::fabs(x);
+    double big = std::exp(ax);
+    int s = 0;
+    if (std::isfinite(big)) {
+        s = std::ilogb(big);
+        big = std::ldexp(big, -s);
+    } else {
+        constexpr double ln2 = 0.69314718055994530942;
+        s = static_cast<int>(std::floor(ax / ln2));
+        big = std::exp(ax - static_cast<double>(s) * ln2);
+    }
+    // e^(-|x|) * 2^-s, formed from e^(-|x|) when that is a normal double, else from the exponent.
+    const double small = std::ldexp(std::exp(-ax), -s);
+    const double c = std::cos(y), sn = std::sin(y);
+    const double eu = x >= 0.0 ? big : small;
+    const double ed = x >= 0.0 ? small : big;
+    return {{static_cast<float>(eu * c), static_cast<float>(eu * sn)},
+            {static_cast<float>(ed * c), static_cast<float>(-(ed * sn))},
+            s};
 }
 
 // 2*pi as the nearest float (bit pattern 40C90FDB).

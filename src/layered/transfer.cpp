@@ -10,7 +10,10 @@
 // the damped effective velocity Vs*sqrt(3/(1 - Vs^2/Vp^2)) for the vertical motion.
 #include "layered/transfer.hpp"
 
+#include <algorithm>
 #include <cassert>
+#include <climits>
+#include <cmath>
 #include <cstddef>
 
 namespace sitewave::layered {
@@ -19,8 +22,69 @@ namespace {
 
 std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
+// The terms of one interface: the impedance ratio of the upper to the lower layer and i*wn*h,
+// wn the vertical wavenumber in the upper layer of thickness h.
+struct interface_terms {
+    cplx am;
+    cplx wnd;
+};
+
+// v1, v2: complex velocities of the upper and lower layer; om in rad/s; cinv2 = p^2.
+inline interface_terms terms(float dns1, float dns2, cplx v1, cplx v2, float h, float om,
+                             float cinv2) {
+    const cplx one{1.0f, 0.0f};
+    // Impedance ratio of the upper to the lower layer: density times complex velocity, no
+    // obliquity factor, also at oblique incidence.
+    const cplx am = (dns1 * v1) / (dns2 * v2);
+    // Vertical wavenumber in the upper layer, principal root (real part never negative), also
+    // beyond the critical angle, where the radicand's real part is negative and the wave in the
+    // layer is evanescent.
+    const cplx wn = om * csqrt(one / (v1 * v1) - cplx{cinv2, 0.0f});
+    return {am, cplx{-wn.im * h, wn.re * h}}; // i * wn * h
+}
+
+struct matrix {
+    cplx a11{1.0f, 0.0f}, a12{}, a21{}, a22{1.0f, 0.0f};
+};
+
+// A * B(k), B(k) = [[(1+am) ex1, (1-am) ex2], [(1-am) ex1, (1+am) ex2]] / 2: each entry of B
+// formed in that order, each product rounded, then the sums.
+inline matrix times_layer(const matrix& sa, cplx am, cplx ex1, cplx ex2) {
+    const cplx one{1.0f, 0.0f};
+    const cplx sb11 = ((one + am) * ex1) / 2.0f;
+    const cplx sb12 = ((one - am) * ex2) / 2.0f;
+    const cplx sb21 = ((one - am) * ex1) / 2.0f;
+    const cplx sb22 = ((one + am) * ex2) / 2.0f;
+    return {sa.a11 * sb11 + sa.a12 * sb21, sa.a11 * sb12 + sa.a12 * sb22,
+            sa.a21 * sb11 + sa.a22 * sb21, sa.a21 * sb12 + sa.a22 * sb22};
+}
+
+inline bool is_finite(const matrix& a) {
+    return is_finite(a.a11) && is_finite(a.a12) && is_finite(a.a21) && is_finite(a.a22);
+}
+
+// The largest binary exponent among the parts of A (0 when all are zero).
+int exponent_of(const matrix& a) {
+    int e = INT_MIN;
+    for (const cplx z : {a.a11, a.a12, a.a21, a.a22}) {
+        for (const float x : {z.re, z.im}) {
+            if (x != 0.0f) {
+                e = std::max(e, std::ilogb(x));
+            }
+        }
+    }
+    return e == INT_MIN ? 0 : e;
+}
+
 // Fills rows 0..nom-1 of both columns. `velocity(k, freq)` is the complex velocity of layer k at
 // freq Hz; cinv2 is the squared horizontal slowness p^2 (Snell's law, fixed by the half-space).
+//
+// A row is first carried through in float. When any stored intermediate of that recursion is
+// not finite (a thick or strongly damped profile at high frequency, where e^(omega h/2QV) leaves
+// the float range), the row is carried through again without overflow: the exponentials of each
+// layer formed in double and scaled by a power of two before rounding, and the running product
+// rescaled by a power of two after each layer (exact), the exponents summed. The ratio, possibly
+// subnormal or 0, is scaled back once at the end.
 template <class Velocity>
 void propagate(float fom, float dom, int nom, const layer_table& lt, float cinv2, Velocity velocity,
                amp_table& amp) {
@@ -39,53 +103,56 @@ void propagate(float fom, float dom, int nom, const layer_table& lt, float cinv2
         ifom = 1;
     }
 
-    const cplx one{1.0f, 0.0f};
+    const cplx two{2.0f, 0.0f};
     for (int io = ifom; io < nom; ++io) {
         const float om = fom + static_cast<float>(io) * dom;
         const float freq = om / two_pi;
 
-        cplx a11 = one, a12{}, a21{}, a22 = one;
-        if (nl >= 2) {
-            // The upper layer of one interface is the lower layer of the next one up: its
-            // velocity is evaluated once per frequency and handed on.
+        // Walks the interfaces from the deepest up; the upper layer of one interface is the lower
+        // layer of the next one up, so each velocity is evaluated once per frequency.
+        const auto walk = [&](auto&& step) {
+            if (nl < 2) {
+                return;
+            }
             cplx v2 = velocity(nl - 1, freq);
             for (int il = nl - 2; il >= 0; --il) {
-                const cplx sa11 = a11, sa12 = a12, sa21 = a21, sa22 = a22;
                 const cplx v1 = velocity(il, freq);
-
-                // Impedance ratio of the upper to the lower layer: density times complex velocity,
-                // no obliquity factor, also at oblique incidence.
-                const cplx am = (lt.dns[at(il)] * v1) / (lt.dns[at(il + 1)] * v2);
-
-                // Vertical wavenumber in the upper layer, principal root (real part never
-                // negative), also beyond the critical angle, where the radicand's real part is
-                // negative and the wave in the layer is evanescent.
-                const cplx wn = om * csqrt(one / (v1 * v1) - cplx{cinv2, 0.0f});
-                const float h = lt.thk[at(il)];
-                const cplx wnd{-wn.im * h, wn.re * h}; // i * wn * h
-                const cplx ex1 = cexp(wnd);
-                const cplx ex2 = cexp(-wnd);
-
-                const cplx sb11 = ((one + am) * ex1) / 2.0f;
-                const cplx sb12 = ((one - am) * ex2) / 2.0f;
-                const cplx sb21 = ((one - am) * ex1) / 2.0f;
-                const cplx sb22 = ((one + am) * ex2) / 2.0f;
-
-                // A = SA * B: the layer matrix on the right, each product rounded, then the sum.
-                a11 = sa11 * sb11 + sa12 * sb21;
-                a12 = sa11 * sb12 + sa12 * sb22;
-                a21 = sa21 * sb11 + sa22 * sb21;
-                a22 = sa21 * sb12 + sa22 * sb22;
-
+                step(terms(lt.dns[at(il)], lt.dns[at(il + 1)], v1, v2, lt.thk[at(il)], om, cinv2));
                 v2 = v1;
             }
-        }
+        };
 
+        matrix a;
+        bool finite = true;
+        walk([&](const interface_terms& t) {
+            const cplx ex1 = cexp(t.wnd);
+            const cplx ex2 = cexp(-t.wnd);
+            finite =
+                finite && is_finite(t.am) && is_finite(t.wnd) && is_finite(ex1) && is_finite(ex2);
+            a = times_layer(a, t.am, ex1, ex2);
+            finite = finite && is_finite(a);
+        });
         // Surface motion 2 over the incident amplitude E_nl, and over the total motion
         // E_nl + F_nl at the top of the half-space.
-        const cplx two{2.0f, 0.0f};
-        amp.col[0][at(io)] = two / (a11 + a12);
-        amp.col[1][at(io)] = two / (((a11 + a12) + a21) + a22);
+        const cplx c0 = two / (a.a11 + a.a12);
+        const cplx c1 = two / (((a.a11 + a.a12) + a.a21) + a.a22);
+        if (finite) {
+            amp.col[0][at(io)] = c0;
+            amp.col[1][at(io)] = c1;
+            continue;
+        }
+
+        matrix b;
+        int scale = 0; // the true product is b * 2^scale
+        walk([&](const interface_terms& t) {
+            const scaled_exp_pair ex = cexp_pair_scaled(t.wnd);
+            b = times_layer(b, t.am, ex.up, ex.down);
+            const int e = exponent_of(b);
+            b = {scale2(b.a11, -e), scale2(b.a12, -e), scale2(b.a21, -e), scale2(b.a22, -e)};
+            scale += ex.s + e;
+        });
+        amp.col[0][at(io)] = scaled_quotient(two, b.a11 + b.a12, scale);
+        amp.col[1][at(io)] = scaled_quotient(two, ((b.a11 + b.a12) + b.a21) + b.a22, scale);
     }
 }
 
