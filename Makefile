@@ -5,7 +5,7 @@ CLANG_FORMAT ?= clang-format
 
 FORMAT_FILES = $(sort $(shell find src app tests bench \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
-.PHONY: all build demo test sanitize bench format format-check clean
+.PHONY: all build demo test sanitize arith-check bench format format-check clean
 
 all: build
 
@@ -31,6 +31,14 @@ sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
 	cmake --build build-asan -j$(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+# The tables' bits on random profiles, from the release build and the -O0 sanitizer build (both
+# built by `make test` and `make sanitize`), must be identical.
+arith-check:
+	build/tests/table_bits > build/table_bits.txt
+	build-asan/tests/table_bits > build-asan/table_bits.txt
+	cmp build/table_bits.txt build-asan/table_bits.txt
+	@echo "arith-check: release and -O0 tables identical ($$(wc -l < build/table_bits.txt) digests)"
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_BENCH=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)

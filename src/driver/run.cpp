@@ -13,8 +13,10 @@
 #include "textio/list_write.hpp"
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace sitewave::driver {
@@ -51,25 +53,66 @@ std::vector<cplx> load(const std::vector<float>& samples, int nf) {
     return a;
 }
 
-// Writes Amp-Factors.csv (the moduli of both columns of both tables) and, in the same pass,
-// multiplies H1 and H2 by the SH factor and V1 by the vertical factor of column nin.
-void apply_amplification(spectra& s, const grid& g, const layered::amp_table& samp,
-                         const layered::amp_table& pamp, int nin) {
-    output_unit out(9, "Amp-Factors.csv");
-    list_write(out) << "frequency (Hz),Samp1,Samp2,Pamp1,Pamp2";
+const char* const component[3] = {"H1", "H2", "V1"};
+
+std::string shortest(float v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// Index of the first entry among 0..n-1 that is not finite, or of whose modulus is not finite
+// when `modulus`; -1 when there is none.
+int first_nonfinite(std::span<const cplx> a, int n, bool modulus) {
+    for (int i = 0; i < n; ++i) {
+        const cplx v = a[static_cast<std::size_t>(i)];
+        if (!is_finite(v) || (modulus && !is_finite(cabs(v)))) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Refuses the run when a spectrum holds a value that is not finite (or, with `modulus`, one
+// whose modulus is not) among its first n entries: "<input>: the <what> of H1 is not finite
+// at <f> Hz".
+void refuse_nonfinite(std::span<const std::span<cplx>> parts, int n, bool modulus, const grid& g,
+                      const std::string& input, const std::string& what) {
+    for (std::size_t c = 0; c < parts.size(); ++c) {
+        const int i = first_nonfinite(parts[c], n, modulus && c < 2);
+        if (i >= 0) {
+            textio::refuse(input + ": the " + what + " of " + component[c] + " is not finite at " +
+                           shortest(static_cast<float>(i) * g.dom / two_pi) + " Hz");
+        }
+    }
+}
+
+// Multiplies H1 and H2 by the SH factor and V1 by the vertical factor of column nin.
+void amplify(spectra& s, const grid& g, const layered::amp_table& samp,
+             const layered::amp_table& pamp, int nin) {
     const auto& sc = samp.col[static_cast<std::size_t>(nin - 1)];
     const auto& pc = pamp.col[static_cast<std::size_t>(nin - 1)];
     const cplx sdelay{1.0f, 0.0f};
     const cplx pdelay{1.0f, 0.0f};
     for (int i = 0; i < g.nom; ++i) {
         const auto k = static_cast<std::size_t>(i);
+        s.fx1[k] = (s.fx1[k] * sc[k]) * sdelay;
+        s.fy1[k] = (s.fy1[k] * sc[k]) * sdelay;
+        s.fz1[k] = (s.fz1[k] * pc[k]) * pdelay;
+    }
+}
+
+// Writes Amp-Factors.csv: the moduli of both columns of both tables.
+void write_factors_file(const grid& g, const layered::amp_table& samp,
+                        const layered::amp_table& pamp) {
+    output_unit out(9, "Amp-Factors.csv");
+    list_write(out) << "frequency (Hz),Samp1,Samp2,Pamp1,Pamp2";
+    for (int i = 0; i < g.nom; ++i) {
+        const auto k = static_cast<std::size_t>(i);
         const float om = static_cast<float>(i) * g.dom;
         const float freq = om / two_pi;
         fmt_write(out, spectrum_line()) << freq << cabs(samp.col[0][k]) << cabs(samp.col[1][k])
                                         << cabs(pamp.col[0][k]) << cabs(pamp.col[1][k]);
-        s.fx1[k] = (s.fx1[k] * sc[k]) * sdelay;
-        s.fy1[k] = (s.fy1[k] * sc[k]) * sdelay;
-        s.fz1[k] = (s.fz1[k] * pc[k]) * pdelay;
     }
     out.close();
 }
@@ -105,6 +148,14 @@ std::pair<int, pass_band> ask_processing(output_unit& con, const grid& g, float 
             }
         }
         band = pass_band{true, fl1 * pi2, fl2 * pi2, fh1 * pi2, fh2 * pi2};
+        const char* names[] = {"fL1", "fL2", "fH1", "fH2"};
+        const float corners[] = {band.oml1, band.oml2, band.omh1, band.omh2};
+        for (int c = 0; c < 4; ++c) {
+            if (!is_finite(corners[c])) {
+                textio::refuse(std::string("filter corners (console answer): ") + names[c] +
+                               " times 2 pi is not a finite angular frequency");
+            }
+        }
     }
     return {nyes, band};
 }
@@ -163,6 +214,15 @@ void run() {
                        ": the time step (second time minus first time) is not a positive number");
     }
     const int nf = length->nf;
+    const grid g = make_grid(nf, rec.dt);
+    if (!is_finite(g.dur)) {
+        textio::refuse("record file " + infile1 + ": the duration " + std::to_string(nf) +
+                       " x time step is not a finite number");
+    }
+    if (!is_finite(g.dom) || !(g.dom > 0.0f) || !is_finite(g.eom)) {
+        textio::refuse("record file " + infile1 +
+                       ": the frequency step 2 pi / duration is not a finite number");
+    }
     empty_line(con);
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 
@@ -170,12 +230,13 @@ void run() {
     for (auto a : s.all()) {
         fft::wvfast(a, -1);
     }
-    const grid g = make_grid(nf, rec.dt);
     for (auto a : s.all()) {
         for (auto& v : a) {
             v = v * cplx{rec.dt, 0.0f};
         }
     }
+    const auto parts = s.all();
+    refuse_nonfinite(parts, nf, false, g, "record file " + infile1, "Fourier spectrum");
     empty_line(con);
     list_write(con) << " DUR,DOM,NOM,EOM=" << g.dur << g.dom << g.nom << g.eom;
     list_write(con) << " Highest Frequency (hz)=" << g.eom / two_pi;
@@ -191,13 +252,27 @@ void run() {
     const float fom = 0.0f;
     layered::sbshml(fom, g.dom, g.nom, profile.layers, profile.theta, samp);
     layered::sbudml(fom, g.dom, g.nom, profile.layers, profile.theta, pamp);
-    apply_amplification(s, g, samp, pamp, profile.nin);
+    for (const auto* t : {&samp, &pamp}) {
+        for (std::size_t c = 0; c < 2; ++c) {
+            if (const int i = first_nonfinite(t->col[c], g.nom, true); i >= 0) {
+                textio::refuse(std::string(soil::soil_file) + ": the " +
+                               (t == &samp ? "SH" : "vertical") + " amplification (column " +
+                               std::to_string(c + 1) + ") is not finite at " +
+                               shortest(static_cast<float>(i) * g.dom / two_pi) + " Hz");
+            }
+        }
+    }
+    amplify(s, g, samp, pamp, profile.nin);
+    refuse_nonfinite(parts, g.nom, false, g, "record file " + infile1 + " on " + soil::soil_file,
+                     "amplified spectrum");
+    write_factors_file(g, samp, pamp);
 
     // 2*pi as 8*atan(1): the arctangent in double stored as a float, times 8 in float.
     const float pi2 = 8.0f * atan_d(1.0f);
     const auto [nyes, band] = ask_processing(con, g, pi2);
-    const auto parts = s.all();
     process_spectra(parts, g.nom, g.dom, band, nyes);
+    refuse_nonfinite(parts, g.nom, true, g, "record file " + infile1 + " on " + soil::soil_file,
+                     "processed spectrum");
     empty_line(con);
     list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
     write_spectra_file(s, g, pi2, rec);
@@ -209,6 +284,16 @@ void run() {
         hist[c].resize(parts[c].size());
         for (std::size_t i = 0; i < parts[c].size(); ++i) {
             hist[c][i] = parts[c][i].re / g.dur;
+        }
+    }
+    for (std::size_t c = 0; c < 3; ++c) {
+        for (std::size_t i = 0; i < hist[c].size(); ++i) {
+            // wave1.csv holds each value less the first one; the summary the values themselves.
+            if (!is_finite(hist[c][i]) || (c < 2 && !is_finite(hist[c][i] - hist[c][0]))) {
+                textio::refuse("record file " + infile1 + " on " + soil::soil_file +
+                               ": the surface time history of " + component[c] +
+                               " is not finite at sample " + std::to_string(i + 1));
+            }
         }
     }
     const auto ex = find_extremes(hist[0]);

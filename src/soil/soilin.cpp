@@ -52,13 +52,21 @@ soil_profile soilin(textio::output_unit& console) {
     list_read(in).item(thet1);
     list_write(console) << "  Incident Wave Angle (degree) =" << thet1;
 
-    list_read(in).item(p.nin);
+    {
+        list_read r(in);
+        r.item(p.nin);
+        p.nin_line = r.line();
+    }
     list_write(console) << "  Input Wave Type =" << p.nin;
     list_write(console) << "    (=1: Data of Theoretical Input Data in Bedrock";
     list_write(console) << "    ,=2: Data Observed at Boreholein Bedrock)";
 
     skip_line(in);
-    list_read(in).item(p.nl);
+    {
+        list_read r(in);
+        r.item(p.nl);
+        p.nl_line = r.line();
+    }
     fmt_write(console, heading_format()) << p.nl;
     skip_line(in);
 
@@ -93,12 +101,12 @@ soil_profile soilin(textio::output_unit& console) {
 std::string check_profile(const soil_profile& p) {
     const std::string file = soil_file;
     if (p.nin != 1 && p.nin != 2) {
-        return file + ": line 3: input wave type " + std::to_string(p.nin) +
-               " is neither 1 (incident motion) nor 2 (borehole motion)";
+        return file + ": line " + std::to_string(p.nin_line) + ": input wave type " +
+               std::to_string(p.nin) + " is neither 1 (incident motion) nor 2 (borehole motion)";
     }
     if (p.nl < 1) {
-        return file + ": line 5: number of layers " + std::to_string(p.nl) +
-               " is less than 1 (the half-space row is needed)";
+        return file + ": line " + std::to_string(p.nl_line) + ": number of layers " +
+               std::to_string(p.nl) + " is less than 1 (the half-space row is needed)";
     }
     const auto& t = p.layers;
     for (int l = 0; l < p.nl; ++l) {

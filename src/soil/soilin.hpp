@@ -15,6 +15,8 @@ struct soil_profile {
     float theta = 0.0f;          // incidence angle in the half-space, radians from the vertical
     int nl = 0;                  // number of rows as declared on line 5 (0 or less: no row)
     int nin = 0;                 // input wave type: 1 incident motion, 2 borehole motion
+    int nin_line = 3;            // the lines of the file on which nin and nl were read
+    int nl_line = 5;
 };
 
 // Reads soil_dat.csv from the working directory line by line (title; angle in degrees; wave

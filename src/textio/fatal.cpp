@@ -1,25 +1,15 @@
 #include "textio/fatal.hpp"
 
-#include <algorithm>
+#include "textio/pending.hpp"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
 namespace sitewave::textio {
 
 namespace {
-
-std::vector<std::string>& temps() {
-    static std::vector<std::string> list;
-    return list;
-}
-
-void remove_temps() {
-    for (const auto& path : temps()) {
-        std::remove(path.c_str());
-    }
-    temps().clear();
-}
 
 void put(std::FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
 
@@ -43,16 +33,24 @@ void clear_format() {
     s.format.clear();
 }
 
-void register_temp(const std::string& path) { temps().push_back(path); }
+void console_failed(int err) {
+    remove_pending();
+    std::string line = "sitewave: standard output: ";
+    line.append(std::strerror(err)).append("\n");
+    put(stderr, line);
+    std::fflush(stderr);
+    std::_Exit(exit_fatal);
+}
 
-void unregister_temp(const std::string& path) {
-    auto& list = temps();
-    list.erase(std::remove(list.begin(), list.end(), path), list.end());
+void flush_console() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        console_failed(errno != 0 ? errno : EIO);
+    }
 }
 
 void fatal(std::string_view message, int unit, std::string_view name) {
     std::fflush(stdout);
-    remove_temps();
+    remove_pending();
     std::string report;
     report.append(message).append("\n");
     report.append("apparent state: unit ").append(std::to_string(unit)).append(" ");
@@ -73,20 +71,24 @@ void fatal(std::string_view message, int unit, std::string_view name) {
 }
 
 void refuse(std::string_view message) {
-    std::fflush(stdout);
-    remove_temps();
+    const bool console_ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    const int err = errno != 0 ? errno : EIO;
+    remove_pending();
     if (!message.empty()) {
         std::string line = "sitewave: ";
         line.append(message).append("\n");
         put(stderr, line);
         std::fflush(stderr);
     }
+    if (!console_ok) {
+        console_failed(err);
+    }
     std::_Exit(exit_refused);
 }
 
 void stop() {
-    remove_temps();
-    std::fflush(stdout);
+    remove_pending();
+    flush_console();
     std::_Exit(exit_ok);
 }
 

@@ -30,6 +30,7 @@ inline constexpr std::string_view msg_list_input = "incomprehensible list input"
 inline constexpr std::string_view msg_unexpected = "read unexpected character";
 inline constexpr std::string_view msg_eof = "end of file";
 inline constexpr std::string_view msg_null_name = "null file name";
+inline constexpr std::string_view msg_no_space = "out of free space";
 
 // Flushes standard output, writes the four-line report on standard error
 //   <message>
@@ -40,14 +41,16 @@ inline constexpr std::string_view msg_null_name = "null file name";
 [[noreturn]] void fatal(std::string_view message, int unit, std::string_view name);
 
 // Refused input: flushes standard output, writes "sitewave: <message>" on standard error (when
-// the message is not empty) and exits with status 1.
+// the message is not empty) and exits with status 1 (2 when standard output could not be
+// written, reported after the message).
 [[noreturn]] void refuse(std::string_view message);
 
-// Normal end: flushes and closes standard output, exits with status 0.
+// Normal end: flushes standard output (a failure is reported as by flush_console()), exits with
+// status 0.
 [[noreturn]] void stop();
 
-// Temporary files of result files being written; removed by every exit above.
-void register_temp(const std::string& path);
-void unregister_temp(const std::string& path);
+// Flushes standard output; when that fails (a full disk, /dev/full), writes
+// "sitewave: standard output: <system text>" on standard error and exits with status 2.
+void flush_console();
 
 } // namespace sitewave::textio

@@ -5,6 +5,7 @@
 
 #include <cassert>
 #include <cctype>
+#include <new>
 
 namespace sitewave::textio {
 
@@ -201,7 +202,14 @@ fmt_write& fmt_write::operator<<(float v) {
 std::string read_name(input_unit& in) {
     record_statement(false, "(A20)");
     std::string line;
-    if (!in.next_record(line)) {
+    bool got = false;
+    try {
+        got = in.next_record(line);
+    } catch (const std::bad_alloc&) {
+        line = std::string();
+        fatal(std::string("fmt: ").append(msg_no_space), in.unit(), in.name());
+    }
+    if (!got) {
         fatal(std::string("fmt: ").append(msg_eof), in.unit(), in.name());
     }
     clear_format();

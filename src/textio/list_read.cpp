@@ -2,8 +2,10 @@
 
 #include "textio/fatal.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
+#include <new>
 
 namespace sitewave::textio {
 
@@ -75,6 +77,7 @@ bool list_read::next_value() {
             }
             return false;
         }
+        last_line_ = in_.records();
         if (c == ',') {
             ++pos_;
             if (after_value_) { // the comma only separates
@@ -121,12 +124,12 @@ bool list_read::next_value() {
     return !repeat_null_;
 }
 
-std::string list_read::take_field() {
+std::string_view list_read::take_field() {
     const std::size_t start = pos_;
     while (pos_ < line_.size() && !is_separator(line_[pos_])) {
         ++pos_;
     }
-    return line_.substr(start, pos_ - start);
+    return std::string_view(line_).substr(start, pos_ - start);
 }
 
 bool list_read::ended_by_comma_or_slash() const {
@@ -159,13 +162,13 @@ std::string list_read::take_quoted() {
     }
 }
 
-int list_read::to_int(const std::string& field, bool comma_end) const {
+int list_read::to_int(std::string_view field, bool comma_end) const {
     std::size_t i = 0;
     const bool neg = !field.empty() && field[0] == '-';
     if (!field.empty() && is_sign(field[0])) {
         ++i;
     }
-    if (field.find_first_of("0123456789") == std::string::npos) {
+    if (field.find_first_of("0123456789") == std::string_view::npos) {
         // Only a sign or a point, ended by a comma or slash, reads as zero.
         const bool bare = field.size() == i || (field.size() == i + 1 && field[i] == '.');
         if (bare && comma_end) {
@@ -191,7 +194,7 @@ int list_read::to_int(const std::string& field, bool comma_end) const {
     return static_cast<int>(value);
 }
 
-float list_read::to_real(const std::string& field, bool comma_end) const {
+float list_read::to_real(std::string_view field, bool comma_end) const {
     const std::size_t n = field.size();
     std::size_t i = 0;
     const bool neg = n > 0 && field[0] == '-';
@@ -202,8 +205,8 @@ float list_read::to_real(const std::string& field, bool comma_end) const {
     while (i < n && is_digit(field[i])) {
         ++i;
     }
-    const std::string int_digits = field.substr(s, i - s);
-    std::string frac_digits;
+    const std::string_view int_digits = field.substr(s, i - s);
+    std::string_view frac_digits;
     if (i < n && field[i] == '.') {
         s = ++i;
         while (i < n && is_digit(field[i])) {
@@ -247,20 +250,44 @@ float list_read::to_real(const std::string& field, bool comma_end) const {
         error("invalid number", msg_list_input);
     }
 
-    // One rounding, straight from the decimal text to the nearest float.
+    // One rounding, straight from the decimal text to the nearest float. The significant digits
+    // are the integer and fraction digits without leading zeros, value = digits * 10^e10. Only
+    // the first max_digits of them are passed on, with a sticky 1 after them when any later one
+    // is not zero: every value halfway between two floats has far fewer significant digits, so
+    // the rounding is the same, and a number of any length needs no more memory than this.
+    constexpr std::size_t max_digits = 200;
+    const auto digit_at = [&](std::size_t k) {
+        return k < int_digits.size() ? int_digits[k] : frac_digits[k - int_digits.size()];
+    };
+    const std::size_t total = int_digits.size() + frac_digits.size();
+    std::size_t lead = 0;
+    while (lead < total && digit_at(lead) == '0') {
+        ++lead;
+    }
     std::string text = neg ? "-" : "";
-    text.append(int_digits.empty() ? "0" : int_digits)
-        .append(".")
-        .append(frac_digits.empty() ? "0" : frac_digits)
-        .append("e")
-        .append(std::to_string(exponent));
+    long e10 = exponent - static_cast<long>(frac_digits.size());
+    if (lead == total) {
+        text.append("0");
+    } else {
+        const std::size_t keep = std::min(total - lead, max_digits);
+        for (std::size_t k = lead; k < lead + keep; ++k) {
+            text.push_back(digit_at(k));
+        }
+        e10 += static_cast<long>(total - lead - keep);
+        for (std::size_t k = lead + keep; k < total; ++k) {
+            if (digit_at(k) != '0') {
+                text.push_back('1');
+                --e10;
+                break;
+            }
+        }
+    }
+    text.append("e").append(std::to_string(e10));
     float value = 0.0f;
     const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
     if (r.ec == std::errc::result_out_of_range) {
         // Too large, or too small even for a subnormal: the decimal exponent of the leading
         // digit tells which. Too small reads as zero.
-        const std::string all = int_digits + frac_digits;
-        const auto lead = all.find_first_not_of('0');
         const long magnitude =
             exponent + static_cast<long>(int_digits.size()) - static_cast<long>(lead) - 1;
         if (magnitude > 0) {
@@ -275,16 +302,17 @@ template <typename T> bool list_read::read_number(T& v) {
     if (!next_value()) {
         return !eof_;
     }
-    std::string field;
+    std::string_view field;
     bool comma_end = false;
     if (from_repeat_) {
-        field = repeat_text_;
+        // The record holding the value stays while its copies are taken.
+        field = repeat_field_;
         comma_end = repeat_comma_end_;
     } else {
         field = take_field();
         comma_end = ended_by_comma_or_slash();
         if (repeat_left_ > 0) {
-            repeat_text_ = field;
+            repeat_field_ = field;
             repeat_comma_end_ = comma_end;
         }
     }
@@ -296,10 +324,27 @@ template <typename T> bool list_read::read_number(T& v) {
     return true;
 }
 
-bool list_read::item(int& v) { return read_number(v); }
-bool list_read::item(float& v) { return read_number(v); }
+// Running out of memory (an endless line) is the fatal "list in: out of free space" report.
+template <typename F> bool list_read::guarded(F&& f) {
+    try {
+        return f();
+    } catch (const std::bad_alloc&) {
+        line_ = std::string();
+        error("list in", msg_no_space);
+    }
+}
 
+bool list_read::item(int& v) {
+    return guarded([&] { return read_number(v); });
+}
+bool list_read::item(float& v) {
+    return guarded([&] { return read_number(v); });
+}
 bool list_read::item(std::string& s) {
+    return guarded([&] { return read_text(s); });
+}
+
+bool list_read::read_text(std::string& s) {
     if (!next_value()) {
         return !eof_;
     }
@@ -308,7 +353,7 @@ bool list_read::item(std::string& s) {
         text = repeat_text_;
     } else {
         const char c = line_[pos_];
-        text = (c == '\'' || c == '"') ? take_quoted() : take_field();
+        text = (c == '\'' || c == '"') ? take_quoted() : std::string(take_field());
         if (repeat_left_ > 0) {
             repeat_text_ = text;
         }
@@ -323,7 +368,7 @@ void list_read::end() {
         return;
     }
     if (!started_) {
-        fetch(); // an empty read skips one record
+        guarded([&] { return fetch(); }); // an empty read skips one record
     }
     have_line_ = false;
     ended_ = true;

@@ -4,6 +4,7 @@
 #include "textio/unit.hpp"
 
 #include <string>
+#include <string_view>
 
 namespace sitewave::textio {
 
@@ -33,6 +34,10 @@ class list_read {
     // Skips the rest of the record; further items are not read.
     void end();
 
+    // The line (record number of the unit) on which the last item's value, null value or slash
+    // was found.
+    int line() const { return last_line_; }
+
   private:
     enum class type { integer, real, text };
 
@@ -43,15 +48,17 @@ class list_read {
     int peek();
     bool fetch();
     // The unquoted field starting at pos_, up to a blank, tab, comma, slash or line end.
-    std::string take_field();
+    std::string_view take_field();
     std::string take_quoted();
     // Whether the field just taken is followed by a comma or a slash.
     bool ended_by_comma_or_slash() const;
     [[noreturn]] void error(std::string_view word, std::string_view message) const;
 
     template <typename T> bool read_number(T& v);
-    int to_int(const std::string& field, bool comma_end) const;
-    float to_real(const std::string& field, bool comma_end) const;
+    bool read_text(std::string& s);
+    template <typename F> bool guarded(F&& f);
+    int to_int(std::string_view field, bool comma_end) const;
+    float to_real(std::string_view field, bool comma_end) const;
 
     input_unit& in_;
     bool eof_branch_;
@@ -66,7 +73,9 @@ class list_read {
     long repeat_left_ = 0;
     bool repeat_null_ = false;
     std::string repeat_text_;
+    std::string_view repeat_field_;
     bool repeat_comma_end_ = false;
+    int last_line_ = 0;
     bool from_repeat_ = false;
 };
 

@@ -1,9 +1,11 @@
 #include "textio/unit.hpp"
 
 #include "textio/fatal.hpp"
+#include "textio/pending.hpp"
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,7 +61,7 @@ bool input_unit::next_record(std::string& line) {
     line.clear();
     if (file_ == stdin) {
         // Whatever was asked must be on the screen before the answer is read.
-        std::fflush(stdout);
+        flush_console();
     }
     int c = std::getc(file_);
     if (c == EOF) {
@@ -72,6 +74,7 @@ bool input_unit::next_record(std::string& line) {
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
+    ++records_;
     return true;
 }
 
@@ -89,17 +92,30 @@ output_unit::output_unit(int unit, std::string name) : unit_(unit), name_(std::m
     for (int attempt = 0;; ++attempt) {
         temp_ =
             dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-        // 0666 less the umask, as for any new file.
+        // 0666 less the umask, as for any new file. The termination signals wait while the file
+        // is created and registered, so that a signal never finds it unregistered.
+        sigset_t block, old;
+        sigemptyset(&block);
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaddset(&block, sig);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &block, &old);
         const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            register_pending(temp_.c_str());
+        }
+        const int open_errno = errno;
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        errno = open_errno;
         if (fd >= 0) {
             file_ = ::fdopen(fd, "wb");
             if (file_ == nullptr) {
                 const int err = errno;
                 ::close(fd);
                 std::remove(temp_.c_str());
+                release_pending(temp_.c_str());
                 fail("open", err, unit_, name_);
             }
-            register_temp(temp_);
             return;
         }
         if (errno != EEXIST || attempt > 100) {
@@ -112,13 +128,16 @@ output_unit::~output_unit() {
     if (file_ != nullptr && file_ != stdout) {
         std::fclose(file_);
         std::remove(temp_.c_str());
-        unregister_temp(temp_);
+        release_pending(temp_.c_str());
     }
 }
 
 void output_unit::end_record() {
     record_.push_back('\n');
-    std::fwrite(record_.data(), 1, record_.size(), file_);
+    if (std::fwrite(record_.data(), 1, record_.size(), file_) != record_.size() &&
+        write_error_ == 0) {
+        write_error_ = errno != 0 ? errno : EIO; // the cause, before later calls change errno
+    }
     record_.clear();
 }
 
@@ -128,8 +147,8 @@ void output_unit::close() {
     }
     std::FILE* f = file_;
     file_ = nullptr;
-    int err = 0;
-    if (std::ferror(f) != 0) {
+    int err = write_error_;
+    if (err == 0 && std::ferror(f) != 0) {
         err = errno != 0 ? errno : EIO;
     }
     if (std::fflush(f) != 0 && err == 0) {
@@ -144,7 +163,7 @@ void output_unit::close() {
     if (err != 0) {
         fail("close", err, unit_, name_);
     }
-    unregister_temp(temp_);
+    release_pending(temp_.c_str());
 }
 
 } // namespace sitewave::textio

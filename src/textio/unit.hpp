@@ -29,11 +29,14 @@ class input_unit {
 
     int unit() const { return unit_; }
     const std::string& name() const { return name_; }
+    // Number of records read so far: the line number of the last one.
+    int records() const { return records_; }
 
   private:
     input_unit() = default;
     std::FILE* file_ = nullptr;
     bool owned_ = false;
+    int records_ = 0;
     int unit_ = unit_stdin;
     std::string name_;
 };
@@ -69,6 +72,7 @@ class output_unit {
     std::string name_;
     std::string temp_;
     std::string record_;
+    int write_error_ = 0; // errno of the first failed write
 };
 
 } // namespace sitewave::textio

@@ -18,6 +18,8 @@
 // unchanged unless an expected result replaces them, plus the expected result files and nothing
 // else. Set SITEWAVE_E2E_KEEP=1 to keep the directories for inspection.
 
+#include "support/launch.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -41,8 +43,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -255,73 +255,6 @@ class temp_dir {
     fs::path path_;
 };
 
-struct run_result {
-    bool exited = false;
-    int status = -1; // exit status, or the signal number when !exited
-    bool timed_out = false;
-};
-
-// Runs the program in cwd with stdin from in_file and stdout, stderr into out_file, err_file.
-run_result run_program(const fs::path& cwd, const fs::path& in_file, const fs::path& out_file,
-                       const fs::path& err_file) {
-    // Everything the child needs is prepared here: after fork it only calls
-    // async-signal-safe functions.
-    const std::string exe = program_path.string();
-    const std::string dir = cwd.string();
-    const std::string in = in_file.string();
-    const std::string out = out_file.string();
-    const std::string err = err_file.string();
-    std::vector<char> arg0(exe.begin(), exe.end());
-    arg0.push_back('\0');
-    char* argv[] = {arg0.data(), nullptr};
-
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
-    }
-    if (pid == 0) {
-        const int fd_in = ::open(in.c_str(), O_RDONLY);
-        const int fd_out = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int fd_err = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd_in < 0 || fd_out < 0 || fd_err < 0 || ::dup2(fd_in, 0) < 0 ||
-            ::dup2(fd_out, 1) < 0 || ::dup2(fd_err, 2) < 0 || ::chdir(dir.c_str()) != 0) {
-            ::_exit(127);
-        }
-        ::close(fd_in);
-        ::close(fd_out);
-        ::close(fd_err);
-        ::execve(exe.c_str(), argv, environ);
-        ::_exit(127);
-    }
-
-    run_result r;
-    const auto deadline = std::chrono::steady_clock::now() + run_time_limit;
-    int wstatus = 0;
-    for (;;) {
-        const pid_t w = ::waitpid(pid, &wstatus, WNOHANG);
-        if (w == pid) {
-            break;
-        }
-        if (w < 0 && errno != EINTR) {
-            throw std::runtime_error("waitpid: " + std::string(std::strerror(errno)));
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            r.timed_out = true;
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &wstatus, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (WIFEXITED(wstatus)) {
-        r.exited = true;
-        r.status = WEXITSTATUS(wstatus);
-    } else if (WIFSIGNALED(wstatus)) {
-        r.status = WTERMSIG(wstatus);
-    }
-    return r;
-}
-
 // The name the program is given for the record file: the first answer line, less a trailing
 // carriage return and trailing blanks.
 std::string record_name(const std::string& stdin_text) {
@@ -443,8 +376,14 @@ TEST_P(e2e, run) {
     }
     const std::set<std::string> inputs = list_tree(run_dir);
 
-    const run_result r =
-        run_program(run_dir, c.dir / "stdin.txt", capture / "stdout", capture / "stderr");
+    launch::options o;
+    o.program = program_path;
+    o.cwd = run_dir;
+    o.in = c.dir / "stdin.txt";
+    o.out = capture / "stdout";
+    o.err = capture / "stderr";
+    o.time_limit = run_time_limit;
+    const launch::result r = launch::run(o);
     ASSERT_FALSE(r.timed_out) << "the run was stopped after " << run_time_limit.count() << " s";
     ASSERT_TRUE(r.exited) << "the program was ended by signal " << r.status;
 

@@ -1,18 +1,19 @@
 // End-to-end runs on records generated at test time: the record-length limits, and the round
 // trip through a profile of only the half-space, checked against the input record.
 
+#include "support/launch.hpp"
 #include "support/scratch_dir.hpp"
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/inotify.h>
 #include <vector>
 
 namespace {
@@ -24,18 +25,28 @@ const char* const half_space_soil = "Half-space only\n0\n{NIN}\nlayers\n1\nheadi
 
 struct run_result {
     int status = -1;
+    int signal = 0;
     std::string out, err;
 };
 
 class generated : public scratch_dir {
   protected:
-    run_result run(const std::string& answers) {
+    run_result run(const std::string& answers,
+                   const std::function<void(launch::options&)>& tweak = {}) {
         write(".stdin", answers);
-        const std::string cmd =
-            "cd '" + dir_.string() + "' && '" SITEWAVE_EXE "' < .stdin > .stdout 2> .stderr";
-        const int raw = std::system(cmd.c_str());
+        launch::options o;
+        o.program = SITEWAVE_EXE;
+        o.cwd = dir_;
+        o.in = dir_ / ".stdin";
+        o.out = dir_ / ".stdout";
+        o.err = dir_ / ".stderr";
+        if (tweak) {
+            tweak(o);
+        }
+        const launch::result lr = launch::run(o);
         run_result r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.status = lr.exited ? lr.status : -1;
+        r.signal = lr.exited ? 0 : lr.status;
         r.out = read(".stdout");
         r.err = read(".stderr");
         for (const char* f : {".stdin", ".stdout", ".stderr"}) {
@@ -142,6 +153,72 @@ TEST_F(generated, half_space_round_trip_returns_the_record) {
             EXPECT_NEAR(t, i * 0.005, 1e-5);
         }
     }
+}
+
+// Faults while result files are written leave no temporary file: a file-size limit turns into the
+// "close" report, a termination signal removes the file and ends the run by that signal.
+TEST_F(generated, file_size_limit_is_a_write_error) {
+    write("r.csv", record_of(2000));
+    soil(1);
+    const auto r = run("r.csv\n0\n0\n", [](launch::options& o) { o.file_size = 8192; });
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "close: File too large\napparent state: unit 9 named Amp-Factors.csv\n"
+                     "last format: (F8.4,6(',',E12.4))\n"
+                     "lately writing sequential formatted external IO\n");
+    EXPECT_EQ(files(), (std::vector<std::string>{"r.csv", "soil_dat.csv"}));
+}
+
+TEST_F(generated, termination_signal_removes_the_temporary_file) {
+    write("r.csv", record_of(32768));
+    soil(1);
+    const int fd = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(::inotify_add_watch(fd, dir_.c_str(), IN_CREATE), 0);
+    bool sent = false;
+    const auto r = run("r.csv\n0\n0\n", [&](launch::options& o) {
+        o.while_running = [&](pid_t pid) {
+            alignas(inotify_event) char buf[4096];
+            while (!sent) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                for (ssize_t at = 0; at < n;) {
+                    const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
+                    if (ev->len > 0 && std::string(ev->name).starts_with(".Amp-Factors.csv.tmp")) {
+                        ::kill(pid, SIGTERM);
+                        sent = true;
+                    }
+                    at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+                }
+                if (n <= 0) {
+                    break;
+                }
+            }
+        };
+    });
+    ::close(fd);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_EQ(files(), (std::vector<std::string>{"r.csv", "soil_dat.csv"}));
+}
+
+// An endless line (no line end in /dev/zero) exhausts memory: the fatal report, not a crash.
+// Not under the address sanitizer, which reserves far more address space than the limit.
+TEST_F(generated, exhausted_memory_is_reported) {
+#if SITEWAVE_SANITIZE
+    GTEST_SKIP() << "address-space limit not usable under the sanitizers";
+#endif
+    const auto r =
+        run("/dev/zero\n0\n0\n", [](launch::options& o) { o.address_space = 400ull << 20; });
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "list in: out of free space\napparent state: unit 11 named /dev/zero\n"
+                     "last format: list io\nlately reading sequential formatted external IO\n");
+}
+
+TEST_F(generated, failed_console_output_is_reported) {
+    write("r.csv", record_of(100));
+    soil(1);
+    const auto r = run("r.csv\n0\n0\n", [](launch::options& o) { o.out = "/dev/full"; });
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "sitewave: standard output: No space left on device\n");
 }
 
 } // namespace

@@ -1,0 +1,21 @@
+// The process-wide list of temporary result files not yet renamed into place, for the signal
+// handlers: a fixed table of pointers, registered and released with atomic operations, read by
+// remove_pending() without locks or allocation (async-signal-safe).
+#pragma once
+
+namespace sitewave::textio {
+
+// Adds a temporary file; `path` must stay valid until it is released. False when the table is
+// full (the file is then only removed by its writer).
+bool register_pending(const char* path) noexcept;
+void release_pending(const char* path) noexcept;
+
+// Unlinks every registered file; async-signal-safe.
+void remove_pending() noexcept;
+
+// Installs the handlers of the dialogue and batch programs: SIGXFSZ ignored (exceeding the file
+// size limit is then a write error), and on SIGINT, SIGTERM and SIGHUP the pending temporary
+// files removed before the process ends by the same signal.
+void install_signal_handlers();
+
+} // namespace sitewave::textio
