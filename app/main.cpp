@@ -1,8 +1,30 @@
-#include "driver/run.hpp"
+// sitewave: the console dialogue in the working directory. The program takes no arguments; any
+// given are ignored.
+#include "sitewave/dialogue.hpp"
 #include "textio/pending.hpp"
 
-// The program takes no arguments; any given are ignored.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 int main() {
     sitewave::textio::install_signal_handlers();
-    sitewave::driver::run();
+    const auto r = sitewave::run_dialogue({});
+    if (r) {
+        return sitewave::exit_ok;
+    }
+    const sitewave::error& e = r.err();
+    // A refusal whose console output could not be written ends as the console failure too.
+    const bool console_ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    const int err = errno != 0 ? errno : EIO;
+    std::string text = e.report();
+    int status = e.status();
+    if (!console_ok && e.what == sitewave::error::kind::refused) {
+        text += "sitewave: standard output: " + std::string(std::strerror(err)) + "\n";
+        status = sitewave::exit_fatal;
+    }
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+    return status;
 }

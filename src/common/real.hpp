@@ -11,14 +11,11 @@
 // double result for a few percent of arguments. Float literals carry an `f`.
 #pragma once
 
+#include "sitewave/types.hpp"
+
 #include <cmath>
 
 namespace sitewave {
-
-struct cplx {
-    float re = 0.0f;
-    float im = 0.0f;
-};
 
 constexpr cplx operator+(cplx a, cplx b) { return {a.re + b.re, a.im + b.im}; }
 constexpr cplx operator-(cplx a, cplx b) { return {a.re - b.re, a.im - b.im}; }

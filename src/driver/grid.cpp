@@ -2,11 +2,11 @@
 
 #include "common/real.hpp"
 
-namespace sitewave::driver {
+namespace sitewave {
 
-std::optional<transform_length> choose_length(int nt) {
+std::optional<transform_length> choose_length(int nt, int max_if1) {
     int nf = 2;
-    for (int k = 2; k <= 15; ++k) {
+    for (int k = 2; k <= max_if1; ++k) {
         nf *= 2;
         if (nf >= nt) {
             return transform_length{nf, k};
@@ -25,4 +25,4 @@ grid make_grid(int nf, float dt) {
     return g;
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave

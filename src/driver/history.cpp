@@ -9,6 +9,10 @@ void complete_negative_frequencies(std::span<cplx> a) {
     }
 }
 
+} // namespace sitewave::driver
+
+namespace sitewave {
+
 extremes find_extremes(std::span<const float> x) {
     extremes e;
     for (const float v : x) {
@@ -22,4 +26,4 @@ extremes find_extremes(std::span<const float> x) {
     return e;
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave

@@ -1,13 +1,15 @@
 #include "driver/record.hpp"
 
 #include "textio/list_read.hpp"
+#include "textio/unit.hpp"
 
 #include <climits>
 
 namespace sitewave::driver {
 
-record read_record(const std::string& name) {
-    textio::input_unit in(11, name);
+record read_record(const std::string& name, textio::io_state& state, const std::string& path,
+                   int keep) {
+    textio::input_unit in(11, name, state, path);
     record rec;
     {
         textio::list_read r(in);
@@ -29,7 +31,7 @@ record read_record(const std::string& name) {
                 }
             }
         }
-        if (rec.nt < max_samples || rec.time.size() < 2) {
+        if (rec.nt < keep || rec.time.size() < 2) {
             rec.time.push_back(v[0]);
             rec.xr1.push_back(v[1]);
             rec.yr1.push_back(v[2]);
@@ -45,7 +47,7 @@ record read_record(const std::string& name) {
     const float t1 = rec.time.empty() ? 0.0f : rec.time[0];
     const float t2 = rec.time.size() < 2 ? 0.0f : rec.time[1];
     rec.dt = t2 - t1;
-    const auto kept = static_cast<std::size_t>(rec.nt < max_samples ? rec.nt : max_samples);
+    const auto kept = static_cast<std::size_t>(rec.nt < keep ? rec.nt : keep);
     for (auto* a : {&rec.time, &rec.xr1, &rec.yr1, &rec.zr1}) {
         a->resize(kept);
     }
@@ -53,3 +55,12 @@ record read_record(const std::string& name) {
 }
 
 } // namespace sitewave::driver
+
+namespace sitewave {
+
+result<record> read_record(const std::string& path, int keep) {
+    textio::io_state state;
+    return textio::capture([&] { return driver::read_record(path, state, {}, keep); }, &state);
+}
+
+} // namespace sitewave

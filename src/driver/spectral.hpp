@@ -3,31 +3,22 @@
 #pragma once
 
 #include "common/real.hpp"
+#include "sitewave/steps.hpp"
 
 #include <optional>
 #include <span>
 
 namespace sitewave::driver {
 
-// The pass band in rad/s. Without a filter only oml1 = 0 and omh2 = 99999.9 matter.
-struct pass_band {
-    bool filter = false;
-    float oml1 = 0.0f;
-    float oml2 = 0.0f;
-    float omh1 = 0.0f;
-    float omh2 = 99999.9f;
-};
+using sitewave::differentiate;
+using sitewave::integrate;
+using sitewave::pass_band;
 
 // Weight of an entry at angular frequency omega, or none when the entry lies outside the band
 // (omega < oml1 or omega >= omh2). With the filter the weight rises from 0 at oml1 to 1 at oml2 and
 // falls from 1 at omh1 to 0 at omh2; both comparisons are strict, so an entry exactly at oml2 or
 // omh1 keeps 1, and where the ramps overlap the falling one decides.
 std::optional<float> band_weight(const pass_band& band, float omega);
-
-// nyes: 1 integrate (divide by i*omega), 2 differentiate (multiply by i*omega), other values
-// leave the motion unchanged.
-inline constexpr int integrate = 1;
-inline constexpr int differentiate = 2;
 
 // Processes entries 0..nom-1 of each spectrum: entry 0 (frequency zero) becomes 0; entry i, at
 // omega = i*dom, is weighted by the band and integrated or differentiated. Entries from nom on

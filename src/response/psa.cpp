@@ -16,8 +16,8 @@ namespace {
 // exact for u'' + 2 zeta omega u' + omega^2 u = -a(t) (the recurrence of Nigam and Jennings).
 //
 // With h(t) = e^(-zeta omega t) sin(omega_d t) / omega_d the unit impulse response, every b
-// follows from I0 = int_0^dt h and I1 = int_0^dt t h (the load at the start of the step weighs
-// t/dt of the way back, the load at its end 1 - t/dt):
+// follows from I0 = int_0^dt h and I1 = int_0^dt t h, since the load a time t before the end of
+// the step is a0 t/dt + a1 (1 - t/dt):
 //   b11 = -I1/dt, b12 = -(I0 - I1/dt), b21 = -(h(dt) - I0/dt), b22 = -I0/dt.
 // Written this way the coefficients keep their precision at long periods, where the usual
 // expanded form subtracts terms of order 1/(omega^3 dt) to leave one of order dt^2.
@@ -106,9 +106,9 @@ double psa_at(std::span<const float> accel, double dt, double period, double dam
     double u = 0.0;
     double v = 0.0;
     double peak = 0.0;
-    double a0 = accel[0];
+    double a0 = static_cast<double>(accel[0]);
     for (std::size_t i = 1; i < accel.size(); ++i) {
-        const double a1 = accel[i];
+        const double a1 = static_cast<double>(accel[i]);
         const double u1 = st.a11 * u + st.a12 * v + st.b11 * a0 + st.b12 * a1;
         const double v1 = st.a21 * u + st.a22 * v + st.b21 * a0 + st.b22 * a1;
         u = u1;

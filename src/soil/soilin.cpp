@@ -41,40 +41,33 @@ std::string shortest(float v) {
 
 } // namespace
 
-soil_profile soilin(textio::output_unit& console) {
-    empty_line(console);
-    list_write(console) << "From Subroutine SOILIN:";
-    textio::input_unit in(4, soil_file);
-    soil_profile p;
+void soilin(const std::string& name, textio::io_state& state, soil_profile& p, progress& prog,
+            const std::string& path) {
+    textio::input_unit in(4, name, state, path);
 
     skip_line(in);
-    float thet1 = 0.0f;
-    list_read(in).item(thet1);
-    list_write(console) << "  Incident Wave Angle (degree) =" << thet1;
-
+    list_read(in).item(p.angle);
+    prog.stage = 1;
     {
         list_read r(in);
         r.item(p.nin);
         p.nin_line = r.line();
     }
-    list_write(console) << "  Input Wave Type =" << p.nin;
-    list_write(console) << "    (=1: Data of Theoretical Input Data in Bedrock";
-    list_write(console) << "    ,=2: Data Observed at Boreholein Bedrock)";
-
+    prog.stage = 2;
     skip_line(in);
     {
         list_read r(in);
         r.item(p.nl);
         p.nl_line = r.line();
     }
-    fmt_write(console, heading_format()) << p.nl;
+    prog.stage = 3;
     skip_line(in);
 
     // Rows are stored in file order whatever number they carry; the table grows as rows are
     // read, so a declared count larger than the file ends in the end-of-file report.
     auto& t = p.layers;
-    int i = 0;
     for (int l = 0; l < p.nl; ++l) {
+        int i = prog.numbers.empty() ? 0 : prog.numbers.back();
         float dns = 0.0f, vp = 0.0f, qp = 0.0f, fp = 0.0f, vs = 0.0f, qs = 0.0f, fs = 0.0f,
               thk = 0.0f;
         {
@@ -92,14 +85,36 @@ soil_profile soilin(textio::output_unit& console) {
         t.qs.push_back(qs);
         t.fs.push_back(fs);
         t.thk.push_back(thk);
-        fmt_write(console, row_format()) << i << dns << vp << qp << fp << vs << qs << fs << thk;
+        prog.numbers.push_back(i);
     }
-    p.theta = thet1 * deg_to_rad;
-    return p;
+    p.theta = p.angle * deg_to_rad;
 }
 
-std::string check_profile(const soil_profile& p) {
-    const std::string file = soil_file;
+void echo(textio::output_unit& console, const soil_profile& p, const progress& prog) {
+    empty_line(console);
+    list_write(console) << "From Subroutine SOILIN:";
+    if (prog.stage < 1) {
+        return;
+    }
+    list_write(console) << "  Incident Wave Angle (degree) =" << p.angle;
+    if (prog.stage < 2) {
+        return;
+    }
+    list_write(console) << "  Input Wave Type =" << p.nin;
+    list_write(console) << "    (=1: Data of Theoretical Input Data in Bedrock";
+    list_write(console) << "    ,=2: Data Observed at Boreholein Bedrock)";
+    if (prog.stage < 3) {
+        return;
+    }
+    fmt_write(console, heading_format()) << p.nl;
+    const auto& t = p.layers;
+    for (std::size_t k = 0; k < prog.numbers.size(); ++k) {
+        fmt_write(console, row_format()) << prog.numbers[k] << t.dns[k] << t.vp[k] << t.qp[k]
+                                         << t.fp[k] << t.vs[k] << t.qs[k] << t.fs[k] << t.thk[k];
+    }
+}
+
+std::string check_profile(const soil_profile& p, const std::string& file) {
     if (p.nin != 1 && p.nin != 2) {
         return file + ": line " + std::to_string(p.nin_line) + ": input wave type " +
                std::to_string(p.nin) + " is neither 1 (incident motion) nor 2 (borehole motion)";
@@ -139,3 +154,30 @@ std::string check_profile(const soil_profile& p) {
 }
 
 } // namespace sitewave::soil
+
+namespace sitewave {
+
+result<void> check_profile(const profile& p, const std::string& file) {
+    return textio::capture([&] {
+        if (const std::string why = soil::check_profile(p, file); !why.empty()) {
+            textio::refuse(why);
+        }
+    });
+}
+
+result<profile> read_profile(const std::string& path) {
+    textio::io_state state;
+    return textio::capture(
+        [&] {
+            soil::progress prog;
+            profile p;
+            soil::soilin(path, state, p, prog);
+            if (const std::string why = soil::check_profile(p, path); !why.empty()) {
+                textio::refuse(why);
+            }
+            return p;
+        },
+        &state);
+}
+
+} // namespace sitewave

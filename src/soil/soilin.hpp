@@ -1,33 +1,39 @@
-// Reading the soil profile file soil_dat.csv, with its echo on the console.
+// Reading the soil profile file soil_dat.csv, and its echo on the console.
 #pragma once
 
-#include "layered/profile.hpp"
+#include "sitewave/profile.hpp"
 #include "textio/unit.hpp"
 
 #include <string>
+#include <vector>
 
 namespace sitewave::soil {
 
 inline constexpr const char* soil_file = "soil_dat.csv";
 
-struct soil_profile {
-    layered::layer_table layers; // nl rows, as they stand in the file
-    float theta = 0.0f;          // incidence angle in the half-space, radians from the vertical
-    int nl = 0;                  // number of rows as declared on line 5 (0 or less: no row)
-    int nin = 0;                 // input wave type: 1 incident motion, 2 borehole motion
-    int nin_line = 3;            // the lines of the file on which nin and nl were read
-    int nl_line = 5;
+using soil_profile = sitewave::profile;
+
+// How far a read got: 0 nothing, 1 the angle, 2 the wave type, 3 the number of rows; `numbers`
+// holds the layer number of each complete row (as written in its first column).
+struct progress {
+    int stage = 0;
+    std::vector<int> numbers;
 };
 
-// Reads soil_dat.csv from the working directory line by line (title; angle in degrees; wave
-// type; text; number of rows; column headings; one row per layer with its number, density, Vp,
-// Qp, Fp, Vs, Qs, Fs, thickness) and echoes each value on `console` as it is read. Nothing is
-// validated here. A missing file, a malformed number or an early end of the file is the fatal
-// report of the text layer.
-soil_profile soilin(textio::output_unit& console);
+// Reads the soil file `name` (unit 4; opened at `path` when given) line by line (title; angle in
+// degrees; wave type; text; number of rows; column headings; one row per layer with its number,
+// density, Vp, Qp, Fp, Vs, Qs, Fs, thickness). Nothing is validated here. A missing file, a
+// malformed number or an early end of the file raises the fatal report; `p` then holds and
+// `prog` tells what had been read.
+void soilin(const std::string& name, textio::io_state& state, soil_profile& p, progress& prog,
+            const std::string& path = {});
 
-// The refusal text for a profile the transfer functions cannot use (empty when it is sound):
-// a wave type other than 1 or 2 first, then the layer table row by row.
-std::string check_profile(const soil_profile& p);
+// The console echo of what was read, as the dialogue shows it line by line: the notice, the
+// angle, the wave type, the table heading and each complete row.
+void echo(textio::output_unit& console, const soil_profile& p, const progress& prog);
+
+// The refusal text for a profile the transfer functions cannot use (empty when it is sound),
+// naming `file`: a wave type other than 1 or 2 first, then the layer table row by row.
+std::string check_profile(const soil_profile& p, const std::string& file = soil_file);
 
 } // namespace sitewave::soil

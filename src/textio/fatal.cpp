@@ -1,95 +1,97 @@
 #include "textio/fatal.hpp"
 
-#include "textio/pending.hpp"
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-namespace sitewave::textio {
+namespace sitewave {
 
-namespace {
-
-void put(std::FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
-
-} // namespace
-
-io_state& last_statement() {
-    static io_state state;
-    return state;
-}
-
-void record_statement(bool writing, std::string_view format) {
-    auto& s = last_statement();
-    s.writing = writing;
-    s.has_format = true;
-    s.format.assign(format);
-}
-
-void clear_format() {
-    auto& s = last_statement();
-    s.has_format = false;
-    s.format.clear();
-}
-
-void console_failed(int err) {
-    remove_pending();
-    std::string line = "sitewave: standard output: ";
-    line.append(std::strerror(err)).append("\n");
-    put(stderr, line);
-    std::fflush(stderr);
-    std::_Exit(exit_fatal);
-}
-
-void flush_console() {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        console_failed(errno != 0 ? errno : EIO);
+std::string error::report() const {
+    std::string r;
+    switch (what) {
+    case kind::refused:
+        if (!message.empty()) {
+            r.append("sitewave: ").append(message).append("\n");
+        }
+        return r;
+    case kind::console:
+        return "sitewave: standard output: " + message + "\n";
+    case kind::fatal:
+        break;
     }
-}
-
-void fatal(std::string_view message, int unit, std::string_view name) {
-    std::fflush(stdout);
-    remove_pending();
-    std::string report;
-    report.append(message).append("\n");
-    report.append("apparent state: unit ").append(std::to_string(unit)).append(" ");
+    r.append(message).append("\n");
+    r.append("apparent state: unit ").append(std::to_string(unit)).append(" ");
     if (name.empty()) {
-        report.append("(unnamed)\n");
+        r.append("(unnamed)\n");
     } else {
-        report.append("named ").append(name).append("\n");
+        r.append("named ").append(name).append("\n");
     }
-    const auto& s = last_statement();
-    if (s.has_format) {
-        report.append("last format: ").append(s.format).append("\n");
+    if (format) {
+        r.append("last format: ").append(*format).append("\n");
     }
-    report.append("lately ").append(s.writing ? "writing" : "reading");
-    report.append(" sequential formatted external IO\n");
-    put(stderr, report);
-    std::fflush(stderr);
-    std::_Exit(exit_fatal);
+    r.append("lately ").append(writing ? "writing" : "reading");
+    r.append(" sequential formatted external IO\n");
+    return r;
+}
+
+namespace textio {
+
+void io_state::record(bool is_write, std::string_view fmt, int unit_no,
+                      const std::string& unit_name) {
+    writing = is_write;
+    has_format = true;
+    if (format != fmt) {
+        format.assign(fmt);
+    }
+    if (unit != unit_no || name != unit_name) {
+        unit = unit_no;
+        name = unit_name;
+    }
+}
+
+void io_state::clear_format() {
+    has_format = false;
+    format.clear();
+}
+
+void fatal(std::string_view message, int unit, std::string_view name, const io_state& state) {
+    sitewave::error e;
+    e.what = sitewave::error::kind::fatal;
+    e.message.assign(message);
+    e.unit = unit;
+    e.name.assign(name);
+    if (state.has_format) {
+        e.format = state.format;
+    }
+    e.writing = state.writing;
+    throw failure(std::move(e));
 }
 
 void refuse(std::string_view message) {
-    const bool console_ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-    const int err = errno != 0 ? errno : EIO;
-    remove_pending();
-    if (!message.empty()) {
-        std::string line = "sitewave: ";
-        line.append(message).append("\n");
-        put(stderr, line);
-        std::fflush(stderr);
-    }
-    if (!console_ok) {
-        console_failed(err);
-    }
-    std::_Exit(exit_refused);
+    sitewave::error e;
+    e.what = sitewave::error::kind::refused;
+    e.message.assign(message);
+    throw failure(std::move(e));
 }
 
-void stop() {
-    remove_pending();
-    flush_console();
-    std::_Exit(exit_ok);
+void console_failed(int err) {
+    sitewave::error e;
+    e.what = sitewave::error::kind::console;
+    e.message = std::strerror(err);
+    throw failure(std::move(e));
 }
 
-} // namespace sitewave::textio
+sitewave::error out_of_memory(const io_state& state) {
+    sitewave::error e;
+    const bool list = !state.has_format || state.format == "list io";
+    e.message = std::string(list ? (state.writing ? "list out" : "list in") : "fmt") + ": " +
+                std::string(msg_no_space);
+    e.unit = state.unit;
+    e.name = state.name;
+    if (state.has_format) {
+        e.format = state.format;
+    }
+    e.writing = state.writing;
+    return e;
+}
+
+} // namespace textio
+} // namespace sitewave

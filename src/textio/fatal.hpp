@@ -1,29 +1,36 @@
-// Ends of a run: the normal stop, the refusal of bad input, and the fatal error report.
-//
-// Every exit of the program goes through here, so that unfinished temporary result files are
-// removed in one place.
+// Failures of the text layer and of the run: raised inside the library as a `failure` carrying
+// the error value, turned into a returned error at the library's boundary by `capture`.
 #pragma once
 
+#include "sitewave/error.hpp"
+
+#include <exception>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace sitewave::textio {
 
-inline constexpr int exit_ok = 0;      // normal end
-inline constexpr int exit_refused = 1; // input refused (too long a record, bad profile, ...)
-inline constexpr int exit_fatal = 2;   // fatal error report of the text layer
+using sitewave::exit_fatal;
+using sitewave::exit_ok;
+using sitewave::exit_refused;
 
-// Kind and format of the last statement, for the last two lines of the fatal report. A
+// Kind, format and unit of the last statement, for the last lines of the fatal report. A
 // free-format statement records "list io"; a formatted one its format text while it runs, and
-// a completed formatted read clears it.
+// a completed formatted read clears it. One record per run, shared by the run's units.
 struct io_state {
     bool writing = false;
     bool has_format = false;
     std::string format;
+    // The unit of the last statement, for a report raised outside any statement (memory
+    // exhausted in the computation).
+    int unit = 0;
+    std::string name;
+
+    void record(bool is_write, std::string_view fmt, int unit_no, const std::string& unit_name);
+    void clear_format();
 };
-io_state& last_statement();
-void record_statement(bool writing, std::string_view format);
-void clear_format();
 
 // Messages of the error codes the text layer reaches.
 inline constexpr std::string_view msg_list_input = "incomprehensible list input";
@@ -32,25 +39,51 @@ inline constexpr std::string_view msg_eof = "end of file";
 inline constexpr std::string_view msg_null_name = "null file name";
 inline constexpr std::string_view msg_no_space = "out of free space";
 
-// Flushes standard output, writes the four-line report on standard error
+// The error of a step, thrown inside the library only.
+class failure : public std::exception {
+  public:
+    explicit failure(sitewave::error e) : e_(std::move(e)) {}
+    const char* what() const noexcept override { return e_.message.c_str(); }
+    const sitewave::error& err() const { return e_; }
+
+  private:
+    sitewave::error e_;
+};
+
+// The fatal report of the text layer:
 //   <message>
 //   apparent state: unit <unit> named <name>      (or "(unnamed)" for an empty name)
 //   last format: <format>                         (only when one is recorded)
 //   lately reading|writing sequential formatted external IO
-// removes unfinished result files and exits with status 2.
-[[noreturn]] void fatal(std::string_view message, int unit, std::string_view name);
+[[noreturn]] void fatal(std::string_view message, int unit, std::string_view name,
+                        const io_state& state);
 
-// Refused input: flushes standard output, writes "sitewave: <message>" on standard error (when
-// the message is not empty) and exits with status 1 (2 when standard output could not be
-// written, reported after the message).
+// Refused input: "sitewave: <message>" (nothing when the message is empty), exit status 1.
 [[noreturn]] void refuse(std::string_view message);
 
-// Normal end: flushes standard output (a failure is reported as by flush_console()), exits with
-// status 0.
-[[noreturn]] void stop();
+// Standard output could not be written: "sitewave: standard output: <system text>".
+[[noreturn]] void console_failed(int err);
 
-// Flushes standard output; when that fails (a full disk, /dev/full), writes
-// "sitewave: standard output: <system text>" on standard error and exits with status 2.
-void flush_console();
+// Memory exhausted outside a statement of the text layer: the fatal report with the operation
+// word of the last statement.
+sitewave::error out_of_memory(const io_state& state);
+
+// Runs f(); a failure or exhausted memory becomes the returned error.
+template <class F> auto capture(F&& f, const io_state* state = nullptr) {
+    using T = std::invoke_result_t<F>;
+    using R = sitewave::result<T>;
+    try {
+        if constexpr (std::is_void_v<T>) {
+            f();
+            return R();
+        } else {
+            return R(f());
+        }
+    } catch (const failure& e) {
+        return R(e.err());
+    } catch (const std::bad_alloc&) {
+        return R(out_of_memory(state != nullptr ? *state : io_state{}));
+    }
+}
 
 } // namespace sitewave::textio

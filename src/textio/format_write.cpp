@@ -127,7 +127,7 @@ class format_parser {
 format::format(std::string_view text) : text_(text), list_(format_parser(text).parse()) {}
 
 fmt_write::fmt_write(output_unit& out, const format& f) : out_(out), f_(f) {
-    record_statement(true, f.text());
+    out_.state().record(true, f.text(), out_.unit(), out_.name());
 }
 
 fmt_write::~fmt_write() {
@@ -200,19 +200,19 @@ fmt_write& fmt_write::operator<<(float v) {
 }
 
 std::string read_name(input_unit& in) {
-    record_statement(false, "(A20)");
+    in.state().record(false, "(A20)", in.unit(), in.name());
     std::string line;
     bool got = false;
     try {
         got = in.next_record(line);
     } catch (const std::bad_alloc&) {
         line = std::string();
-        fatal(std::string("fmt: ").append(msg_no_space), in.unit(), in.name());
+        fatal(std::string("fmt: ").append(msg_no_space), in.unit(), in.name(), in.state());
     }
     if (!got) {
-        fatal(std::string("fmt: ").append(msg_eof), in.unit(), in.name());
+        fatal(std::string("fmt: ").append(msg_eof), in.unit(), in.name(), in.state());
     }
-    clear_format();
+    in.state().clear_format();
     while (!line.empty() && line.back() == ' ') {
         line.pop_back();
     }

@@ -21,13 +21,14 @@ bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'
 } // namespace
 
 list_read::list_read(input_unit& in, bool eof_branch) : in_(in), eof_branch_(eof_branch) {
-    record_statement(false, "list io");
+    in_.state().record(false, "list io", in_.unit(), in_.name());
 }
 
 void list_read::error(std::string_view word, std::string_view message) const {
+    ended_ = true; // the statement is over: its end skips nothing more
     std::string line(word);
     line.append(": ").append(message);
-    fatal(line, in_.unit(), in_.name());
+    fatal(line, in_.unit(), in_.name(), in_.state());
 }
 
 bool list_read::fetch() {

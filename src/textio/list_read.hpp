@@ -69,7 +69,7 @@ class list_read {
     bool after_value_ = false;
     bool stopped_ = false;
     bool eof_ = false;
-    bool ended_ = false;
+    mutable bool ended_ = false;
     long repeat_left_ = 0;
     bool repeat_null_ = false;
     std::string repeat_text_;

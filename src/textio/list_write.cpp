@@ -9,7 +9,9 @@ namespace {
 constexpr std::size_t line_length = 80;
 }
 
-list_write::list_write(output_unit& out) : out_(out) { record_statement(true, "list io"); }
+list_write::list_write(output_unit& out) : out_(out) {
+    out_.state().record(true, "list io", out_.unit(), out_.name());
+}
 
 list_write::~list_write() { out_.end_record(); }
 

@@ -17,37 +17,37 @@ namespace {
 
 std::string os_text(int err) { return std::strerror(err); }
 
-[[noreturn]] void fail(std::string_view op, int err, int unit, std::string_view name) {
+[[noreturn]] void fail(std::string_view op, int err, int unit, std::string_view name,
+                       const io_state& state) {
     std::string message(op);
     message.append(": ").append(os_text(err));
-    fatal(message, unit, name);
+    fatal(message, unit, name, state);
 }
 
 } // namespace
 
-input_unit& input_unit::console() {
-    static input_unit in;
-    in.file_ = stdin;
-    return in;
-}
+input_unit::input_unit(std::FILE* in, io_state& state, std::FILE* echo)
+    : file_(in), echo_(echo), state_(&state) {}
 
-input_unit::input_unit(int unit, std::string name) : unit_(unit), name_(std::move(name)) {
+input_unit::input_unit(int unit, std::string name, io_state& state, const std::string& path)
+    : unit_(unit), name_(std::move(name)), state_(&state) {
+    const std::string& open_name = path.empty() ? name_ : path;
     if (name_.empty()) {
-        fatal(std::string("open: ").append(msg_null_name), unit_, name_);
+        fatal(std::string("open: ").append(msg_null_name), unit_, name_, *state_);
     }
     // A name with a NUL byte in it names no file; opening its first part would open another.
-    if (name_.find('\0') != std::string::npos) {
-        fail("open", ENOENT, unit_, name_);
+    if (open_name.find('\0') != std::string::npos) {
+        fail("open", ENOENT, unit_, name_, *state_);
     }
-    file_ = std::fopen(name_.c_str(), "rb");
+    file_ = std::fopen(open_name.c_str(), "rb");
     if (file_ == nullptr) {
-        fail("open", errno, unit_, name_);
+        fail("open", errno, unit_, name_, *state_);
     }
     owned_ = true;
     // A directory opens, but holds no records.
     struct stat st {};
     if (::fstat(::fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
-        fail("open", EISDIR, unit_, name_);
+        fail("open", EISDIR, unit_, name_, *state_);
     }
 }
 
@@ -59,9 +59,11 @@ input_unit::~input_unit() {
 
 bool input_unit::next_record(std::string& line) {
     line.clear();
-    if (file_ == stdin) {
+    if (echo_ != nullptr) {
         // Whatever was asked must be on the screen before the answer is read.
-        flush_console();
+        if (std::fflush(echo_) != 0 || std::ferror(echo_) != 0) {
+            console_failed(errno != 0 ? errno : EIO);
+        }
     }
     int c = std::getc(file_);
     if (c == EOF) {
@@ -78,17 +80,15 @@ bool input_unit::next_record(std::string& line) {
     return true;
 }
 
-output_unit& output_unit::console() {
-    static output_unit out;
-    out.file_ = stdout;
-    return out;
-}
+output_unit::output_unit(std::FILE* out, io_state& state)
+    : file_(out), console_(true), state_(&state) {}
 
-output_unit::output_unit(int unit, std::string name) : unit_(unit), name_(std::move(name)) {
+output_unit::output_unit(int unit, std::string name, io_state& state, const std::string& path)
+    : unit_(unit), name_(std::move(name)), path_(path.empty() ? name_ : path), state_(&state) {
     static std::atomic<unsigned> serial{0};
-    const auto slash = name_.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : name_.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? name_ : name_.substr(slash + 1);
+    const auto slash = path_.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
     for (int attempt = 0;; ++attempt) {
         temp_ =
             dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
@@ -114,18 +114,18 @@ output_unit::output_unit(int unit, std::string name) : unit_(unit), name_(std::m
                 ::close(fd);
                 std::remove(temp_.c_str());
                 release_pending(temp_.c_str());
-                fail("open", err, unit_, name_);
+                fail("open", err, unit_, name_, *state_);
             }
             return;
         }
         if (errno != EEXIST || attempt > 100) {
-            fail("open", errno, unit_, name_);
+            fail("open", errno, unit_, name_, *state_);
         }
     }
 }
 
 output_unit::~output_unit() {
-    if (file_ != nullptr && file_ != stdout) {
+    if (file_ != nullptr && !console_) {
         std::fclose(file_);
         std::remove(temp_.c_str());
         release_pending(temp_.c_str());
@@ -142,7 +142,13 @@ void output_unit::end_record() {
 }
 
 void output_unit::close() {
-    if (file_ == stdout || file_ == nullptr) {
+    if (file_ == nullptr) {
+        return;
+    }
+    if (console_) {
+        if (std::fflush(file_) != 0 || std::ferror(file_) != 0) {
+            console_failed(errno != 0 ? errno : EIO);
+        }
         return;
     }
     std::FILE* f = file_;
@@ -157,11 +163,13 @@ void output_unit::close() {
     if (std::fclose(f) != 0 && err == 0) {
         err = errno;
     }
-    if (err == 0 && std::rename(temp_.c_str(), name_.c_str()) != 0) {
+    if (err == 0 && std::rename(temp_.c_str(), path_.c_str()) != 0) {
         err = errno;
     }
     if (err != 0) {
-        fail("close", err, unit_, name_);
+        std::remove(temp_.c_str());
+        release_pending(temp_.c_str());
+        fail("close", err, unit_, name_, *state_);
     }
     release_pending(temp_.c_str());
 }

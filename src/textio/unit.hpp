@@ -1,6 +1,8 @@
 // Units: the console and the files the run reads and writes, one record (line) at a time.
 #pragma once
 
+#include "textio/fatal.hpp"
+
 #include <cstdio>
 #include <string>
 
@@ -11,15 +13,17 @@ inline constexpr int unit_stdout = 6;
 
 // A source of records. A record ends at a line feed; a carriage return right before it, or as
 // the very last byte of the input, belongs to the line end. A last line without a line feed is
-// still a record.
+// still a record. Every statement on the unit records itself in the run's io_state.
 class input_unit {
   public:
-    // Standard input (unit 5, unnamed).
-    static input_unit& console();
+    // The console (unit 5, unnamed) reading from `in`; whatever was written to `echo` is
+    // flushed before each record is read, and a failure there is the console failure.
+    input_unit(std::FILE* in, io_state& state, std::FILE* echo = nullptr);
 
-    // Opens an existing file for reading; a failure is the fatal "open" report naming the unit
-    // and the file ("open: null file name" for an empty name).
-    input_unit(int unit, std::string name);
+    // Opens an existing file for reading: `path` when given, else `name`; reports name the
+    // file `name`. A failure is the fatal "open" report naming the unit and the file ("open:
+    // null file name" for an empty name).
+    input_unit(int unit, std::string name, io_state& state, const std::string& path = {});
     ~input_unit();
     input_unit(const input_unit&) = delete;
     input_unit& operator=(const input_unit&) = delete;
@@ -29,27 +33,33 @@ class input_unit {
 
     int unit() const { return unit_; }
     const std::string& name() const { return name_; }
+    io_state& state() const { return *state_; }
     // Number of records read so far: the line number of the last one.
     int records() const { return records_; }
 
   private:
-    input_unit() = default;
     std::FILE* file_ = nullptr;
+    std::FILE* echo_ = nullptr;
     bool owned_ = false;
     int records_ = 0;
     int unit_ = unit_stdin;
     std::string name_;
+    io_state* state_;
 };
 
-// A sink of records. The console writes straight to standard output; a result file is written
-// to a temporary file in the same directory and renamed over its name by close(), so a run that
-// fails leaves an earlier result file as it was and no half-written one.
+// A sink of records. The console writes straight to its stream; a result file is written to a
+// temporary file in the same directory and renamed over its name by close(), so a run that
+// fails leaves an earlier result file as it was and no half-written one. The temporary file is
+// on the process's list of pending files while it exists, for the signal handlers.
 class output_unit {
   public:
-    static output_unit& console();
+    // The console (unit 6, unnamed) writing to `out`.
+    output_unit(std::FILE* out, io_state& state);
 
-    // Creates the temporary file for result file `name`; failure is the fatal "open" report.
-    output_unit(int unit, std::string name);
+    // Creates the temporary file for result file `path` (default: `name`); reports name the
+    // file `name`. Failure is the fatal "open" report.
+    output_unit(int unit, std::string name, io_state& state, const std::string& path = {});
+    // Without close(): the temporary file is removed, the target left as it was.
     ~output_unit();
     output_unit(const output_unit&) = delete;
     output_unit& operator=(const output_unit&) = delete;
@@ -59,20 +69,23 @@ class output_unit {
     // Writes the record and a line end, and starts an empty one.
     void end_record();
     // Completes the file: flush, close, rename over the target; failure is the fatal "close"
-    // report.
+    // report. For the console: flushes, a failure being the console failure.
     void close();
 
     int unit() const { return unit_; }
     const std::string& name() const { return name_; }
+    io_state& state() const { return *state_; }
 
   private:
-    output_unit() = default;
     std::FILE* file_ = nullptr;
+    bool console_ = false;
     int unit_ = unit_stdout;
     std::string name_;
+    std::string path_;
     std::string temp_;
     std::string record_;
     int write_error_ = 0; // errno of the first failed write
+    io_state* state_;
 };
 
 } // namespace sitewave::textio

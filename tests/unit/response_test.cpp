@@ -139,8 +139,8 @@ TEST(psa, flexible_oscillator_gives_ground_displacement) {
     double disp = 0.0;
     double peak = 0.0;
     for (std::size_t i = 0; i + 1 < a.size(); ++i) {
-        const double a0 = a[i];
-        const double a1 = a[i + 1];
+        const double a0 = static_cast<double>(a[i]);
+        const double a1 = static_cast<double>(a[i + 1]);
         disp += dt * vel + dt * dt * (2.0 * a0 + a1) / 6.0;
         vel += dt * (a0 + a1) / 2.0;
         peak = std::max(peak, std::abs(disp));

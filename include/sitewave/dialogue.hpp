@@ -1,0 +1,25 @@
+// The console dialogue: the whole run from the first console line to the last.
+#pragma once
+
+#include "sitewave/error.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace sitewave {
+
+// Where a dialogue reads and writes: the console streams, and the folder in which the soil file
+// is read and the result files written (empty: the working directory). The record file is
+// opened by the name typed, relative to the same folder.
+struct dialogue_io {
+    std::FILE* in = stdin;
+    std::FILE* out = stdout;
+    std::string dir;
+};
+
+// Runs the dialogue to its end. On success standard output has been flushed; an error is
+// returned for the caller to report (error::report() on standard error, error::status() as the
+// exit status), with the console output written so far already flushed.
+result<void> run_dialogue(const dialogue_io& io);
+
+} // namespace sitewave

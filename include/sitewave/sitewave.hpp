@@ -1,0 +1,10 @@
+// The whole public interface of the sitewave library.
+#pragma once
+
+#include "sitewave/dialogue.hpp"
+#include "sitewave/error.hpp"
+#include "sitewave/grid.hpp"
+#include "sitewave/profile.hpp"
+#include "sitewave/record.hpp"
+#include "sitewave/steps.hpp"
+#include "sitewave/types.hpp"

@@ -1,0 +1,190 @@
+// The dialogue: the run from the first console line to the last, as a thin sequence of the
+// steps, each console line and result file in its place.
+#include "sitewave/dialogue.hpp"
+
+#include "driver/grid.hpp"
+#include "driver/history.hpp"
+#include "driver/record.hpp"
+#include "driver/spectral.hpp"
+#include "driver/steps.hpp"
+#include "soil/soilin.hpp"
+#include "textio/format_write.hpp"
+#include "textio/list_read.hpp"
+#include "textio/list_write.hpp"
+#include "textio/unit.hpp"
+
+#include <cmath>
+#include <filesystem>
+
+namespace sitewave {
+
+namespace {
+
+using textio::empty_line;
+using textio::fmt_write;
+using textio::list_read;
+using textio::list_write;
+
+// The processing dialogue; returns the choice of integration or differentiation and the band.
+std::pair<int, pass_band> ask_processing(textio::input_unit& in, textio::output_unit& con,
+                                         const grid& g) {
+    const float pi2 = driver::pi2();
+    empty_line(con);
+    list_write(con) << " You can integrate or differentiate the original wave.;";
+    list_write(con) << "   Do not change   (Enter -> 0),";
+    list_write(con) << "   Integrate       (Enter -> 1),";
+    list_write(con) << "   Differentiate   (Enter -> 2):";
+    int nyes = 0;
+    list_read(in).item(nyes);
+    empty_line(con);
+    list_write(con) << " Band Pass Filter? (Yes=1 or No=0) :";
+    int nbd = 0;
+    list_read(in).item(nbd);
+
+    pass_band band;
+    if (nbd == 1) {
+        const float f1 = static_cast<float>(g.iom - 1) * g.dom / pi2;
+        const float f2 = static_cast<float>(g.nom - 1) * g.dom / pi2;
+        list_write(con) << "   Data for TRAPEZOIDAL BAND PASS FILTER:";
+        list_write(con) << "   INITIAL AND FINAL Frequencies =" << f1 << f2;
+        empty_line(con);
+        list_write(con) << "   Enter fL1,fL2,fH1 and fH2 (fL1<fL2<fH1<fH2: Hz): ";
+        float fl1 = 0.0f, fl2 = 0.0f, fh1 = 0.0f, fh2 = 0.0f;
+        {
+            list_read r(in);
+            for (float* v : {&fl1, &fl2, &fh1, &fh2}) {
+                r.item(*v);
+            }
+        }
+        band = driver::corner_band(fl1, fl2, fh1, fh2, "filter corners (console answer)");
+    }
+    return {nyes, band};
+}
+
+void dialogue(const dialogue_io& io, textio::io_state& state) {
+    textio::output_unit con(io.out, state);
+    textio::input_unit in(io.in, state, io.out);
+    const auto at = [&io](const std::string& name) {
+        return io.dir.empty() ? name : (std::filesystem::path(io.dir) / name).string();
+    };
+
+    empty_line(con);
+    list_write(con) << " : Soil Data must be \"soil_dat.csv\"";
+    {
+        static const textio::format prompt("(/,1X,'Enter Wave Data (H1,H2,V1; e.g., wave.csv)')");
+        fmt_write(con, prompt);
+    }
+    const std::string infile1 = textio::read_name(in);
+
+    const record rec = driver::read_record(infile1, state, at(infile1));
+    list_write(con) << "NT and DT=" << rec.nt << rec.dt;
+
+    const auto length = choose_length(rec.nt);
+    if (!length) {
+        list_write(con) << " NT>2**15 !!!!!";
+        textio::refuse("");
+    }
+    const std::string record_file = "record file " + infile1;
+    if (rec.nt < 2) {
+        textio::refuse(record_file + ": " + std::to_string(rec.nt) +
+                       " sample(s); at least two are needed for the time step");
+    }
+    if (!(rec.dt > 0.0f) || !std::isfinite(rec.dt)) {
+        textio::refuse(record_file +
+                       ": the time step (second time minus first time) is not a positive number");
+    }
+    const int nf = length->nf;
+    const grid g = make_grid(nf, rec.dt);
+    if (!std::isfinite(g.dur)) {
+        textio::refuse(record_file + ": the duration " + std::to_string(nf) +
+                       " x time step is not a finite number");
+    }
+    if (!std::isfinite(g.dom) || !(g.dom > 0.0f) || !std::isfinite(g.eom)) {
+        textio::refuse(record_file + ": the frequency step 2 pi / duration is not a finite number");
+    }
+    empty_line(con);
+    list_write(con) << " IF1,NF=" << length->if1 << nf;
+
+    spectra s = driver::forward_transform(rec, nf, record_file);
+    empty_line(con);
+    list_write(con) << " DUR,DOM,NOM,EOM=" << g.dur << g.dom << g.nom << g.eom;
+    list_write(con) << " Highest Frequency (hz)=" << g.eom / two_pi;
+
+    soil::progress prog;
+    soil::soil_profile profile;
+    try {
+        soil::soilin(soil::soil_file, state, profile, prog, at(soil::soil_file));
+    } catch (const textio::failure&) {
+        soil::echo(con, profile, prog);
+        throw;
+    }
+    soil::echo(con, profile, prog);
+    if (const std::string why = soil::check_profile(profile); !why.empty()) {
+        textio::refuse(why);
+    }
+
+    const tables t = compute_tables(profile.layers, profile.theta, g);
+    driver::check_tables_finite(t, g, soil::soil_file);
+    const std::string both = record_file + " on " + soil::soil_file;
+    driver::apply_tables(s, t, profile.nin, g, both);
+    driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state);
+
+    const auto [nyes, band] = ask_processing(in, con, g);
+    driver::process_or_refuse(s, g, band, nyes, both);
+    empty_line(con);
+    list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
+    driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state);
+
+    const histories h = driver::inverse_transform(std::move(s), g, both);
+    const auto ex = find_extremes(h.xr1);
+    const auto ey = find_extremes(h.yr1);
+    const auto ez = find_extremes(h.zr1);
+    float amax = ex.max;
+    float amin = ex.min;
+    if (ey.max > amax) {
+        amax = ey.max;
+    }
+    if (ez.max > amax) {
+        amax = ez.max;
+    }
+    if (ey.min < amin) {
+        amin = ey.min;
+    }
+    if (ez.min < amin) {
+        amin = ez.min;
+    }
+    float aamax = amax;
+    if (std::fabs(amin) > aamax) {
+        aamax = std::fabs(amin);
+    }
+
+    empty_line(con);
+    list_write(con) << " Nmber of data points    =" << nf;
+    list_write(con) << " Duration and Delta Time =" << g.dur << rec.dt;
+    list_write(con) << " Initial and final times =" << 0.0f << g.dur - rec.dt;
+    empty_line(con);
+    list_write(con) << " Min X, Y and Z          =" << ex.min << ey.min << ez.min;
+    list_write(con) << " Max X, Y abd Z          =" << ex.max << ey.max << ez.max;
+    list_write(con) << " Min and Max amplitudes  =" << amin << amax;
+    list_write(con) << " Absolute Max amplitude  =" << aamax;
+    empty_line(con);
+    list_write(con) << "Output data are stored in \"wave1.csv\"";
+    list_write(con) << "You can plot the waveform using \"wave.m\" for Matlab";
+    empty_line(con);
+    driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state);
+    con.close(); // the stop: everything written reaches standard output
+}
+
+} // namespace
+
+result<void> run_dialogue(const dialogue_io& io) {
+    textio::io_state state;
+    auto r = textio::capture([&] { dialogue(io, state); }, &state);
+    if (!r) {
+        // The console lines written so far go out before the caller reports the error.
+        std::fflush(io.out);
+    }
+    return r;
+}
+
+} // namespace sitewave

@@ -1,0 +1,266 @@
+#include "driver/steps.hpp"
+
+#include "driver/history.hpp"
+#include "driver/spectral.hpp"
+#include "fft/wvfast.hpp"
+#include "layered/transfer.hpp"
+#include "textio/format_write.hpp"
+#include "textio/list_write.hpp"
+#include "textio/unit.hpp"
+
+#include <array>
+#include <charconv>
+
+namespace sitewave::driver {
+
+namespace {
+
+using textio::fmt_write;
+using textio::list_write;
+using textio::output_unit;
+
+const textio::format& spectrum_line() {
+    static const textio::format f("(F8.4,6(',',E12.4))");
+    return f;
+}
+
+const textio::format& history_line() {
+    static const textio::format f("(F10.5,3(',',E12.4))");
+    return f;
+}
+
+const char* const component[3] = {"H1", "H2", "V1"};
+
+std::array<std::span<cplx>, 3> parts(spectra& s) { return {s.fx1, s.fy1, s.fz1}; }
+
+std::string shortest(float v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string hz(int i, const grid& g) {
+    return shortest(static_cast<float>(i) * g.dom / two_pi) + " Hz";
+}
+
+// Index of the first entry among 0..n-1 that is not finite, or whose modulus is not finite when
+// `modulus`; -1 when there is none.
+int first_nonfinite(std::span<const cplx> a, int n, bool modulus) {
+    for (int i = 0; i < n; ++i) {
+        const cplx v = a[static_cast<std::size_t>(i)];
+        if (!is_finite(v) || (modulus && !is_finite(cabs(v)))) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Refuses when a spectrum holds a value that is not finite (or, with `modulus`, a horizontal one
+// whose modulus is not) among its first n entries: "<input>: the <what> of H1 is not finite at
+// <f> Hz".
+void refuse_nonfinite(spectra& s, int n, bool modulus, const grid& g, const std::string& input,
+                      const std::string& what) {
+    const auto all = parts(s);
+    for (std::size_t c = 0; c < all.size(); ++c) {
+        if (const int i = first_nonfinite(all[c], n, modulus && c < 2); i >= 0) {
+            textio::refuse(input + ": the " + what + " of " + component[c] + " is not finite at " +
+                           hz(i, g));
+        }
+    }
+}
+
+std::vector<cplx> load(const std::vector<float>& samples, int nf) {
+    std::vector<cplx> a(static_cast<std::size_t>(nf));
+    for (std::size_t i = 0; i < samples.size() && i < a.size(); ++i) {
+        a[i] = cplx{samples[i], 0.0f};
+    }
+    return a;
+}
+
+} // namespace
+
+float pi2() { return 8.0f * atan_d(1.0f); }
+
+spectra forward_transform(const record& rec, int nf, const std::string& input) {
+    spectra s{load(rec.xr1, nf), load(rec.yr1, nf), load(rec.zr1, nf)};
+    for (auto a : parts(s)) {
+        fft::wvfast(a, -1);
+        for (auto& v : a) {
+            v = v * cplx{rec.dt, 0.0f};
+        }
+    }
+    const grid g = make_grid(nf, rec.dt);
+    refuse_nonfinite(s, nf, false, g, input, "Fourier spectrum");
+    return s;
+}
+
+void check_tables_finite(const tables& t, const grid& g, const std::string& input) {
+    for (const auto* table : {&t.samp, &t.pamp}) {
+        for (std::size_t c = 0; c < 2; ++c) {
+            if (const int i = first_nonfinite(table->col[c], g.nom, true); i >= 0) {
+                textio::refuse(input + ": the " + (table == &t.samp ? "SH" : "vertical") +
+                               " amplification (column " + std::to_string(c + 1) +
+                               ") is not finite at " + hz(i, g));
+            }
+        }
+    }
+}
+
+void apply_tables(spectra& s, const tables& t, int nin, const grid& g, const std::string& input) {
+    const auto& sc = t.samp.col[static_cast<std::size_t>(nin - 1)];
+    const auto& pc = t.pamp.col[static_cast<std::size_t>(nin - 1)];
+    const cplx sdelay{1.0f, 0.0f};
+    const cplx pdelay{1.0f, 0.0f};
+    for (int i = 0; i < g.nom; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        s.fx1[k] = (s.fx1[k] * sc[k]) * sdelay;
+        s.fy1[k] = (s.fy1[k] * sc[k]) * sdelay;
+        s.fz1[k] = (s.fz1[k] * pc[k]) * pdelay;
+    }
+    refuse_nonfinite(s, g.nom, false, g, input, "amplified spectrum");
+}
+
+pass_band corner_band(float fl1, float fl2, float fh1, float fh2, const std::string& input) {
+    const float p = pi2();
+    const pass_band band{true, fl1 * p, fl2 * p, fh1 * p, fh2 * p};
+    const char* names[] = {"fL1", "fL2", "fH1", "fH2"};
+    const float corners[] = {band.oml1, band.oml2, band.omh1, band.omh2};
+    for (int c = 0; c < 4; ++c) {
+        if (!is_finite(corners[c])) {
+            textio::refuse(input + ": " + names[c] +
+                           " times 2 pi is not a finite angular frequency");
+        }
+    }
+    return band;
+}
+
+void process_or_refuse(spectra& s, const grid& g, const pass_band& band, int nyes,
+                       const std::string& input) {
+    const auto all = parts(s);
+    process_spectra(all, g.nom, g.dom, band, nyes);
+    refuse_nonfinite(s, g.nom, true, g, input, "processed spectrum");
+}
+
+histories inverse_transform(spectra&& s, const grid& g, const std::string& input) {
+    histories h;
+    std::array<std::vector<float>*, 3> out = {&h.xr1, &h.yr1, &h.zr1};
+    const auto all = parts(s);
+    for (std::size_t c = 0; c < 3; ++c) {
+        complete_negative_frequencies(all[c]);
+        fft::wvfast(all[c], 1);
+        auto& x = *out[c];
+        x.resize(all[c].size());
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            x[i] = all[c][i].re / g.dur;
+        }
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            // wave1.csv holds each value less the first one; the summary the values themselves.
+            if (!is_finite(x[i]) || (c < 2 && !is_finite(x[i] - x[0]))) {
+                textio::refuse(input + ": the surface time history of " + component[c] +
+                               " is not finite at sample " + std::to_string(i + 1));
+            }
+        }
+    }
+    return h;
+}
+
+void write_factors_file(const std::string& name, const std::string& path, const tables& t,
+                        const grid& g, textio::io_state& state) {
+    output_unit out(9, name, state, path);
+    list_write(out) << "frequency (Hz),Samp1,Samp2,Pamp1,Pamp2";
+    for (int i = 0; i < g.nom; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const float om = static_cast<float>(i) * g.dom;
+        const float freq = om / two_pi;
+        fmt_write(out, spectrum_line()) << freq << cabs(t.samp.col[0][k]) << cabs(t.samp.col[1][k])
+                                        << cabs(t.pamp.col[0][k]) << cabs(t.pamp.col[1][k]);
+    }
+    out.close();
+}
+
+void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
+                        const grid& g, const record& rec, textio::io_state& state) {
+    output_unit out(10, name, state, path);
+    const float p = pi2();
+    list_write(out) << "frequency(Hz)," << rec.head2 << "," << rec.head3;
+    for (int i = 1; i < g.nom; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const float om = static_cast<float>(i) * g.dom;
+        const float f = om / p;
+        fmt_write(out, spectrum_line()) << f << cabs(s.fx1[k]) << cabs(s.fy1[k]);
+    }
+    out.close();
+}
+
+void write_history_file(const std::string& name, const std::string& path, const histories& h,
+                        const record& rec, textio::io_state& state) {
+    output_unit out(11, name, state, path);
+    list_write(out) << rec.head1 << "," << rec.head2 << "," << rec.head3;
+    for (std::size_t i = 0; i < h.xr1.size(); ++i) {
+        // The record's own times, then the step continued over the zero extension.
+        const float t = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
+        fmt_write(out, history_line()) << t << h.xr1[i] - h.xr1[0] << h.yr1[i] - h.yr1[0];
+    }
+    out.close();
+}
+
+} // namespace sitewave::driver
+
+namespace sitewave {
+
+using textio::capture;
+
+result<spectra> forward_spectra(const record& rec, int nf, const std::string& input) {
+    return capture([&] { return driver::forward_transform(rec, nf, input); });
+}
+
+tables compute_tables(const layer_table& layers, float theta, const grid& g) {
+    const auto nom = static_cast<std::size_t>(g.nom);
+    tables t{{{std::vector<cplx>(nom), std::vector<cplx>(nom)}},
+             {{std::vector<cplx>(nom), std::vector<cplx>(nom)}}};
+    const float fom = 0.0f;
+    layered::sbshml(fom, g.dom, g.nom, layers, theta, t.samp);
+    layered::sbudml(fom, g.dom, g.nom, layers, theta, t.pamp);
+    return t;
+}
+
+result<void> check_tables(const tables& t, const grid& g, const std::string& input) {
+    return capture([&] { driver::check_tables_finite(t, g, input); });
+}
+
+result<void> amplify(spectra& s, const tables& t, int nin, const grid& g,
+                     const std::string& input) {
+    return capture([&] { driver::apply_tables(s, t, nin, g, input); });
+}
+
+result<pass_band> band_from_corners(float fl1, float fl2, float fh1, float fh2,
+                                    const std::string& input) {
+    return capture([&] { return driver::corner_band(fl1, fl2, fh1, fh2, input); });
+}
+
+result<void> process(spectra& s, const grid& g, const pass_band& band, int nyes,
+                     const std::string& input) {
+    return capture([&] { driver::process_or_refuse(s, g, band, nyes, input); });
+}
+
+result<histories> inverse_spectra(spectra s, const grid& g, const std::string& input) {
+    return capture([&] { return driver::inverse_transform(std::move(s), g, input); });
+}
+
+result<void> write_factors(const std::string& path, const tables& t, const grid& g) {
+    textio::io_state state;
+    return capture([&] { driver::write_factors_file(path, path, t, g, state); }, &state);
+}
+
+result<void> write_spectra(const std::string& path, const spectra& s, const grid& g,
+                           const record& rec) {
+    textio::io_state state;
+    return capture([&] { driver::write_spectra_file(path, path, s, g, rec, state); }, &state);
+}
+
+result<void> write_histories(const std::string& path, const histories& h, const record& rec) {
+    textio::io_state state;
+    return capture([&] { driver::write_history_file(path, path, h, rec, state); }, &state);
+}
+
+} // namespace sitewave

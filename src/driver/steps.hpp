@@ -1,0 +1,33 @@
+// The steps of a run over values, raising failures (the library's public functions of the same
+// purpose return them as values). `input` names the file or answer a refusal is about.
+#pragma once
+
+#include "common/real.hpp"
+#include "sitewave/steps.hpp"
+#include "textio/fatal.hpp"
+
+#include <string>
+
+namespace sitewave::driver {
+
+// 2*pi as 8*atan(1): the arctangent in double stored as a float, times 8 in float. The filter
+// corners and the frequencies of amp1.csv use it; the grid uses two_pi.
+float pi2();
+
+spectra forward_transform(const record& rec, int nf, const std::string& input);
+void check_tables_finite(const tables& t, const grid& g, const std::string& input);
+void apply_tables(spectra& s, const tables& t, int nin, const grid& g, const std::string& input);
+pass_band corner_band(float fl1, float fl2, float fh1, float fh2, const std::string& input);
+void process_or_refuse(spectra& s, const grid& g, const pass_band& band, int nyes,
+                       const std::string& input);
+histories inverse_transform(spectra&& s, const grid& g, const std::string& input);
+
+// The result files; `name` is the name reports give, `path` where the file goes.
+void write_factors_file(const std::string& name, const std::string& path, const tables& t,
+                        const grid& g, textio::io_state& state);
+void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
+                        const grid& g, const record& rec, textio::io_state& state);
+void write_history_file(const std::string& name, const std::string& path, const histories& h,
+                        const record& rec, textio::io_state& state);
+
+} // namespace sitewave::driver

@@ -1,0 +1,291 @@
+"""Tests of tools/sitewave-plot on small synthetic result folders.
+
+Run from the repository root:  /usr/bin/python3 -m unittest discover -s tests/plot
+The script is found beside this file (../../tools/sitewave-plot) or through SITEWAVE_PLOT.
+"""
+
+import csv
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import matplotlib
+
+matplotlib.use("Agg")
+
+import matplotlib.image as mpimg  # noqa: E402
+import numpy as np  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCRIPT = os.environ.get("SITEWAVE_PLOT") or os.path.join(HERE, "..", "..", "tools", "sitewave-plot")
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+# --- synthetic results -----------------------------------------------------------------------
+# One soft layer over a stiffer half-space gives transfer functions with clear resonances; the
+# input is enveloped filtered noise and the surface motion the input times the transfer function.
+
+def layer_transfer(f, vs, thickness, ratio, zeta):
+    k = 2 * np.pi * f / (vs * (1 + 1j * zeta))
+    within = 1 / np.cos(k * thickness)  # surface over the top of the half-space
+    outcrop = 1 / (np.cos(k * thickness) + 1j * ratio * np.sin(k * thickness))
+    return 2 * outcrop, within  # surface over incident, surface over the top of the half-space
+
+
+def synthetic_run(seed, n=1024, dt=0.01):
+    rng = np.random.default_rng(seed)
+    t = np.arange(n) * dt
+    envelope = (t / 2.0) * np.exp(1 - t / 2.0)
+    given = np.array([np.convolve(rng.normal(size=n), np.hanning(9), "same") * envelope * s
+                      for s in (0.1, 0.08, 0.05)])
+    f = np.fft.rfftfreq(n, dt)
+    sh = layer_transfer(f, 180.0 + 20 * seed, 25.0, 0.3, 0.05)
+    pv = layer_transfer(f, 600.0, 25.0, 0.4, 0.03)
+    factors = (sh[0] / 2, pv[0] / 2)
+    spec_in = np.fft.rfft(given, axis=1)
+    spec_out = spec_in * np.array([factors[0], factors[0], factors[1]])
+    surface = np.fft.irfft(spec_out, n, axis=1)
+    return t, f, given, surface, sh, pv, factors, np.abs(spec_in) * dt, np.abs(spec_out) * dt
+
+
+def psa_by_fft(a, dt, periods, zeta):
+    """Steady-state periodic response of each oscillator, ample for a picture."""
+    m = 4 * a.size
+    w = 2 * np.pi * np.fft.rfftfreq(m, dt)
+    fourier = np.fft.rfft(a, m)
+    out = []
+    for period in periods:
+        if period <= 0:
+            out.append(np.max(np.abs(a)))
+            continue
+        wn = 2 * np.pi / period
+        u = np.fft.irfft(-fourier / (wn**2 - w**2 + 2j * zeta * wn * w), m)
+        out.append(wn**2 * np.max(np.abs(u)))
+    return np.array(out)
+
+
+def write_tidy(path, header, columns):
+    data = np.column_stack(columns)
+    with open(path, "w", newline="\n") as f:
+        f.write(",".join(header) + "\n")
+        for row in data:
+            f.write(",".join(f"{v:.6g}" for v in row) + "\n")
+
+
+def write_run_folder(folder, seed=1, with_input=True, with_psa=True, dampings=("5%",)):
+    os.makedirs(folder, exist_ok=True)
+    t, f, given, surface, sh, pv, factors, amp_in, amp_out = synthetic_run(seed)
+    names = ("H1 (g)", "H2 (g)", "V (g)")
+    write_tidy(os.path.join(folder, "transfer.csv"),
+               ["frequency (Hz)", "Samp1", "Samp2", "Pamp1", "Pamp2", "factor H", "factor V"],
+               [f, abs(sh[0]), abs(sh[1]), abs(pv[0]), abs(pv[1]), abs(factors[0]),
+                abs(factors[1])])
+    write_tidy(os.path.join(folder, "spectra.csv"),
+               ["frequency (Hz)"] + [f"input {n}" for n in names] + [f"surface {n}" for n in names],
+               [f, *amp_in, *amp_out])
+    write_tidy(os.path.join(folder, "surface.csv"),
+               ["time (s)"] + [f"surface {n}" for n in names], [t, *surface])
+    if with_input:
+        write_tidy(os.path.join(folder, "input.csv"),
+                   ["time (s)"] + [f"input {n}" for n in names], [t, *given])
+    if with_psa:
+        periods = np.concatenate([[0.0], np.geomspace(0.02, 5.0, 40)])
+        header, columns = ["period (s)"], [periods]
+        for d in dampings:
+            zeta = float(d.rstrip("%")) / 100
+            spectra = [psa_by_fft(x, 0.01, periods, zeta) for x in (*given, *surface)]
+            header += [f"{where} {c} PSA {d}" for where in ("input", "surface")
+                       for c in ("H1", "H2", "V")] + [f"ratio H1 {d}", f"ratio H2 {d}"]
+            columns += spectra + [spectra[3] / spectra[0], spectra[4] / spectra[1]]
+        write_tidy(os.path.join(folder, "psa.csv"), header, columns)
+
+
+def write_batch_folder(folder, with_psa=True):
+    os.makedirs(folder, exist_ok=True)
+    rows = []
+    plan = [("soft clay", "elcentro"), ("soft clay", "kobe"), ("soft clay", "northridge"),
+            ("rock, weathered", "elcentro"), ("rock, weathered", "kobe")]
+    for i, (profile, record) in enumerate(plan):
+        run = f"runs/{i:02d}-{record}"
+        status = "failed" if (profile, record) == ("rock, weathered", "kobe") else "ok"
+        if status == "ok":
+            write_run_folder(os.path.join(folder, run), seed=i + 1, with_psa=with_psa)
+        rows.append({"profile": profile, "record": record, "folder": run, "status": status,
+                     "message": "" if status == "ok" else 'record "kobe": too long, refused'})
+    with open(os.path.join(folder, "summary.csv"), "w", newline="") as f:
+        w = csv.DictWriter(f, fieldnames=["profile", "record", "folder", "status", "message"])
+        w.writeheader()
+        w.writerows(rows)
+
+
+def fortran_e(v):
+    """Fortran E10.4 (0.1234E+01)."""
+    if v == 0:
+        return "  0.0000E+00"
+    e = int(np.floor(np.log10(abs(v)))) + 1
+    digits = round(abs(v) / 10.0**e * 1e4)
+    if digits == 10000:  # 0.99996 rounds up to 0.1000E+01
+        digits, e = 1000, e + 1
+    return f"{'-' if v < 0 else ' '}0.{digits:04d}E{e:+03d}".rjust(12)
+
+
+def write_dialogue_folder(folder, overflow_rows=(5, 17)):
+    """The three files of the dialogue program, with rows of asterisks in amp1.csv."""
+    os.makedirs(folder, exist_ok=True)
+    t, f, _, surface, sh, pv, _, _, amp_out = synthetic_run(3)
+    with open(os.path.join(folder, "Amp-Factors.csv"), "w") as out:
+        out.write(" frequency (Hz),Samp1,Samp2,Pamp1,Pamp2\n")
+        for i in range(f.size):
+            vals = (abs(sh[0][i]), abs(sh[1][i]), abs(pv[0][i]), abs(pv[1][i]))
+            out.write(f"{f[i]:8.4f}," + ",".join(fortran_e(v) for v in vals) + ",\n")
+    with open(os.path.join(folder, "amp1.csv"), "w") as out:
+        out.write(" frequency(Hz),H1(g)     ,H2(g)     \n")
+        for i in range(1, f.size):
+            if i in overflow_rows:
+                out.write(f"{f[i]:8.4f},**********,  Infinity,\n")
+            else:
+                out.write(f"{f[i]:8.4f},{fortran_e(amp_out[0][i])},{fortran_e(amp_out[1][i])},\n")
+    with open(os.path.join(folder, "wave1.csv"), "w") as out:
+        out.write(" Time(s)   ,H1(g)     ,H2(g)     \n")
+        for i in range(t.size):
+            out.write(f"{t[i]:10.5f},{fortran_e(surface[0][i])},{fortran_e(surface[1][i])},\n")
+
+
+# --- tests -----------------------------------------------------------------------------------
+
+def run_plot(*args):
+    return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, text=True,
+                          timeout=300)
+
+
+class SitewavePlotTest(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory()
+        self.tmp = self._tmp.name
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def assert_png(self, path):
+        self.assertTrue(os.path.isfile(path), path)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(8), PNG_SIGNATURE)
+        image = mpimg.imread(path)
+        self.assertGreater(image.shape[0], 100)
+        self.assertGreater(image.shape[1], 100)
+        # Something is drawn: not a blank page.
+        self.assertGreater(float(np.std(image[..., :3])), 0.01)
+
+    def test_fortran_numbers(self):
+        # The reader's number rule, through the public path: a dialogue file whose rows use each
+        # Fortran form, with the rows that must be refused counted.
+        folder = os.path.join(self.tmp, "forms")
+        os.makedirs(folder)
+        rows = [("0.1000E+01", True), ("0.1000D+01", True), ("0.1000+100", True),
+                ("-.5000E-02", True), ("**********", False), ("Infinity", False),
+                ("NaN", False), ("", False), ("-Infinity", False)]
+        with open(os.path.join(folder, "amp1.csv"), "w") as f:
+            f.write(" frequency(Hz),H1(g)     ,H2(g)     \n")
+            for i, (text, _) in enumerate(rows):
+                f.write(f"{i + 1:8.4f},{text:>12},  0.1000E+01,\n")
+        result = run_plot(folder)
+        refused = sum(1 for _, ok in rows if not ok)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(f"amp1.csv: {refused} rows skipped (unreadable values)", result.stderr)
+
+    def test_dialogue_folder_with_overflow_marks(self):
+        folder = os.path.join(self.tmp, "dialogue")
+        write_dialogue_folder(folder, overflow_rows=(5, 17, 40))
+        result = run_plot(folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("sitewave-plot: amp1.csv: 3 rows skipped (unreadable values)", result.stderr)
+        self.assertNotIn("wave1.csv", result.stderr)
+        self.assert_png(os.path.join(folder, "sitewave.png"))
+
+    def test_dialogue_subset_and_other_formats(self):
+        folder = os.path.join(self.tmp, "dialogue")
+        write_dialogue_folder(folder, overflow_rows=())
+        os.remove(os.path.join(folder, "Amp-Factors.csv"))
+        out = os.path.join(self.tmp, "images")
+        for fmt, magic in (("svg", b"<?xml"), ("pdf", b"%PDF")):
+            result = run_plot(folder, "--format", fmt, "--out", out)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(os.path.join(out, f"sitewave.{fmt}"), "rb") as f:
+                self.assertEqual(f.read(len(magic)), magic)
+        self.assertFalse(os.path.exists(os.path.join(folder, "sitewave.svg")))
+
+    def test_run_folder_with_and_without_optional_files(self):
+        cases = [
+            {"with_input": True, "with_psa": True, "dampings": ("5%", "2.5%")},
+            {"with_input": False, "with_psa": False},
+        ]
+        for i, case in enumerate(cases):
+            with self.subTest(**case):
+                folder = os.path.join(self.tmp, f"run{i}")
+                write_run_folder(folder, **case)
+                result = run_plot(folder)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assert_png(os.path.join(folder, "sitewave.png"))
+
+    def test_batch_folder(self):
+        folder = os.path.join(self.tmp, "batch")
+        write_batch_folder(folder)
+        result = run_plot(folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        # One image per profile, named after it; the quoted name with a comma is one profile.
+        self.assertEqual(sorted(p for p in os.listdir(folder) if p.endswith(".png")),
+                         ["psa-rock_weathered.png", "psa-soft_clay.png"])
+        for name in ("psa-soft_clay.png", "psa-rock_weathered.png"):
+            self.assert_png(os.path.join(folder, name))
+
+    def test_batch_folder_without_spectra(self):
+        folder = os.path.join(self.tmp, "batch")
+        write_batch_folder(folder, with_psa=False)
+        result = run_plot(folder)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("--spectra", result.stderr)
+        self.assertFalse([p for p in os.listdir(folder) if p.endswith(".png")])
+
+    def test_refusals(self):
+        def empty(folder):
+            os.makedirs(folder)
+            with open(os.path.join(folder, "notes.txt"), "w") as f:
+                f.write("nothing to draw\n")
+
+        def heading_only(folder):
+            os.makedirs(folder)
+            with open(os.path.join(folder, "wave1.csv"), "w") as f:
+                f.write(" Time(s)   ,H1(g)     ,H2(g)     \n   0.00000,**********,  NaN,\n")
+
+        def ragged(folder):
+            write_run_folder(folder, with_psa=False)
+            with open(os.path.join(folder, "surface.csv"), "a") as f:
+                f.write("99.0,1.0,2.0\n")
+
+        def bad_psa_width(folder):
+            write_run_folder(folder, with_psa=False)
+            write_tidy(os.path.join(folder, "psa.csv"), ["period (s)", "a", "b"],
+                       [np.array([0.1, 0.2])] * 3)
+
+        cases = [
+            ("missing", None, "no such folder"),
+            ("empty", empty, "no result files"),
+            ("heading_only", heading_only, "no readable numeric rows"),
+            ("ragged", ragged, "surface.csv: line"),
+            ("bad_psa_width", bad_psa_width, "psa.csv"),
+        ]
+        for name, make, message in cases:
+            with self.subTest(name):
+                folder = os.path.join(self.tmp, name)
+                if make:
+                    make(folder)
+                result = run_plot(folder)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertTrue(result.stderr.startswith("sitewave-plot: error: "), result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
