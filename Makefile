@@ -5,17 +5,18 @@ CLANG_FORMAT ?= clang-format
 
 FORMAT_FILES = $(sort $(shell find src app tests bench \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
-.PHONY: all build demo test sanitize arith-check bench format format-check clean
+.PHONY: all build demo test sanitize arith-check consumer bench format format-check clean
 
 all: build
 
+# build/ keeps whatever BUILD_TESTING it has (off on a fresh folder); `make test` turns it on.
 build:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS)
 
 # Builds the program and runs it on the bundled El Centro record; results stay in demo-out/.
 demo:
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS) --target sitewave
 	rm -rf demo-out
 	mkdir demo-out
@@ -39,6 +40,15 @@ arith-check:
 	build-asan/tests/table_bits > build-asan/table_bits.txt
 	cmp build/table_bits.txt build-asan/table_bits.txt
 	@echo "arith-check: release and -O0 tables identical ($$(wc -l < build/table_bits.txt) digests)"
+
+# Installs the library into build/install and builds and runs a small project against it.
+consumer:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j$(JOBS)
+	cmake --install build --prefix build/install
+	cmake -S tests/consumer -B build/consumer -DCMAKE_PREFIX_PATH=$(CURDIR)/build/install
+	cmake --build build/consumer
+	build/consumer/peak_sh examples/soil_dat.csv
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_BENCH=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)

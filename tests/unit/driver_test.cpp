@@ -2,6 +2,7 @@
 #include "driver/history.hpp"
 #include "driver/spectral.hpp"
 #include "fft/wvfast.hpp"
+#include "sitewave/steps.hpp"
 
 #include <bit>
 #include <cmath>
@@ -82,29 +83,24 @@ TEST(spectral, sharp_and_overlapping_edges) {
     EXPECT_FALSE(band_weight(none, 99999.9f));
 }
 
-// A sampled sine transformed as the run does it (forward, times dt), processed, completed
-// with conjugates, transformed back and divided by the duration.
+// A sampled sine taken through the run's steps: forward transform, processing, inverse.
 std::vector<float> process_sine(double f_hz, int nyes, double amplitude, int nf, float dt) {
-    std::vector<cplx> a(static_cast<std::size_t>(nf));
+    sitewave::record rec;
     for (int i = 0; i < nf; ++i) {
         const double t = i * static_cast<double>(dt);
-        a[static_cast<std::size_t>(i)] = {
-            static_cast<float>(amplitude * std::sin(2 * M_PI * f_hz * t)), 0.0f};
+        rec.xr1.push_back(static_cast<float>(amplitude * std::sin(2 * M_PI * f_hz * t)));
+        rec.time.push_back(static_cast<float>(t));
     }
-    fft::wvfast(a, -1);
-    for (auto& v : a) {
-        v = v * cplx{dt, 0.0f};
-    }
+    rec.yr1 = rec.zr1 = rec.xr1;
+    rec.nt = nf;
+    rec.dt = dt;
+    auto s = sitewave::forward_spectra(rec, nf);
+    EXPECT_TRUE(s.ok());
     const grid g = make_grid(nf, dt);
-    std::span<cplx> parts[] = {a};
-    process_spectra(parts, g.nom, g.dom, pass_band{}, nyes);
-    complete_negative_frequencies(a);
-    fft::wvfast(a, 1);
-    std::vector<float> x(a.size());
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        x[i] = a[i].re / g.dur;
-    }
-    return x;
+    EXPECT_TRUE(sitewave::process(*s, g, pass_band{}, nyes).ok());
+    auto h = sitewave::inverse_spectra(std::move(*s), g);
+    EXPECT_TRUE(h.ok());
+    return h->xr1;
 }
 
 TEST(spectral, integration_and_differentiation_of_a_sine) {

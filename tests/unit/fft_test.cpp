@@ -1,5 +1,6 @@
 #include "common/real.hpp"
 #include "fft/wvfast.hpp"
+#include "support/bits.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -21,15 +22,6 @@ using sitewave::fft::wvfast;
 using cd = std::complex<double>;
 
 constexpr double eps = 1.0 / (1 << 23); // float ulp at 1
-
-::testing::AssertionResult same_bits(cplx got, cplx want) {
-    if (std::bit_cast<std::uint32_t>(got.re) == std::bit_cast<std::uint32_t>(want.re) &&
-        std::bit_cast<std::uint32_t>(got.im) == std::bit_cast<std::uint32_t>(want.im)) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << std::hexfloat << "got (" << got.re << ", " << got.im
-                                         << ") want (" << want.re << ", " << want.im << ")";
-}
 
 cd to_cd(cplx z) { return {static_cast<double>(z.re), static_cast<double>(z.im)}; }
 

@@ -1,6 +1,7 @@
 #include "common/real.hpp"
 #include "layered/profile.hpp"
 #include "layered/transfer.hpp"
+#include "support/bits.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -51,19 +52,6 @@ amp_table make_amp(std::size_t rows) {
     amp.col[0].assign(rows, sentinel);
     amp.col[1].assign(rows, sentinel);
     return amp;
-}
-
-bool bits_equal(cplx a, cplx b) {
-    return std::bit_cast<std::uint32_t>(a.re) == std::bit_cast<std::uint32_t>(b.re) &&
-           std::bit_cast<std::uint32_t>(a.im) == std::bit_cast<std::uint32_t>(b.im);
-}
-
-::testing::AssertionResult same_bits(cplx got, cplx want) {
-    if (bits_equal(got, want)) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << std::hexfloat << "got (" << got.re << ", " << got.im
-                                         << ") want (" << want.re << ", " << want.im << ")";
 }
 
 cd to_cd(cplx z) { return {static_cast<double>(z.re), static_cast<double>(z.im)}; }
