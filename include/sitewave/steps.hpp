@@ -27,11 +27,14 @@ struct spectra {
 result<spectra> forward_spectra(const record& rec, int nf, const std::string& input = "record");
 
 // Both transfer tables of a profile on the rows 0..nom-1 of a grid: the SH table (applied to
-// H1 and H2) and the vertical table (effective velocity Vs*sqrt(3/(1 - Vs^2/Vp^2))).
+// H1 and H2) and the vertical table (effective velocity Vs*sqrt(3/(1 - Vs^2/Vp^2))), for a wave
+// arriving from the half-space at theta radians from the vertical. The impedance ratio of two
+// layers is rho1 V1 / (rho2 V2), as the dialogue has it; with `oblique` it carries the
+// obliquity factor, rho1 V1 cos j1 / (rho2 V2 cos j2), cos j = V nu / omega.
 struct tables {
     amp_table samp, pamp;
 };
-tables compute_tables(const layer_table& layers, float theta, const grid& g);
+tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique = false);
 
 // Refused when a modulus of either table is not finite.
 result<void> check_tables(const tables& t, const grid& g, const std::string& input = "profile");

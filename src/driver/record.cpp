@@ -8,7 +8,7 @@
 namespace sitewave::driver {
 
 record read_record(const std::string& name, textio::io_state& state, const std::string& path,
-                   int keep) {
+                   int keep, written_times* written) {
     textio::input_unit in(11, name, state, path);
     record rec;
     {
@@ -21,11 +21,17 @@ record read_record(const std::string& name, textio::io_state& state, const std::
     // still count for the time step.
     for (;;) {
         float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        double t = 0.0;
+        int line = 0;
         bool complete = true;
         {
             textio::list_read r(in, true);
             for (float& x : v) {
-                if (!r.item(x)) {
+                const bool got = written != nullptr && &x == v ? r.item(x, t) : r.item(x);
+                if (&x == v) {
+                    line = r.line();
+                }
+                if (!got) {
                     complete = false;
                     break;
                 }
@@ -36,6 +42,10 @@ record read_record(const std::string& name, textio::io_state& state, const std::
             rec.xr1.push_back(v[1]);
             rec.yr1.push_back(v[2]);
             rec.zr1.push_back(v[3]);
+            if (written != nullptr) {
+                written->time.push_back(t);
+                written->line.push_back(line);
+            }
         }
         if (!complete) {
             break;
@@ -50,6 +60,10 @@ record read_record(const std::string& name, textio::io_state& state, const std::
     const auto kept = static_cast<std::size_t>(rec.nt < keep ? rec.nt : keep);
     for (auto* a : {&rec.time, &rec.xr1, &rec.yr1, &rec.zr1}) {
         a->resize(kept);
+    }
+    if (written != nullptr) {
+        written->time.resize(kept);
+        written->line.resize(kept);
     }
     return rec;
 }

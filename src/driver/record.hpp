@@ -11,9 +11,16 @@ namespace sitewave::driver {
 using sitewave::max_samples;
 using sitewave::record;
 
+// The times of the kept samples as written (the same decimal text rounded once to double), and
+// the line each was read on; filled only when asked for.
+struct written_times {
+    std::vector<double> time;
+    std::vector<int> line;
+};
+
 // Reads the record file `name` (unit 11; opened at `path` when given) into a record, keeping at
 // most `keep` samples. Failures raise the fatal report of the text layer.
 record read_record(const std::string& name, textio::io_state& state, const std::string& path = {},
-                   int keep = max_samples);
+                   int keep = max_samples, written_times* written = nullptr);
 
 } // namespace sitewave::driver

@@ -214,7 +214,8 @@ result<spectra> forward_spectra(const record& rec, int nf, const std::string& in
     return capture([&] { return driver::forward_transform(rec, nf, input); });
 }
 
-tables compute_tables(const layer_table& layers, float theta, const grid& g) {
+tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique) {
+    (void)oblique;
     const auto nom = static_cast<std::size_t>(g.nom);
     tables t{{{std::vector<cplx>(nom), std::vector<cplx>(nom)}},
              {{std::vector<cplx>(nom), std::vector<cplx>(nom)}}};

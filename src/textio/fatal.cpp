@@ -14,6 +14,8 @@ std::string error::report() const {
         return r;
     case kind::console:
         return "sitewave: standard output: " + message + "\n";
+    case kind::usage:
+        return "sitewave-batch: " + message + "\n";
     case kind::fatal:
         break;
     }

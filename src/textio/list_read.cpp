@@ -195,7 +195,7 @@ int list_read::to_int(std::string_view field, bool comma_end) const {
     return static_cast<int>(value);
 }
 
-float list_read::to_real(std::string_view field, bool comma_end) const {
+float list_read::to_real(std::string_view field, bool comma_end, double* wide) const {
     const std::size_t n = field.size();
     std::size_t i = 0;
     const bool neg = n > 0 && field[0] == '-';
@@ -284,6 +284,11 @@ float list_read::to_real(std::string_view field, bool comma_end) const {
         }
     }
     text.append("e").append(std::to_string(e10));
+    if (wide != nullptr) {
+        // The same decimal number rounded once to double; too small reads as zero.
+        *wide = 0.0;
+        std::from_chars(text.data(), text.data() + text.size(), *wide);
+    }
     float value = 0.0f;
     const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
     if (r.ec == std::errc::result_out_of_range) {
@@ -299,7 +304,7 @@ float list_read::to_real(std::string_view field, bool comma_end) const {
     return value;
 }
 
-template <typename T> bool list_read::read_number(T& v) {
+template <typename T> bool list_read::read_number(T& v, double* wide) {
     if (!next_value()) {
         return !eof_;
     }
@@ -320,7 +325,7 @@ template <typename T> bool list_read::read_number(T& v) {
     if constexpr (std::is_same_v<T, int>) {
         v = to_int(field, comma_end);
     } else {
-        v = to_real(field, comma_end);
+        v = to_real(field, comma_end, wide);
     }
     return true;
 }
@@ -340,6 +345,9 @@ bool list_read::item(int& v) {
 }
 bool list_read::item(float& v) {
     return guarded([&] { return read_number(v); });
+}
+bool list_read::item(float& v, double& wide) {
+    return guarded([&] { return read_number(v, &wide); });
 }
 bool list_read::item(std::string& s) {
     return guarded([&] { return read_text(s); });

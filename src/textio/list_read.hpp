@@ -28,6 +28,9 @@ class list_read {
 
     bool item(int& v);
     bool item(float& v);
+    // A real item read both as a float and, from the same decimal text, as a double (a null
+    // value or a slash leaves both as they are).
+    bool item(float& v, double& wide);
     // A character item of the length of `s` (padded with blanks, or cut).
     bool item(std::string& s);
 
@@ -54,11 +57,11 @@ class list_read {
     bool ended_by_comma_or_slash() const;
     [[noreturn]] void error(std::string_view word, std::string_view message) const;
 
-    template <typename T> bool read_number(T& v);
+    template <typename T> bool read_number(T& v, double* wide = nullptr);
     bool read_text(std::string& s);
     template <typename F> bool guarded(F&& f);
     int to_int(std::string_view field, bool comma_end) const;
-    float to_real(std::string_view field, bool comma_end) const;
+    float to_real(std::string_view field, bool comma_end, double* wide = nullptr) const;
 
     input_unit& in_;
     bool eof_branch_;

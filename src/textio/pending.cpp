@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace sitewave::textio {
@@ -10,6 +13,50 @@ namespace {
 
 constexpr int slots = 1024;
 std::atomic<const char*> pending[slots];
+std::atomic<const char*> pending_dirs[slots];
+
+bool add(std::atomic<const char*> (&table)[slots], const char* path) noexcept {
+    for (auto& slot : table) {
+        const char* expected = nullptr;
+        if (slot.compare_exchange_strong(expected, path)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void drop(std::atomic<const char*> (&table)[slots], const char* path) noexcept {
+    for (auto& slot : table) {
+        const char* expected = path;
+        if (slot.compare_exchange_strong(expected, nullptr)) {
+            return;
+        }
+    }
+}
+
+// Removes the files of a folder and the folder, with system calls only.
+void remove_dir(const char* path) noexcept {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(8) char buf[4096];
+        for (;;) {
+            const long n = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            for (long at = 0; at < n;) {
+                const auto* d = reinterpret_cast<const dirent64*>(buf + at);
+                const char* name = d->d_name;
+                if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) {
+                    ::unlinkat(fd, name, 0);
+                }
+                at += d->d_reclen;
+            }
+        }
+        ::close(fd);
+    }
+    ::rmdir(path);
+}
 
 extern "C" void on_signal(int sig) {
     remove_pending();
@@ -19,29 +66,20 @@ extern "C" void on_signal(int sig) {
 
 } // namespace
 
-bool register_pending(const char* path) noexcept {
-    for (auto& slot : pending) {
-        const char* expected = nullptr;
-        if (slot.compare_exchange_strong(expected, path)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void release_pending(const char* path) noexcept {
-    for (auto& slot : pending) {
-        const char* expected = path;
-        if (slot.compare_exchange_strong(expected, nullptr)) {
-            return;
-        }
-    }
-}
+bool register_pending(const char* path) noexcept { return add(pending, path); }
+void release_pending(const char* path) noexcept { drop(pending, path); }
+bool register_pending_dir(const char* path) noexcept { return add(pending_dirs, path); }
+void release_pending_dir(const char* path) noexcept { drop(pending_dirs, path); }
 
 void remove_pending() noexcept {
     for (auto& slot : pending) {
         if (const char* p = slot.load(); p != nullptr) {
             ::unlink(p);
+        }
+    }
+    for (auto& slot : pending_dirs) {
+        if (const char* p = slot.load(); p != nullptr) {
+            remove_dir(p);
         }
     }
 }

@@ -10,7 +10,11 @@ namespace sitewave::textio {
 bool register_pending(const char* path) noexcept;
 void release_pending(const char* path) noexcept;
 
-// Unlinks every registered file; async-signal-safe.
+// A temporary folder (a batch run being written): removed with the files in it.
+bool register_pending_dir(const char* path) noexcept;
+void release_pending_dir(const char* path) noexcept;
+
+// Unlinks every registered file and folder; async-signal-safe.
 void remove_pending() noexcept;
 
 // Installs the handlers of the dialogue and batch programs: SIGXFSZ ignored (exceeding the file

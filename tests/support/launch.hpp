@@ -26,6 +26,7 @@ namespace launch {
 
 struct options {
     std::filesystem::path program;
+    std::vector<std::string> args; // after the program name
     std::filesystem::path cwd;
     std::filesystem::path in, out, err;  // standard input, output and error
     std::optional<rlim_t> file_size;     // RLIMIT_FSIZE in bytes
@@ -46,9 +47,13 @@ inline result run(const options& o) {
     // async-signal-safe functions.
     const std::string exe = o.program.string(), dir = o.cwd.string();
     const std::string in = o.in.string(), out = o.out.string(), err = o.err.string();
-    std::vector<char> arg0(exe.begin(), exe.end());
-    arg0.push_back('\0');
-    char* argv[] = {arg0.data(), nullptr};
+    std::vector<std::string> words{exe};
+    words.insert(words.end(), o.args.begin(), o.args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
 
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -73,7 +78,7 @@ inline result run(const options& o) {
             const rlimit r{*o.address_space, *o.address_space};
             ::setrlimit(RLIMIT_AS, &r);
         }
-        ::execve(exe.c_str(), argv, environ);
+        ::execve(exe.c_str(), argv.data(), environ);
         ::_exit(127);
     }
     if (o.while_running) {

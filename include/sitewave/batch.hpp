@@ -1,0 +1,74 @@
+// Suites of runs: every record on every profile, without the dialogue, with tidy result files.
+#pragma once
+
+#include "sitewave/error.hpp"
+#include "sitewave/record.hpp"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sitewave {
+
+// A record of a batch: a record file in the dialogue's format, or a PEER NGA triple of AT2 files
+// (H1, H2, V).
+struct record_source {
+    std::string file;               // the record file, or the H1 file of a triple
+    std::array<std::string, 3> at2; // the triple; empty for a record file
+    bool is_at2() const { return !at2[0].empty(); }
+};
+
+// What the record is: the incident wave in the bedrock (column 1 of the tables), a rock-outcrop
+// motion, twice the incident wave (column 1 divided by 2), or the motion observed within the
+// bedrock (column 2). from_profile: the profile's wave type (1 incident, 2 within).
+enum class input_motion { from_profile, incident, outcrop, within };
+
+struct batch_options {
+    std::vector<std::string> soils;     // profile files, in the dialogue's soil format
+    std::vector<record_source> records; // every record runs on every profile
+    input_motion input = input_motion::from_profile;
+    std::optional<float> angle;                // degrees; default: each profile's
+    int nyes = 0;                              // 0 none, 1 integrate, 2 differentiate
+    std::optional<std::array<float, 4>> band;  // corners in Hz; none: no filter
+    bool oblique = false;                      // impedance with the obliquity factor
+    std::string out = "sitewave-out";          // the output folder
+    bool force = false;                        // write into a non-empty output folder
+    int jobs = 1;                              // runs at once
+    bool padded = false;                       // surface.csv also over the padded tail
+    bool dialogue_files = false;               // also Amp-Factors.csv, amp1.csv, wave1.csv
+    bool spectra = false;                      // psa.csv and the PSA columns of the summary
+    std::vector<double> damping{0.05};         // damping ratios of the response spectra
+    double period_min = 0.01, period_max = 10; // seconds
+    int periods = 100;
+};
+
+// One row of summary.csv.
+struct run_summary {
+    std::string profile, record, folder;
+    bool ok = false;
+    std::string note;                // the reason of a failure, or what was cut
+    std::vector<std::string> values; // the value cells after the note (empty for a failed run)
+};
+
+// Checks the options and every profile, and the output folder (it must not exist or be empty,
+// unless force, which then removes summary.csv and the run folders this batch writes). An error
+// of kind usage names the option or file; nothing is written then.
+result<void> prepare_batch(const batch_options& o);
+
+// Runs every record on every profile on o.jobs threads and writes the run folders and
+// DIR/summary.csv. `done(k, n)` is called after each run (from any thread, one at a time).
+// Returns the summary rows in order (profiles in argument order, records in argument order for
+// each); a failed run is a row with ok false, the other runs go on.
+result<std::vector<run_summary>> run_batch(const batch_options& o,
+                                           const std::function<void(int, int)>& done = {});
+
+// Reads a PEER NGA triple: four header lines each (line 3 the unit, line 4 NPTS and DT, as
+// "NPTS=  5372, DT=   .0100 SEC" or "5372   .0100   NPTS, DT"), then the samples in any layout
+// of blanks. Components of different lengths are cut to the shortest (`note` says so); time
+// steps that differ, or fewer values than NPTS, are refused. Times are (k - 1)*DT in double from
+// DT as written, rounded to float; the titles carry the unit.
+result<record> read_at2(const std::array<std::string, 3>& files, std::string& note);
+
+} // namespace sitewave

@@ -1,0 +1,689 @@
+// Suites of runs: every record on every profile, on several threads, each run into its own
+// folder of tidy CSV files, and one summary.
+#include "sitewave/batch.hpp"
+
+#include "driver/record.hpp"
+#include "driver/steps.hpp"
+#include "layered/transfer.hpp"
+#include "response/psa.hpp"
+#include "soil/soilin.hpp"
+#include "textio/pending.hpp"
+#include "textio/unit.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace sitewave {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int max_if1 = 20; // transforms of up to 2^20 points
+constexpr float deg_to_rad = 0.017453292f;
+
+[[noreturn]] void usage(const std::string& message) {
+    sitewave::error e;
+    e.what = sitewave::error::kind::usage;
+    e.message = message;
+    throw textio::failure(std::move(e));
+}
+
+// The first line of an error's report, with the file named when the report does not.
+std::string reason(const sitewave::error& e) {
+    std::string r = e.what == sitewave::error::kind::refused ? e.message : e.report();
+    if (const auto nl = r.find('\n'); nl != std::string::npos) {
+        r.resize(nl);
+    }
+    if (!e.name.empty() && r.find(e.name) == std::string::npos) {
+        r = e.name + ": " + r;
+    }
+    return r;
+}
+
+std::string num(float v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+std::string num(double v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+std::string trimmed(const std::string& s, const char* fallback) {
+    const auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) {
+        return fallback;
+    }
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// RFC 4180: a cell with a comma, quote or line end is quoted, its quotes doubled.
+std::string csv_cell(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) {
+        return s;
+    }
+    std::string q = "\"";
+    for (const char c : s) {
+        q += c;
+        if (c == '"') {
+            q += '"';
+        }
+    }
+    return q + "\"";
+}
+
+std::string join(const std::vector<std::string>& cells) {
+    std::string line;
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+        if (k > 0) {
+            line += ',';
+        }
+        line += csv_cell(cells[k]);
+    }
+    return line;
+}
+
+// A file of whole lines, written to a temporary file and renamed over `path` when complete.
+class table_file {
+  public:
+    table_file(const std::string& path, textio::io_state& state) : out_(20, path, state) {}
+    void line(const std::string& text) {
+        out_.record() = text;
+        out_.end_record();
+    }
+    void close() { out_.close(); }
+
+  private:
+    textio::output_unit out_;
+};
+
+struct plan_entry {
+    std::size_t profile = 0, record = 0;
+    std::string folder; // relative to the output folder
+};
+
+// Names used twice get -2, -3 in argument order.
+std::vector<std::string> unique_names(const std::vector<std::string>& names) {
+    std::map<std::string, int> seen;
+    std::vector<std::string> out;
+    for (const auto& n : names) {
+        const int k = ++seen[n];
+        out.push_back(k == 1 ? n : n + "-" + std::to_string(k));
+    }
+    return out;
+}
+
+std::string stem(const std::string& path) { return fs::path(path).stem().string(); }
+
+std::vector<plan_entry> make_plan(const batch_options& o) {
+    std::vector<std::string> p, r;
+    for (const auto& s : o.soils) {
+        p.push_back(stem(s));
+    }
+    for (const auto& rs : o.records) {
+        r.push_back(stem(rs.file));
+    }
+    p = unique_names(p);
+    r = unique_names(r);
+    std::vector<plan_entry> plan;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        for (std::size_t j = 0; j < r.size(); ++j) {
+            plan.push_back({i, j, p[i] + "/" + r[j]});
+        }
+    }
+    return plan;
+}
+
+std::vector<profile> read_profiles(const batch_options& o) {
+    std::vector<profile> out;
+    for (const auto& s : o.soils) {
+        auto p = read_profile(s);
+        if (!p) {
+            usage("--soil " + reason(p.err()));
+        }
+        out.push_back(std::move(*p));
+    }
+    return out;
+}
+
+void check_options(const batch_options& o) {
+    if (o.soils.empty()) {
+        usage("--soil: at least one profile is needed");
+    }
+    if (o.records.empty()) {
+        usage("no record given (RECORD, --at2 or @LIST)");
+    }
+    if (o.band) {
+        const auto& b = *o.band;
+        for (std::size_t k = 0; k < 4; ++k) {
+            if (!std::isfinite(b[k]) || b[k] < 0.0f) {
+                usage("--band: corner " + num(b[k]) + " is not a finite, non-negative frequency");
+            }
+            if (k > 0 && b[k] < b[k - 1]) {
+                usage("--band: the corners are not in non-decreasing order");
+            }
+        }
+    }
+    if (o.angle && !std::isfinite(*o.angle)) {
+        usage("--angle: not a finite angle");
+    }
+    if (o.jobs < 1) {
+        usage("--jobs: at least 1");
+    }
+    if (o.nyes < 0 || o.nyes > 2) {
+        usage("--process: none, integrate or differentiate");
+    }
+    if (o.spectra) {
+        if (o.nyes != 0) {
+            usage("--spectra needs --process none (response spectra are of accelerations)");
+        }
+        for (const double z : o.damping) {
+            if (!(z >= 0.0 && z < 1.0)) {
+                usage("--damping: " + num(z) + " is not a ratio in [0, 1)");
+            }
+        }
+        if (o.damping.empty()) {
+            usage("--damping: at least one ratio");
+        }
+        if (!(o.period_min > 0.0) || !(o.period_max >= o.period_min) ||
+            !std::isfinite(o.period_max) || o.periods < 1) {
+            usage("--periods: MIN,MAX,N with 0 < MIN <= MAX and N >= 1");
+        }
+    }
+}
+
+void check_output(const batch_options& o, const std::vector<plan_entry>& plan) {
+    std::error_code ec;
+    const fs::path out(o.out);
+    if (fs::exists(out, ec) && !fs::is_directory(out, ec)) {
+        usage("--out " + o.out + ": exists and is not a folder");
+    }
+    if (fs::is_directory(out, ec) && !fs::is_empty(out, ec)) {
+        if (!o.force) {
+            usage("--out " + o.out + ": the folder is not empty (--force writes into it)");
+        }
+        fs::remove(out / "summary.csv", ec);
+        for (const auto& e : plan) {
+            fs::remove_all(out / e.folder, ec);
+        }
+    }
+}
+
+struct loaded_record {
+    record rec;
+    std::string note;
+    std::optional<sitewave::error> err;
+};
+
+loaded_record load(const record_source& rs) {
+    loaded_record l;
+    if (rs.is_at2()) {
+        auto r = read_at2(rs.at2, l.note);
+        if (r) {
+            l.rec = std::move(*r);
+        } else {
+            l.err = r.err();
+        }
+        return l;
+    }
+    textio::io_state state;
+    driver::written_times written;
+    auto r = textio::capture(
+        [&] { return driver::read_record(rs.file, state, {}, 1 << max_if1, &written); }, &state);
+    if (!r) {
+        l.err = r.err();
+        return l;
+    }
+    l.rec = std::move(*r);
+    // A constant time step, on the times as written: |t_k - t_1 - (k - 1) dt| <= 0.001 dt.
+    const auto& t = written.time;
+    if (t.size() >= 2) {
+        const double dt = t[1] - t[0];
+        for (std::size_t k = 2; k < t.size(); ++k) {
+            if (!(std::fabs(t[k] - t[0] - static_cast<double>(k) * dt) <= 0.001 * dt)) {
+                sitewave::error e;
+                e.what = sitewave::error::kind::refused;
+                e.message = "record file " + rs.file + ": line " + std::to_string(written.line[k]) +
+                            ": time " + num(t[k]) + " is off the constant time step " + num(dt);
+                l.err = e;
+                break;
+            }
+        }
+    }
+    return l;
+}
+
+std::string record_paths(const record_source& rs) {
+    return rs.is_at2() ? rs.at2[0] + ";" + rs.at2[1] + ";" + rs.at2[2] : rs.file;
+}
+
+float peak_abs(std::span<const float> x) {
+    float m = 0.0f;
+    for (const float v : x) {
+        m = std::max(m, std::fabs(v));
+    }
+    return m;
+}
+
+class batch {
+  public:
+    explicit batch(const batch_options& o) : o_(o) {}
+
+    std::vector<run_summary> run(const std::function<void(int, int)>& done) {
+        check_options(o_);
+        profiles_ = read_profiles(o_);
+        plan_ = make_plan(o_);
+        check_output(o_, plan_);
+        fs::create_directories(o_.out);
+        records_.resize(o_.records.size());
+        for (std::size_t k = 0; k < records_.size(); ++k) {
+            records_[k] = std::async(std::launch::deferred, [this, k] {
+                              return load(o_.records[k]);
+                          }).share();
+        }
+        std::vector<run_summary> rows(plan_.size());
+        std::atomic<std::size_t> next{0};
+        std::mutex done_mutex;
+        int finished = 0;
+        const auto worker = [&] {
+            for (std::size_t i; (i = next++) < plan_.size();) {
+                rows[i] = run_one(plan_[i]);
+                if (done) {
+                    const std::lock_guard lock(done_mutex);
+                    done(++finished, static_cast<int>(plan_.size()));
+                }
+            }
+        };
+        const int n = std::min<int>(o_.jobs, static_cast<int>(plan_.size()));
+        std::vector<std::thread> threads;
+        for (int k = 1; k < n; ++k) {
+            threads.emplace_back(worker);
+        }
+        worker();
+        for (auto& t : threads) {
+            t.join();
+        }
+        write_summary(rows);
+        return rows;
+    }
+
+  private:
+    // The tables of one profile on one grid, computed once and shared by every record on it.
+    const tables& tables_for(std::size_t p, float theta, int nf, float dt) {
+        const auto key = std::make_tuple(p, nf, std::bit_cast<std::uint32_t>(dt));
+        std::shared_future<tables> f;
+        {
+            const std::lock_guard lock(cache_mutex_);
+            auto it = cache_.find(key);
+            if (it == cache_.end()) {
+                const grid g = make_grid(nf, dt);
+                const layer_table* layers = &profiles_[p].layers;
+                const bool oblique = o_.oblique;
+                it = cache_
+                         .emplace(key, std::async(std::launch::deferred,
+                                                  [layers, theta, g, oblique] {
+                                                      return compute_tables(*layers, theta, g,
+                                                                            oblique);
+                                                  })
+                                           .share())
+                         .first;
+            }
+            f = it->second;
+        }
+        return f.get();
+    }
+
+    run_summary run_one(const plan_entry& e) {
+        run_summary s;
+        const record_source& rs = o_.records[e.record];
+        s.profile = o_.soils[e.profile];
+        s.record = record_paths(rs);
+        s.folder = e.folder;
+        const loaded_record& l = records_[e.record].get();
+        s.note = l.note;
+        if (l.err) {
+            s.note = reason(*l.err);
+            return s;
+        }
+        const fs::path final_dir = fs::path(o_.out) / e.folder;
+        std::string temp_name(".");
+        temp_name.append(final_dir.filename().string())
+            .append(".tmp")
+            .append(std::to_string(::getpid()))
+            .append("-")
+            .append(std::to_string(e.record));
+        const fs::path temp_dir = final_dir.parent_path() / temp_name;
+        const std::string temp = temp_dir.string();
+        textio::io_state state;
+        auto r = textio::capture(
+            [&] {
+                fs::create_directories(final_dir.parent_path());
+                fs::remove_all(temp_dir);
+                fs::create_directory(temp_dir);
+                textio::register_pending_dir(temp.c_str());
+                std::vector<std::string> values = compute(l.rec, rs, e, temp_dir, state);
+                fs::rename(temp_dir, final_dir);
+                textio::release_pending_dir(temp.c_str());
+                return values;
+            },
+            &state);
+        if (r) {
+            s.ok = true;
+            s.values = std::move(*r);
+        } else {
+            std::error_code ec;
+            fs::remove_all(temp_dir, ec);
+            textio::release_pending_dir(temp.c_str());
+            s.note = reason(r.err());
+        }
+        return s;
+    }
+
+    std::vector<std::string> compute(const record& rec, const record_source& rs,
+                                     const plan_entry& e, const fs::path& dir,
+                                     textio::io_state& state) {
+        const std::string label = "record " + rs.file;
+        const profile& prof = profiles_[e.profile];
+        if (rec.nt > (1 << max_if1)) {
+            textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
+                           std::to_string(1 << max_if1));
+        }
+        if (rec.nt < 2) {
+            textio::refuse(label + ": fewer than two samples");
+        }
+        if (!(rec.dt > 0.0f) || !std::isfinite(rec.dt)) {
+            textio::refuse(label + ": the time step is not a positive number");
+        }
+        const auto length = choose_length(rec.nt, max_if1);
+        const int nf = length->nf;
+        const grid g = make_grid(nf, rec.dt);
+        if (!std::isfinite(g.dur) || !std::isfinite(g.dom) || !(g.dom > 0.0f) ||
+            !std::isfinite(g.eom)) {
+            textio::refuse(label + ": the duration or frequency step is not a finite number");
+        }
+        const float angle = o_.angle ? *o_.angle : prof.angle;
+        const float theta = o_.angle ? *o_.angle * deg_to_rad : prof.theta;
+        input_motion input = o_.input;
+        if (input == input_motion::from_profile) {
+            input = prof.nin == 2 ? input_motion::within : input_motion::incident;
+        }
+
+        spectra s = driver::forward_transform(rec, nf, label);
+        const auto nom = static_cast<std::size_t>(g.nom);
+        std::array<std::vector<float>, 3> in_amp;
+        {
+            const std::vector<cplx>* c[3] = {&s.fx1, &s.fy1, &s.fz1};
+            for (std::size_t k = 0; k < 3; ++k) {
+                for (std::size_t i = 0; i < nom; ++i) {
+                    in_amp[k].push_back(cabs((*c[k])[i]));
+                }
+            }
+        }
+        const tables& t = tables_for(e.profile, theta, nf, rec.dt);
+        driver::check_tables_finite(t, g, s_label(e));
+        // The factor applied: column 1, column 1 halved (exact) for an outcrop motion, or
+        // column 2.
+        tables applied;
+        int nin = input == input_motion::within ? 2 : 1;
+        const tables* use = &t;
+        if (input == input_motion::outcrop) {
+            applied = t;
+            for (auto* col : {&applied.samp.col[0], &applied.pamp.col[0]}) {
+                for (auto& v : *col) {
+                    v = v * 0.5f;
+                }
+            }
+            use = &applied;
+        }
+        driver::apply_tables(s, *use, nin, g, label);
+        pass_band band;
+        if (o_.band) {
+            const auto& b = *o_.band;
+            band = driver::corner_band(b[0], b[1], b[2], b[3], "--band");
+        }
+        driver::process_or_refuse(s, g, band, o_.nyes, label);
+
+        const std::string h1 = trimmed(rec.head2, "H1"), h2 = trimmed(rec.head3, "H2"),
+                          hv = trimmed(rec.head4, "V");
+        const auto& fh = use->samp.col[static_cast<std::size_t>(nin - 1)];
+        const auto& fv = use->pamp.col[static_cast<std::size_t>(nin - 1)];
+        std::size_t best = 1;
+        {
+            table_file f((dir / "transfer.csv").string(), state);
+            f.line("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V");
+            for (std::size_t i = 0; i < nom; ++i) {
+                const float freq = static_cast<float>(i) * g.dom / two_pi;
+                f.line(join({num(freq), num(cabs(t.samp.col[0][i])), num(cabs(t.samp.col[1][i])),
+                             num(cabs(t.pamp.col[0][i])), num(cabs(t.pamp.col[1][i])),
+                             num(cabs(fh[i])), num(cabs(fv[i]))}));
+                if (i >= 1 && best < nom && cabs(fh[i]) > cabs(fh[best])) {
+                    best = i;
+                }
+            }
+            f.close();
+        }
+        {
+            table_file f((dir / "spectra.csv").string(), state);
+            f.line(join({"frequency (Hz)", "input " + h1, "input " + h2, "input " + hv,
+                         "surface " + h1, "surface " + h2, "surface " + hv}));
+            for (std::size_t i = 0; i < nom; ++i) {
+                const float freq = static_cast<float>(i) * g.dom / two_pi;
+                f.line(join({num(freq), num(in_amp[0][i]), num(in_amp[1][i]), num(in_amp[2][i]),
+                             num(cabs(s.fx1[i])), num(cabs(s.fy1[i])), num(cabs(s.fz1[i]))}));
+            }
+            f.close();
+        }
+        {
+            table_file f((dir / "input.csv").string(), state);
+            f.line(join({"time (s)", "input " + h1, "input " + h2, "input " + hv}));
+            for (std::size_t i = 0; i < rec.time.size(); ++i) {
+                f.line(join({num(rec.time[i]), num(rec.xr1[i]), num(rec.yr1[i]), num(rec.zr1[i])}));
+            }
+            f.close();
+        }
+        if (o_.dialogue_files) {
+            driver::write_factors_file("Amp-Factors.csv", (dir / "Amp-Factors.csv").string(), t, g,
+                                       state);
+            driver::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state);
+        }
+        const histories h = driver::inverse_transform(std::move(s), g, label);
+        if (o_.dialogue_files) {
+            driver::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state);
+        }
+        // The surface series as the dialogue computes them: each less its first value.
+        const std::size_t n = o_.padded ? h.xr1.size() : rec.time.size();
+        std::array<std::vector<float>, 3> surf;
+        {
+            const std::vector<float>* c[3] = {&h.xr1, &h.yr1, &h.zr1};
+            for (std::size_t k = 0; k < 3; ++k) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    const float v = (*c[k])[i] - (*c[k])[0];
+                    if (!std::isfinite(v)) {
+                        textio::refuse(label + ": the surface motion is not finite");
+                    }
+                    surf[k].push_back(v);
+                }
+            }
+        }
+        {
+            table_file f((dir / "surface.csv").string(), state);
+            f.line(join({"time (s)", "surface " + h1, "surface " + h2, "surface " + hv}));
+            for (std::size_t i = 0; i < n; ++i) {
+                const float tt = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
+                f.line(join({num(tt), num(surf[0][i]), num(surf[1][i]), num(surf[2][i])}));
+            }
+            f.close();
+        }
+        const std::size_t nt = rec.time.size();
+        const auto within_record = [nt](const std::vector<float>& x) {
+            return std::span<const float>(x.data(), std::min(nt, x.size()));
+        };
+
+        std::vector<std::string> values = {
+            input == input_motion::incident  ? "incident"
+            : input == input_motion::outcrop ? "outcrop"
+                                             : "within",
+            num(angle),
+            o_.nyes == 1   ? "integrate"
+            : o_.nyes == 2 ? "differentiate"
+                           : "none",
+            std::to_string(rec.nt),
+            num(rec.dt),
+            std::to_string(nf),
+            num(peak_abs(rec.xr1)),
+            num(peak_abs(rec.yr1)),
+            num(peak_abs(rec.zr1)),
+            num(peak_abs(within_record(surf[0]))),
+            num(peak_abs(within_record(surf[1]))),
+            num(peak_abs(within_record(surf[2]))),
+            num(static_cast<float>(best) * g.dom / two_pi),
+            num(cabs(fh[best])),
+        };
+        if (o_.spectra) {
+            write_psa(rec, surf, nt, dir, state, values);
+        }
+        return values;
+    }
+
+    std::string s_label(const plan_entry& e) const { return o_.soils[e.profile]; }
+
+    // psa.csv, and the summary's PSA cells: surface H1, H2 at 0.2 s and 1.0 s and their ratios
+    // to the input, first damping.
+    void write_psa(const record& rec, const std::array<std::vector<float>, 3>& surf, std::size_t nt,
+                   const fs::path& dir, textio::io_state& state, std::vector<std::string>& values) {
+        std::vector<double> periods{0.0};
+        const auto lp = response::log_periods(o_.period_min, o_.period_max, o_.periods);
+        periods.insert(periods.end(), lp.begin(), lp.end());
+        const double dt = static_cast<double>(rec.dt);
+        const std::span<const float> in[3] = {rec.xr1, rec.yr1, rec.zr1};
+        std::span<const float> out[3];
+        for (std::size_t k = 0; k < 3; ++k) {
+            out[k] = std::span<const float>(surf[k].data(), std::min(nt, surf[k].size()));
+        }
+        std::vector<std::vector<double>> cols;
+        std::vector<std::string> head{"period (s)"};
+        for (const double z : o_.damping) {
+            char pct[32];
+            std::snprintf(pct, sizeof pct, "%g%%", z * 100.0);
+            const char* names[] = {"H1", "H2", "V"};
+            for (int side = 0; side < 2; ++side) {
+                for (std::size_t k = 0; k < 3; ++k) {
+                    head.push_back(std::string(side == 0 ? "input " : "surface ") + names[k] +
+                                   " PSA " + pct);
+                    cols.push_back(response::psa(side == 0 ? in[k] : out[k], dt, periods, z));
+                }
+            }
+            for (std::size_t k = 0; k < 2; ++k) {
+                head.push_back(std::string("ratio ") + names[k] + " " + pct);
+                const auto& a = cols[cols.size() - 6 + k];
+                const auto& b = cols[cols.size() - 3 + k];
+                std::vector<double> ratio;
+                for (std::size_t i = 0; i < periods.size(); ++i) {
+                    ratio.push_back(a[i] > 0.0 ? b[i] / a[i] : 0.0);
+                }
+                cols.push_back(ratio);
+            }
+        }
+        table_file f((dir / "psa.csv").string(), state);
+        f.line(join(head));
+        for (std::size_t i = 0; i < periods.size(); ++i) {
+            std::vector<std::string> row{num(periods[i])};
+            for (const auto& c : cols) {
+                row.push_back(num(c[i]));
+            }
+            f.line(join(row));
+        }
+        f.close();
+        const double z = o_.damping[0];
+        for (const double T : {0.2, 1.0}) {
+            for (std::size_t k = 0; k < 2; ++k) {
+                values.push_back(num(response::psa_at(out[k], dt, T, z)));
+            }
+        }
+        for (const double T : {0.2, 1.0}) {
+            for (std::size_t k = 0; k < 2; ++k) {
+                const double a = response::psa_at(in[k], dt, T, z);
+                const double b = response::psa_at(out[k], dt, T, z);
+                values.push_back(a > 0.0 ? num(b / a) : "");
+            }
+        }
+    }
+
+    void write_summary(const std::vector<run_summary>& rows) {
+        std::vector<std::string> head{"profile",
+                                      "record",
+                                      "folder",
+                                      "status",
+                                      "note",
+                                      "input type",
+                                      "angle (deg)",
+                                      "processing",
+                                      "nt",
+                                      "dt (s)",
+                                      "nf",
+                                      "peak input H1",
+                                      "peak input H2",
+                                      "peak input V",
+                                      "peak surface H1",
+                                      "peak surface H2",
+                                      "peak surface V",
+                                      "peak factor H frequency (Hz)",
+                                      "peak factor H"};
+        if (o_.spectra) {
+            for (const char* c :
+                 {"surface PSA H1 0.2 s", "surface PSA H2 0.2 s", "surface PSA H1 1.0 s",
+                  "surface PSA H2 1.0 s", "PSA ratio H1 0.2 s", "PSA ratio H2 0.2 s",
+                  "PSA ratio H1 1.0 s", "PSA ratio H2 1.0 s"}) {
+                head.push_back(c);
+            }
+        }
+        textio::io_state state;
+        table_file f((fs::path(o_.out) / "summary.csv").string(), state);
+        f.line(join(head));
+        for (const auto& r : rows) {
+            std::vector<std::string> cells{r.profile, r.record, r.folder, r.ok ? "ok" : "failed",
+                                           r.note};
+            std::vector<std::string> v = r.values;
+            v.resize(head.size() - cells.size());
+            cells.insert(cells.end(), v.begin(), v.end());
+            f.line(join(cells));
+        }
+        f.close();
+    }
+
+    const batch_options& o_;
+    std::vector<profile> profiles_;
+    std::vector<plan_entry> plan_;
+    std::vector<std::shared_future<loaded_record>> records_;
+    std::mutex cache_mutex_;
+    std::map<std::tuple<std::size_t, int, std::uint32_t>, std::shared_future<tables>> cache_;
+};
+
+} // namespace
+
+result<void> prepare_batch(const batch_options& o) {
+    return textio::capture([&] {
+        check_options(o);
+        read_profiles(o);
+        check_output(o, make_plan(o));
+    });
+}
+
+result<std::vector<run_summary>> run_batch(const batch_options& o,
+                                           const std::function<void(int, int)>& done) {
+    batch b(o);
+    return textio::capture([&] { return b.run(done); });
+}
+
+} // namespace sitewave
