@@ -14,14 +14,25 @@ build:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS)
 
-# Builds the program and runs it on the bundled El Centro record; results stay in demo-out/.
+# Builds the programs and runs them on the bundled El Centro record: the dialogue (results in
+# demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
+# outcrop motion, with response spectra; results in demo-out/batch/), and draws the plots.
+SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
+	--soil examples/profiles/upper.csv --input outcrop --spectra @examples/records.txt
+
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build build -j$(JOBS) --target sitewave
+	cmake --build build -j$(JOBS) --target sitewave sitewave-batch
 	rm -rf demo-out
 	mkdir demo-out
 	cp examples/elcentro.csv examples/soil_dat.csv demo-out/
 	cd demo-out && ../build/sitewave < ../examples/answers.txt
+	build/sitewave-batch $(SUITE) --out demo-out/batch
+	@echo "== demo-out/batch/summary.csv"
+	@cat demo-out/batch/summary.csv
+	tools/sitewave-plot demo-out
+	tools/sitewave-plot demo-out/batch
+	for run in demo-out/batch/*/*/; do tools/sitewave-plot "$$run" || exit 1; done
 
 test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)
