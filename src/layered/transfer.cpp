@@ -8,13 +8,39 @@
 //
 // The two functions differ only in the velocity of a layer: the damped S-wave velocity for SH,
 // the damped effective velocity Vs*sqrt(3/(1 - Vs^2/Vp^2)) for the vertical motion.
+//
+// How the rows are computed. Every stored value is the one the plain row-by-row recursion of the
+// arithmetic model gives; only independent operations are regrouped:
+//  - rows go in blocks of `lanes` frequencies, each per-layer quantity kept for the whole block,
+//    so that each step is a short loop over the frequencies of the block (vectorised by the
+//    compiler where it has no library call, and the running products of the block's rows
+//    interleaved instead of waiting on each other);
+//  - the steps of a block go one after the other over all layers: velocities, quotients and
+//    roots, then the exponentials, then the layer matrices, then the running product;
+//  - f^n is evaluated once per distinct exponent n and frequency; a layer whose exponents are 0
+//    has a velocity independent of frequency, and its velocity, impedance and squared slowness
+//    root are formed once per call; the damped S-wave velocity of a row serves both tables;
+//  - e^(i wn h) and e^(-i wn h) share one sine and one cosine (cos(-y) = cos y and
+//    sin(-y) = -sin y exactly), while e^(-x) is still the exponential of the negated argument;
+//  - the blocks may be shared among threads: each row depends on nothing but its frequency.
 #include "layered/transfer.hpp"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
 #include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <emmintrin.h>
+#include <exception>
+#include <pthread.h>
+#include <sched.h>
+#include <thread>
+#include <vector>
 
 namespace sitewave::layered {
 
@@ -22,26 +48,8 @@ namespace {
 
 std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
-// The terms of one interface: the impedance ratio of the upper to the lower layer and i*wn*h,
-// wn the vertical wavenumber in the upper layer of thickness h.
-struct interface_terms {
-    cplx am;
-    cplx wnd;
-};
-
-// v1, v2: complex velocities of the upper and lower layer; om in rad/s; cinv2 = p^2.
-inline interface_terms terms(float dns1, float dns2, cplx v1, cplx v2, float h, float om,
-                             float cinv2) {
-    const cplx one{1.0f, 0.0f};
-    // Impedance ratio of the upper to the lower layer: density times complex velocity, no
-    // obliquity factor, also at oblique incidence.
-    const cplx am = (dns1 * v1) / (dns2 * v2);
-    // Vertical wavenumber in the upper layer, principal root (real part never negative), also
-    // beyond the critical angle, where the radicand's real part is negative and the wave in the
-    // layer is evanescent.
-    const cplx wn = om * csqrt(one / (v1 * v1) - cplx{cinv2, 0.0f});
-    return {am, cplx{-wn.im * h, wn.re * h}}; // i * wn * h
-}
+// ---------------------------------------------------------------------------------------------
+// The plain recursion of one row, used for the rows whose float recursion overflows.
 
 struct matrix {
     cplx a11{1.0f, 0.0f}, a12{}, a21{}, a22{1.0f, 0.0f};
@@ -59,10 +67,6 @@ inline matrix times_layer(const matrix& sa, cplx am, cplx ex1, cplx ex2) {
             sa.a21 * sb11 + sa.a22 * sb21, sa.a21 * sb12 + sa.a22 * sb22};
 }
 
-inline bool is_finite(const matrix& a) {
-    return is_finite(a.a11) && is_finite(a.a12) && is_finite(a.a21) && is_finite(a.a22);
-}
-
 // The largest binary exponent among the parts of A (0 when all are zero).
 int exponent_of(const matrix& a) {
     int e = INT_MIN;
@@ -76,83 +80,659 @@ int exponent_of(const matrix& a) {
     return e == INT_MIN ? 0 : e;
 }
 
-// Fills rows 0..nom-1 of both columns. `velocity(k, freq)` is the complex velocity of layer k at
-// freq Hz; cinv2 is the squared horizontal slowness p^2 (Snell's law, fixed by the half-space).
-//
-// A row is first carried through in float. When any stored intermediate of that recursion is
-// not finite (a thick or strongly damped profile at high frequency, where e^(omega h/2QV) leaves
-// the float range), the row is carried through again without overflow: the exponentials of each
-// layer formed in double and scaled by a power of two before rounding, and the running product
-// rescaled by a power of two after each layer (exact), the exponents summed. The ratio, possibly
-// subnormal or 0, is scaled back once at the end.
-template <class Velocity>
-void propagate(float fom, float dom, int nom, const layer_table& lt, float cinv2, Velocity velocity,
-               amp_table& amp) {
-    const int nl = lt.nl();
-    assert(nl >= 1);
-    assert(nom <= 0 || (amp.col[0].size() >= at(nom) && amp.col[1].size() >= at(nom)));
+// ---------------------------------------------------------------------------------------------
+// Step kernels on pairs of rows: each is the operation of the arithmetic model on each element,
+// written with selections instead of branches (both sides formed, one kept, the operands of
+// every operation in the model's order). Vector types of the compiler: + - * / and the
+// conversions act element by element exactly as on single values.
 
-    // At zero frequency the profile moves as a rigid block: surface motion twice the incident
-    // amplitude and equal to the motion at the top of the half-space. Set, not evaluated.
-    int ifom = 0;
-    if (fom == 0.0f) {
-        if (nom >= 1) {
-            amp.col[0][0] = {2.0f, 0.0f};
-            amp.col[1][0] = {1.0f, 0.0f};
-        }
-        ifom = 1;
+constexpr int lanes = 8;          // frequencies per block
+constexpr std::size_t nlane = 8;  // the same, as a size
+constexpr std::size_t width = 2;  // elements per vector
+constexpr int rows_per_grab = 32; // rows a thread takes at a time (whole blocks)
+
+static_assert(rows_per_grab % lanes == 0 && nlane % width == 0);
+
+typedef double vd __attribute__((vector_size(16)));
+typedef float vf __attribute__((vector_size(8)));
+
+inline vf load(const float* p) {
+    vf v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store(float* p, vf v) { std::memcpy(p, &v, sizeof v); }
+inline vd wide(vf x) { return __builtin_convertvector(x, vd); }
+inline vf narrow(vd x) { return __builtin_convertvector(x, vf); }
+inline vd splat(double x) { return vd{x, x}; }
+inline vf splat(float x) { return vf{x, x}; }
+
+inline vd sqrt_v(vd x) {
+#if defined(__SSE2__)
+    return _mm_sqrt_pd(x);
+#else
+    return vd{__builtin_sqrt(x[0]), __builtin_sqrt(x[1])};
+#endif
+}
+
+struct vpair {
+    vd re;
+    vd im;
+};
+
+// smith_quotient of common/real.hpp: the part of the divisor larger in magnitude selected,
+// every sum and product with its operands in the same order as there.
+inline vpair smith_v(vd nr, vd ni, vd dr, vd di) {
+    const vd zero{};
+    const vd adr = dr < zero ? -dr : dr;
+    const vd adi = di < zero ? -di : di;
+    const auto c = adr <= adi;
+    const vd r = (c ? dr : di) / (c ? di : dr);
+    const vd pd = (c ? dr : di) * r;
+    const vd den = (c ? pd : dr) + (c ? di : pd);
+    const vd pr = (c ? nr : ni) * r;
+    const vd re = (c ? pr : nr) + (c ? ni : pr);
+    const vd pi = (c ? ni : nr) * r;
+    const vd im = (c ? pi : ni) - (c ? nr : pi);
+    return {re / den, im / den};
+}
+
+// Complex product of common/real.hpp.
+inline void mul_v(vf ar, vf ai, vf br, vf bi, vf& re, vf& im) {
+    const vd a = wide(ar), b = wide(ai), c = wide(br), d = wide(bi);
+    re = narrow(a * c - b * d);
+    im = narrow(a * d + b * c);
+}
+
+// csqrt of common/real.hpp for `nlane` values: the modulus by std::hypot (a library call per
+// value), then the root.
+inline void csqrt_lanes(const float* zr, const float* zi, float* sr, float* si) {
+    alignas(16) double r[nlane];
+    for (std::size_t i = 0; i < nlane; ++i) {
+        r[i] = std::hypot(static_cast<double>(zr[i]), static_cast<double>(zi[i]));
     }
+    const vd zero{};
+    for (std::size_t g = 0; g < nlane; g += width) {
+        const vd x = wide(load(zr + g)), y = wide(load(zi + g));
+        vd m;
+        std::memcpy(&m, r + g, sizeof m);
+        const auto p = x > zero;
+        const vd t = sqrt_v(0.5 * (p ? m + x : m - x));
+        const vd ts = (~p & (y < zero)) ? -t : t;
+        const vd q = y / (2.0 * ts);
+        const auto z = m == zero;
+        store(sr + g, narrow(z ? zero : (p ? t : q)));
+        store(si + g, narrow(z ? zero : (p ? q : ts)));
+    }
+}
 
-    const cplx two{2.0f, 0.0f};
-    for (int io = ifom; io < nom; ++io) {
-        const float om = fom + static_cast<float>(io) * dom;
-        const float freq = om / two_pi;
+// The damped velocity's imaginary part v * (0.5/Q), Q = max(q0 * f^n, q0), f^n given.
+inline float damped_im(float v, float q0, float fn) {
+    float q = q0 * fn;
+    if (q < q0) {
+        q = q0;
+    }
+    return v * (0.5f / q);
+}
+inline vf damped_im_v(float v, float q0, vf fn) {
+    const vf q0v = splat(q0);
+    vf q = q0v * fn;
+    q = q < q0v ? q0v : q;
+    return v * (0.5f / q);
+}
 
-        // Walks the interfaces from the deepest up; the upper layer of one interface is the lower
-        // layer of the next one up, so each velocity is evaluated once per frequency.
-        const auto walk = [&](auto&& step) {
-            if (nl < 2) {
-                return;
-            }
-            cplx v2 = velocity(nl - 1, freq);
-            for (int il = nl - 2; il >= 0; --il) {
-                const cplx v1 = velocity(il, freq);
-                step(terms(lt.dns[at(il)], lt.dns[at(il + 1)], v1, v2, lt.thk[at(il)], om, cinv2));
-                v2 = v1;
-            }
-        };
+// ---------------------------------------------------------------------------------------------
+// What a call fixes for all rows.
 
-        matrix a;
-        bool finite = true;
-        walk([&](const interface_terms& t) {
-            const cplx ex1 = cexp(t.wnd);
-            const cplx ex2 = cexp(-t.wnd);
-            finite =
-                finite && is_finite(t.am) && is_finite(t.wnd) && is_finite(ex1) && is_finite(ex2);
-            a = times_layer(a, t.am, ex1, ex2);
-            finite = finite && is_finite(a);
-        });
-        // Surface motion 2 over the incident amplitude E_nl, and over the total motion
-        // E_nl + F_nl at the top of the half-space.
-        const cplx c0 = two / (a.a11 + a.a12);
-        const cplx c1 = two / (((a.a11 + a.a12) + a.a21) + a.a22);
-        if (finite) {
-            amp.col[0][at(io)] = c0;
-            amp.col[1][at(io)] = c1;
+// The layer quantities of one table that do not depend on frequency when the layer's exponents
+// are 0: complex velocity, impedance dns*V, and the root sqrt(1/V^2 - p^2).
+struct fixed_layer {
+    cplx v, z, s;
+};
+
+struct table_plan {
+    float cinv2 = 0.0f;              // p^2
+    std::vector<unsigned char> vary; // per layer: velocity depends on frequency
+    std::vector<fixed_layer> fixed;  // per layer, for those that do not vary
+    std::vector<int> varying;        // layers that vary
+    std::vector<int> varying_ifc;    // interfaces k (layers k, k+1) with a varying side
+};
+
+struct plan {
+    float fom = 0.0f, dom = 0.0f;
+    int nom = 0;
+    int nl = 0;
+    const layer_table* lt = nullptr;
+    std::vector<float> expo;   // distinct nonzero frequency exponents
+    std::vector<int> ps, pp;   // per layer: index into expo of fs, fp; -1 for exponent 0
+    std::vector<float> vsim0;  // per layer: Im of the damped S velocity when fs is 0
+    std::vector<int> s_vary;   // layers whose S velocity varies (fs != 0)
+    bool want[2] = {false, false};
+    table_plan tab[2];         // 0: SH, 1: vertical
+};
+
+// Effective velocity of the vertical motion from the damped S and P velocities.
+inline cplx effective_velocity(cplx vs1, cplx vp1) {
+    const cplx ratio = (vs1 * vs1) / (vp1 * vp1);
+    const cplx aa1 = csqrt(cplx{3.0f, 0.0f} / (cplx{1.0f, 0.0f} - ratio));
+    return vs1 * aa1;
+}
+
+// sqrt(1/V^2 - p^2), the vertical slowness.
+inline cplx slowness_root(cplx v, float cinv2) {
+    const cplx one{1.0f, 0.0f};
+    return csqrt(one / (v * v) - cplx{cinv2, 0.0f});
+}
+
+int exponent_index(std::vector<float>& expo, float n) {
+    if (n == 0.0f) {
+        return -1; // f^0 = 1 for every f: Q = q0
+    }
+    const auto bits = std::bit_cast<std::uint32_t>(n);
+    for (std::size_t j = 0; j < expo.size(); ++j) {
+        if (std::bit_cast<std::uint32_t>(expo[j]) == bits) {
+            return static_cast<int>(j);
+        }
+    }
+    expo.push_back(n);
+    return static_cast<int>(expo.size() - 1);
+}
+
+void plan_table(plan& p, int t) {
+    const layer_table& lt = *p.lt;
+    const int nl = p.nl;
+    table_plan& tp = p.tab[t];
+    tp.vary.assign(at(nl), 0);
+    tp.fixed.assign(at(nl), fixed_layer{});
+    for (int k = 0; k < nl; ++k) {
+        const auto K = at(k);
+        const bool vary = t == 0 ? p.ps[K] >= 0 : (p.ps[K] >= 0 || p.pp[K] >= 0);
+        tp.vary[K] = vary ? 1 : 0;
+        if (vary) {
+            tp.varying.push_back(k);
             continue;
         }
+        const cplx vs1{lt.vs[K], p.vsim0[K]};
+        fixed_layer& f = tp.fixed[K];
+        f.v = t == 0 ? vs1 : effective_velocity(vs1, {lt.vp[K], damped_im(lt.vp[K], lt.qp[K], 1.0f)});
+        f.z = lt.dns[K] * f.v;
+        if (k < nl - 1) {
+            f.s = slowness_root(f.v, tp.cinv2);
+        }
+    }
+    for (int k = 0; k + 1 < nl; ++k) {
+        if (tp.vary[at(k)] != 0 || tp.vary[at(k + 1)] != 0) {
+            tp.varying_ifc.push_back(k);
+        }
+    }
+}
 
-        matrix b;
-        int scale = 0; // the true product is b * 2^scale
-        walk([&](const interface_terms& t) {
-            const scaled_exp_pair ex = cexp_pair_scaled(t.wnd);
-            b = times_layer(b, t.am, ex.up, ex.down);
-            const int e = exponent_of(b);
-            b = {scale2(b.a11, -e), scale2(b.a12, -e), scale2(b.a21, -e), scale2(b.a22, -e)};
-            scale += ex.s + e;
-        });
-        amp.col[0][at(io)] = scaled_quotient(two, b.a11 + b.a12, scale);
-        amp.col[1][at(io)] = scaled_quotient(two, ((b.a11 + b.a12) + b.a21) + b.a22, scale);
+// ---------------------------------------------------------------------------------------------
+// Per-thread working storage of one block: each array holds `nlane` values per layer.
+
+struct table_rows {
+    std::vector<float> zr, zi, sr, si, ar, ai, wr, wi, e1r, e1i, e2r, e2i;
+    std::array<std::vector<float>, 8> b; // B/2's entries: 11 re, im, 12, 21, 22
+    // Per row: the two ratios, and NaN where a stored intermediate was not finite.
+    alignas(16) float c0r[nlane], c0i[nlane], c1r[nlane], c1i[nlane], bad[nlane];
+};
+
+struct scratch {
+    std::vector<float> pw;   // f^n per distinct exponent
+    std::vector<float> vsim; // Im of the damped S velocity per layer
+    alignas(16) float om[nlane];
+    alignas(16) float freq[nlane];
+    std::array<table_rows, 2> tab;
+};
+
+void init_scratch(const plan& p, scratch& s) {
+    const std::size_t nl = at(p.nl);
+    s.pw.assign(std::max<std::size_t>(p.expo.size(), 1) * nlane, 0.0f);
+    s.vsim.assign(nl * nlane, 0.0f);
+    for (std::size_t k = 0; k < nl; ++k) {
+        if (p.ps[k] < 0) {
+            std::fill_n(&s.vsim[k * nlane], nlane, p.vsim0[k]);
+        }
+    }
+    for (int t = 0; t < 2; ++t) {
+        if (!p.want[t]) {
+            continue;
+        }
+        const table_plan& tp = p.tab[t];
+        table_rows& r = s.tab[at(t)];
+        for (auto* v : {&r.zr, &r.zi, &r.sr, &r.si, &r.ar, &r.ai, &r.wr, &r.wi, &r.e1r, &r.e1i,
+                        &r.e2r, &r.e2i}) {
+            v->assign(nl * nlane, 0.0f);
+        }
+        for (auto& v : r.b) {
+            v.assign(nl * nlane, 0.0f);
+        }
+        for (std::size_t k = 0; k < nl; ++k) {
+            if (tp.vary[k] != 0) {
+                continue;
+            }
+            const fixed_layer& f = tp.fixed[k];
+            std::fill_n(&r.zr[k * nlane], nlane, f.z.re);
+            std::fill_n(&r.zi[k * nlane], nlane, f.z.im);
+            std::fill_n(&r.sr[k * nlane], nlane, f.s.re);
+            std::fill_n(&r.si[k * nlane], nlane, f.s.im);
+        }
+        for (std::size_t k = 0; k + 1 < nl; ++k) {
+            if (tp.vary[k] == 0 && tp.vary[k + 1] == 0) {
+                const cplx am = tp.fixed[k].z / tp.fixed[k + 1].z;
+                std::fill_n(&r.ar[k * nlane], nlane, am.re);
+                std::fill_n(&r.ai[k * nlane], nlane, am.im);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The steps of one block.
+
+// Impedance and vertical slowness root of layer k of one table, its velocity given per row.
+void layer_terms(const plan& p, const table_plan& tp, table_rows& r, int k, const float* vr,
+                 const float* vi) {
+    const std::size_t o = at(k) * nlane;
+    const float dns = p.lt->dns[at(k)];
+    for (std::size_t g = 0; g < nlane; g += width) {
+        store(&r.zr[o + g], dns * load(vr + g));
+        store(&r.zi[o + g], dns * load(vi + g));
+    }
+    if (k == p.nl - 1) {
+        return; // the half-space: no layer to cross
+    }
+    alignas(16) float wr[nlane];
+    alignas(16) float wi[nlane];
+    const vd one = splat(1.0), zero{};
+    const vf cinv2 = splat(tp.cinv2);
+    for (std::size_t g = 0; g < nlane; g += width) {
+        const vf v_r = load(vr + g), v_i = load(vi + g);
+        vf vvr, vvi;
+        mul_v(v_r, v_i, v_r, v_i, vvr, vvi);
+        const vpair q = smith_v(one, zero, wide(vvr), wide(vvi));
+        store(wr + g, narrow(q.re) - cinv2);
+        store(wi + g, narrow(q.im) - vf{});
+    }
+    csqrt_lanes(wr, wi, &r.sr[o], &r.si[o]);
+}
+
+// Velocities of the varying layers of both tables, then their impedances and roots.
+void velocities(const plan& p, scratch& s) {
+    const layer_table& lt = *p.lt;
+    for (std::size_t j = 0; j < p.expo.size(); ++j) {
+        const double n = p.expo[j];
+        for (std::size_t i = 0; i < nlane; ++i) {
+            s.pw[j * nlane + i] = static_cast<float>(std::pow(static_cast<double>(s.freq[i]), n));
+        }
+    }
+    for (const int k : p.s_vary) {
+        const auto K = at(k);
+        const float* pw = &s.pw[at(p.ps[K]) * nlane];
+        const float v = lt.vs[K], q0 = lt.qs[K];
+        float* out = &s.vsim[K * nlane];
+        for (std::size_t g = 0; g < nlane; g += width) {
+            store(out + g, damped_im_v(v, q0, load(pw + g)));
+        }
+    }
+    alignas(16) float vr[nlane];
+    alignas(16) float vi[nlane];
+    if (p.want[0]) {
+        std::fill_n(vr, nlane, 0.0f);
+        for (const int k : p.tab[0].varying) {
+            std::fill_n(vr, nlane, lt.vs[at(k)]);
+            layer_terms(p, p.tab[0], s.tab[0], k, vr, &s.vsim[at(k) * nlane]);
+        }
+    }
+    if (!p.want[1]) {
+        return;
+    }
+    const vd three = splat(3.0), zero{};
+    for (const int k : p.tab[1].varying) {
+        const auto K = at(k);
+        const float vs = lt.vs[K], vp = lt.vp[K], qp = lt.qp[K];
+        const vf vsr = splat(vs), vpr = splat(vp);
+        const float* vsi = &s.vsim[K * nlane];
+        const float* pw = p.pp[K] >= 0 ? &s.pw[at(p.pp[K]) * nlane] : nullptr;
+        const vf vpi_fixed = splat(damped_im(vp, qp, 1.0f));
+        alignas(16) float dr[nlane];
+        alignas(16) float di[nlane];
+        for (std::size_t g = 0; g < nlane; g += width) {
+            const vf vpi = pw != nullptr ? damped_im_v(vp, qp, load(pw + g)) : vpi_fixed;
+            const vf vsig = load(vsi + g);
+            // ratio = Vs*^2 / Vp*^2, then 3 / (1 - ratio)
+            vf sr, si, pr, pi;
+            mul_v(vsr, vsig, vsr, vsig, sr, si);
+            mul_v(vpr, vpi, vpr, vpi, pr, pi);
+            const vpair ratio = smith_v(wide(sr), wide(si), wide(pr), wide(pi));
+            const vf den_r = 1.0f - narrow(ratio.re);
+            const vf den_i = 0.0f - narrow(ratio.im);
+            const vpair q = smith_v(three, zero, wide(den_r), wide(den_i));
+            store(dr + g, narrow(q.re));
+            store(di + g, narrow(q.im));
+        }
+        alignas(16) float ar[nlane];
+        alignas(16) float ai[nlane];
+        csqrt_lanes(dr, di, ar, ai);
+        for (std::size_t g = 0; g < nlane; g += width) {
+            vf re, im;
+            mul_v(vsr, load(vsi + g), load(ar + g), load(ai + g), re, im);
+            store(vr + g, re);
+            store(vi + g, im);
+        }
+        layer_terms(p, p.tab[1], s.tab[1], k, vr, vi);
+    }
+}
+
+// Impedance ratios of the interfaces with a varying side, i*wn*h of every layer, the
+// exponentials, the layer matrices, the running product and the two ratios of each row.
+void propagate_block(const plan& p, const table_plan& tp, const scratch& s, table_rows& r) {
+    const layer_table& lt = *p.lt;
+    const std::size_t layers = at(p.nl - 1); // layers above the half-space
+    for (const int k : tp.varying_ifc) {
+        const std::size_t o = at(k) * nlane, u = at(k + 1) * nlane;
+        for (std::size_t g = 0; g < nlane; g += width) {
+            const vpair q = smith_v(wide(load(&r.zr[o + g])), wide(load(&r.zi[o + g])),
+                                    wide(load(&r.zr[u + g])), wide(load(&r.zi[u + g])));
+            store(&r.ar[o + g], narrow(q.re));
+            store(&r.ai[o + g], narrow(q.im));
+        }
+    }
+    for (std::size_t k = 0; k < layers; ++k) {
+        const float h = lt.thk[k];
+        const std::size_t o = k * nlane;
+        for (std::size_t g = 0; g < nlane; g += width) {
+            const vf om = load(&s.om[g]);
+            const vf wnr = om * load(&r.sr[o + g]);
+            const vf wni = om * load(&r.si[o + g]);
+            store(&r.wr[o + g], -wni * h);
+            store(&r.wi[o + g], wnr * h);
+        }
+    }
+    const std::size_t n = layers * nlane;
+    for (std::size_t j = 0; j < n; ++j) {
+        const float x = r.wr[j];
+        const double y = r.wi[j];
+        const double e1 = std::exp(static_cast<double>(x));
+        const double e2 = std::exp(static_cast<double>(-x));
+        const double c = std::cos(y);
+        const double sn = std::sin(y);
+        r.e1r[j] = static_cast<float>(e1 * c);
+        r.e1i[j] = static_cast<float>(e1 * sn);
+        r.e2r[j] = static_cast<float>(e2 * c);
+        r.e2i[j] = -static_cast<float>(e2 * sn);
+    }
+    // B/2 of each layer, and a NaN summed into `bad` for any intermediate that is not finite
+    // (x - x is NaN exactly when x is infinite or NaN, +0 otherwise).
+    vf bad[nlane / width] = {};
+    const vf one = splat(1.0f), zero{};
+    for (std::size_t k = 0; k < layers; ++k) {
+        for (std::size_t g = 0; g < nlane; g += width) {
+            const std::size_t j = k * nlane + g;
+            const vf amr = load(&r.ar[j]), ami = load(&r.ai[j]);
+            const vf wr = load(&r.wr[j]), wi = load(&r.wi[j]);
+            const vf e1r = load(&r.e1r[j]), e1i = load(&r.e1i[j]);
+            const vf e2r = load(&r.e2r[j]), e2i = load(&r.e2i[j]);
+            bad[g / width] += (amr - amr) + (ami - ami) + (wr - wr) + (wi - wi) + (e1r - e1r) +
+                              (e1i - e1i) + (e2r - e2r) + (e2i - e2i);
+            const vf pr = one + amr, pi = zero + ami;
+            const vf mr = one - amr, mi = zero - ami;
+            vf xr, xi;
+            mul_v(pr, pi, e1r, e1i, xr, xi);
+            store(&r.b[0][j], xr / 2.0f);
+            store(&r.b[1][j], xi / 2.0f);
+            mul_v(mr, mi, e2r, e2i, xr, xi);
+            store(&r.b[2][j], xr / 2.0f);
+            store(&r.b[3][j], xi / 2.0f);
+            mul_v(mr, mi, e1r, e1i, xr, xi);
+            store(&r.b[4][j], xr / 2.0f);
+            store(&r.b[5][j], xi / 2.0f);
+            mul_v(pr, pi, e2r, e2i, xr, xi);
+            store(&r.b[6][j], xr / 2.0f);
+            store(&r.b[7][j], xi / 2.0f);
+        }
+    }
+    // The running product A = A * B(k) from the deepest layer up, and the two ratios: surface
+    // motion 2 over the incident amplitude E_nl = a11 + a12, and over the total motion
+    // E_nl + F_nl at the top of the half-space.
+    const vd two = splat(2.0), dzero{};
+    for (std::size_t g = 0; g < nlane; g += width) {
+        vf a11r = one, a11i = zero, a12r = zero, a12i = zero;
+        vf a21r = zero, a21i = zero, a22r = one, a22i = zero;
+        for (std::size_t k = layers; k-- > 0;) {
+            const std::size_t j = k * nlane + g;
+            const vf b11r = load(&r.b[0][j]), b11i = load(&r.b[1][j]);
+            const vf b12r = load(&r.b[2][j]), b12i = load(&r.b[3][j]);
+            const vf b21r = load(&r.b[4][j]), b21i = load(&r.b[5][j]);
+            const vf b22r = load(&r.b[6][j]), b22i = load(&r.b[7][j]);
+            vf p1r, p1i, p2r, p2i;
+            mul_v(a11r, a11i, b11r, b11i, p1r, p1i);
+            mul_v(a12r, a12i, b21r, b21i, p2r, p2i);
+            const vf n11r = p1r + p2r, n11i = p1i + p2i;
+            mul_v(a11r, a11i, b12r, b12i, p1r, p1i);
+            mul_v(a12r, a12i, b22r, b22i, p2r, p2i);
+            const vf n12r = p1r + p2r, n12i = p1i + p2i;
+            mul_v(a21r, a21i, b11r, b11i, p1r, p1i);
+            mul_v(a22r, a22i, b21r, b21i, p2r, p2i);
+            const vf n21r = p1r + p2r, n21i = p1i + p2i;
+            mul_v(a21r, a21i, b12r, b12i, p1r, p1i);
+            mul_v(a22r, a22i, b22r, b22i, p2r, p2i);
+            a11r = n11r;
+            a11i = n11i;
+            a12r = n12r;
+            a12i = n12i;
+            a21r = n21r;
+            a21i = n21i;
+            a22r = p1r + p2r;
+            a22i = p1i + p2i;
+        }
+        vf& b = bad[g / width];
+        b += (a11r - a11r) + (a11i - a11i) + (a12r - a12r) + (a12i - a12i) + (a21r - a21r) +
+             (a21i - a21i) + (a22r - a22r) + (a22i - a22i);
+        const vf e_r = a11r + a12r, e_i = a11i + a12i;
+        const vf t_r = (e_r + a21r) + a22r, t_i = (e_i + a21i) + a22i;
+        const vpair c0 = smith_v(two, dzero, wide(e_r), wide(e_i));
+        const vpair c1 = smith_v(two, dzero, wide(t_r), wide(t_i));
+        store(&r.c0r[g], narrow(c0.re));
+        store(&r.c0i[g], narrow(c0.im));
+        store(&r.c1r[g], narrow(c1.re));
+        store(&r.c1i[g], narrow(c1.im));
+        store(&r.bad[g], b);
+    }
+}
+
+// The row of lane i again without overflow: the exponentials of each layer formed in double and
+// scaled by a power of two before rounding, the running product rescaled by a power of two
+// after each layer (exact), the exponents summed, and the ratio, possibly subnormal or 0,
+// scaled back once at the end.
+void rescaled_row(const plan& p, const table_rows& r, std::size_t i, cplx& c0, cplx& c1) {
+    const cplx two{2.0f, 0.0f};
+    matrix b;
+    int scale = 0; // the true product is b * 2^scale
+    for (int k = p.nl - 2; k >= 0; --k) {
+        const std::size_t j = at(k) * nlane + i;
+        const scaled_exp_pair ex = cexp_pair_scaled({r.wr[j], r.wi[j]});
+        b = times_layer(b, {r.ar[j], r.ai[j]}, ex.up, ex.down);
+        const int e = exponent_of(b);
+        b = {scale2(b.a11, -e), scale2(b.a12, -e), scale2(b.a21, -e), scale2(b.a22, -e)};
+        scale += ex.s + e;
+    }
+    c0 = scaled_quotient(two, b.a11 + b.a12, scale);
+    c1 = scaled_quotient(two, ((b.a11 + b.a12) + b.a21) + b.a22, scale);
+}
+
+// Rows row0 .. row0+lanes-1 (those below nom, and not the zero-frequency row).
+void do_block(const plan& p, scratch& s, int row0, amp_table* const out[2]) {
+    const bool skip0 = p.fom == 0.0f;
+    const int first = (skip0 && row0 == 0) ? 1 : row0;
+    const int last = std::min(row0 + lanes, p.nom); // one past
+    if (first >= last) {
+        return;
+    }
+    for (std::size_t i = 0; i < nlane; ++i) {
+        // Lanes outside [first, last) repeat a row of the block; their results are not stored.
+        const int io = std::clamp(row0 + static_cast<int>(i), first, last - 1);
+        s.om[i] = p.fom + static_cast<float>(io) * p.dom;
+        s.freq[i] = s.om[i] / two_pi;
+    }
+    velocities(p, s);
+    for (int t = 0; t < 2; ++t) {
+        if (!p.want[t]) {
+            continue;
+        }
+        table_rows& r = s.tab[at(t)];
+        propagate_block(p, p.tab[t], s, r);
+        amp_table& amp = *out[t];
+        for (int io = first; io < last; ++io) {
+            const auto i = at(io - row0);
+            cplx c0{r.c0r[i], r.c0i[i]};
+            cplx c1{r.c1r[i], r.c1i[i]};
+            if (r.bad[i] != 0.0f) {
+                rescaled_row(p, r, i, c0, c1);
+            }
+            amp.col[0][at(io)] = c0;
+            amp.col[1][at(io)] = c1;
+        }
+    }
+}
+
+plan make_plan(float fom, float dom, int nom, const layer_table& lt, float theta, bool sh,
+               bool ud) {
+    plan p;
+    p.fom = fom;
+    p.dom = dom;
+    p.nom = nom;
+    p.nl = lt.nl();
+    p.lt = &lt;
+    p.want[0] = sh;
+    p.want[1] = ud;
+    const int nl = p.nl;
+    assert(nl >= 1);
+    const auto h = at(nl - 1);
+    const float tsin = sin_d(theta);
+    {
+        // Horizontal slowness from the undamped S-wave velocity of the half-space.
+        const float vsn2 = lt.vs[h] * lt.vs[h];
+        p.tab[0].cinv2 = tsin * tsin / vsn2;
+    }
+    {
+        // From the undamped effective velocity of the half-space; its square formed directly,
+        // without a square root: vsn2 = Vs^2 * 3/(1 - Vs^2/Vp^2).
+        const float vsh = lt.vs[h];
+        const float vph = lt.vp[h];
+        const float aa = 3.0f / (1.0f - (vsh * vsh) / (vph * vph));
+        const float vsn2 = (vsh * vsh) * aa;
+        p.tab[1].cinv2 = tsin * tsin / vsn2;
+    }
+    p.ps.resize(at(nl));
+    p.pp.resize(at(nl));
+    p.vsim0.assign(at(nl), 0.0f);
+    for (std::size_t k = 0; k < at(nl); ++k) {
+        p.ps[k] = exponent_index(p.expo, lt.fs[k]);
+        p.pp[k] = ud ? exponent_index(p.expo, lt.fp[k]) : -1;
+        if (p.ps[k] < 0) {
+            p.vsim0[k] = damped_im(lt.vs[k], lt.qs[k], 1.0f);
+        } else {
+            p.s_vary.push_back(static_cast<int>(k));
+        }
+    }
+    for (int t = 0; t < 2; ++t) {
+        if (p.want[t]) {
+            plan_table(p, t);
+        }
+    }
+    return p;
+}
+
+// Runs blocks taken from a shared counter until none is left.
+struct block_queue {
+    std::atomic<int> next{0};
+    int end = 0; // rows
+};
+
+void work(const plan& p, scratch& s, block_queue& q, amp_table* const out[2]) {
+    for (;;) {
+        const int r0 = q.next.fetch_add(rows_per_grab, std::memory_order_relaxed);
+        if (r0 >= q.end) {
+            return;
+        }
+        const int r1 = std::min(r0 + rows_per_grab, q.end);
+        for (int r = r0; r < r1; r += lanes) {
+            do_block(p, s, r, out);
+        }
+    }
+}
+
+// The CPU the caller runs on and another one it may use, for placing one helper thread on a
+// different core than the caller's (a new thread otherwise often starts queued behind its
+// parent on the same core). -1 when unknown.
+int other_cpu() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (pthread_getaffinity_np(pthread_self(), sizeof set, &set) != 0) {
+        return -1;
+    }
+    const int here = sched_getcpu();
+    for (int c = 0; c < CPU_SETSIZE; ++c) {
+        if (c != here && CPU_ISSET(c, &set)) {
+            return c;
+        }
+    }
+    return -1;
+}
+
+void tables(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table* sh,
+            amp_table* ud, int row_threads) {
+    assert(lt.nl() >= 1);
+    assert(sh == nullptr || nom <= 0 ||
+           (sh->col[0].size() >= at(nom) && sh->col[1].size() >= at(nom)));
+    assert(ud == nullptr || nom <= 0 ||
+           (ud->col[0].size() >= at(nom) && ud->col[1].size() >= at(nom)));
+    if (nom <= 0) {
+        return;
+    }
+    // At zero frequency the profile moves as a rigid block: surface motion twice the incident
+    // amplitude and equal to the motion at the top of the half-space. Set, not evaluated.
+    if (fom == 0.0f) {
+        for (amp_table* t : {sh, ud}) {
+            if (t != nullptr) {
+                t->col[0][0] = {2.0f, 0.0f};
+                t->col[1][0] = {1.0f, 0.0f};
+            }
+        }
+    }
+    const plan p = make_plan(fom, dom, nom, lt, theta, sh != nullptr, ud != nullptr);
+    amp_table* const out[2] = {sh, ud};
+    block_queue q;
+    q.end = nom;
+    const int blocks = (nom + lanes - 1) / lanes;
+    const int helpers = std::clamp(row_threads, 1, std::max(1, blocks / 4)) - 1;
+    // All storage is taken before any helper starts, so that a helper cannot fail.
+    std::vector<scratch> scr(at(helpers + 1));
+    for (scratch& s : scr) {
+        init_scratch(p, s);
+    }
+    std::vector<std::thread> pool;
+    pool.reserve(at(helpers));
+    const int cpu = helpers == 1 ? other_cpu() : -1;
+    for (int h = 0; h < helpers; ++h) {
+        try {
+            pool.emplace_back([&p, &s = scr[at(h + 1)], &q, &out, cpu] {
+                if (cpu >= 0) {
+                    cpu_set_t set;
+                    CPU_ZERO(&set);
+                    CPU_SET(cpu, &set);
+                    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+                }
+                work(p, s, q, out);
+            });
+        } catch (const std::exception&) {
+            break; // no more threads to be had: the ones started and the caller do the rest
+        }
+    }
+    work(p, scr[0], q, out);
+    for (std::thread& t : pool) {
+        t.join();
     }
 }
 
@@ -167,41 +747,16 @@ cplx damped_velocity(float v, float q0, float n, float freq) {
 }
 
 void sbshml(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& amp) {
-    const int nl = lt.nl();
-    assert(nl >= 1);
-    // Horizontal slowness from the undamped S-wave velocity of the half-space.
-    const float vsn2 = lt.vs[at(nl - 1)] * lt.vs[at(nl - 1)];
-    const float tsin = sin_d(theta);
-    const float cinv2 = tsin * tsin / vsn2;
-
-    const auto shear = [&lt](int k, float freq) {
-        return damped_velocity(lt.vs[at(k)], lt.qs[at(k)], lt.fs[at(k)], freq);
-    };
-    propagate(fom, dom, nom, lt, cinv2, shear, amp);
+    tables(fom, dom, nom, lt, theta, &amp, nullptr, 1);
 }
 
 void sbudml(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& amp) {
-    const int nl = lt.nl();
-    assert(nl >= 1);
-    // Horizontal slowness from the undamped effective velocity of the half-space; its square
-    // is formed directly, without a square root: vsn2 = Vs^2 * 3/(1 - Vs^2/Vp^2).
-    const float vsh = lt.vs[at(nl - 1)];
-    const float vph = lt.vp[at(nl - 1)];
-    const float aa = 3.0f / (1.0f - (vsh * vsh) / (vph * vph));
-    const float vsn2 = (vsh * vsh) * aa;
-    const float tsin = sin_d(theta);
-    const float cinv2 = tsin * tsin / vsn2;
+    tables(fom, dom, nom, lt, theta, nullptr, &amp, 1);
+}
 
-    // Damped effective velocity of layer k: Vs* * sqrt(3/(1 - Vs*^2/Vp*^2)), both velocities
-    // damped by their own quality factors. With Vp = 2 Vs it equals Vp.
-    const auto effective = [&lt](int k, float freq) {
-        const cplx vs1 = damped_velocity(lt.vs[at(k)], lt.qs[at(k)], lt.fs[at(k)], freq);
-        const cplx vp1 = damped_velocity(lt.vp[at(k)], lt.qp[at(k)], lt.fp[at(k)], freq);
-        const cplx ratio = (vs1 * vs1) / (vp1 * vp1);
-        const cplx aa1 = csqrt(cplx{3.0f, 0.0f} / (cplx{1.0f, 0.0f} - ratio));
-        return vs1 * aa1;
-    };
-    propagate(fom, dom, nom, lt, cinv2, effective, amp);
+void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
+                     amp_table& sh, amp_table& ud, int row_threads) {
+    tables(fom, dom, nom, lt, theta, &sh, &ud, row_threads);
 }
 
 } // namespace sitewave::layered

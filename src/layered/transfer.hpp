@@ -19,4 +19,11 @@ void sbshml(float fom, float dom, int nom, const layer_table& lt, float theta, a
 // recursion and the same output rows as sbshml, with that velocity in place of Vs.
 void sbudml(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& amp);
 
+// Both tables at once: `sh` as sbshml fills it and `ud` as sbudml does, bit for bit, with the
+// damped S-wave velocity of each row formed once for the two. The rows are shared among
+// `row_threads` threads (the caller's one of them); every thread started has ended when the call
+// returns, and if a thread cannot be started the others do its rows.
+void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
+                     amp_table& sh, amp_table& ud, int row_threads = 1);
+
 } // namespace sitewave::layered
