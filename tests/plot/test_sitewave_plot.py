@@ -105,11 +105,13 @@ def write_run_folder(folder, seed=1, with_input=True, with_psa=True, dampings=("
 def write_batch_folder(folder, with_psa=True):
     os.makedirs(folder, exist_ok=True)
     rows = []
-    plan = [("soft clay", "elcentro"), ("soft clay", "kobe"), ("soft clay", "northridge"),
-            ("rock, weathered", "elcentro"), ("rock, weathered", "kobe")]
-    for i, (profile, record) in enumerate(plan):
-        run = f"runs/{i:02d}-{record}"
-        status = "failed" if (profile, record) == ("rock, weathered", "kobe") else "ok"
+    # The batch's layout: <profile stem>/<record stem>, the profile column holding the file.
+    plan = [("soft_clay", "elcentro"), ("soft_clay", "kobe"), ("soft_clay", "northridge"),
+            ("rock_weathered", "elcentro"), ("rock_weathered", "kobe")]
+    for i, (stem, record) in enumerate(plan):
+        profile = f"profiles/{stem}.csv"
+        run = f"{stem}/{record}"
+        status = "failed" if (stem, record) == ("rock_weathered", "kobe") else "ok"
         if status == "ok":
             write_run_folder(os.path.join(folder, run), seed=i + 1, with_psa=with_psa)
         rows.append({"profile": profile, "record": record, "folder": run, "status": status,
