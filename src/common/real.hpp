@@ -25,7 +25,8 @@ constexpr bool operator==(cplx a, cplx b) { return a.re == b.re && a.im == b.im;
 // Product formed in double, rounded once. The partial products of two floats are exact in
 // double, so only the sum and the final narrowing round.
 constexpr cplx operator*(cplx a, cplx b) {
-    const double ar = a.re, ai = a.im, br = b.re, bi = b.im;
+    const double ar = static_cast<double>(a.re), ai = static_cast<double>(a.im),
+                 br = static_cast<double>(b.re), bi = static_cast<double>(b.im);
     return {static_cast<float>(ar * br - ai * bi), static_cast<float>(ar * bi + ai * br)};
 }
 
@@ -43,7 +44,8 @@ struct cplx_d {
 // Quotient by the scaled (Smith) method in double: scale by the part of the divisor that is
 // larger in magnitude (by Im d when |Re d| <= |Im d|).
 constexpr cplx_d smith_quotient(cplx n, cplx d) {
-    const double nr = n.re, ni = n.im, dr = d.re, di = d.im;
+    const double nr = static_cast<double>(n.re), ni = static_cast<double>(n.im),
+                 dr = static_cast<double>(d.re), di = static_cast<double>(d.im);
     if ((dr < 0 ? -dr : dr) <= (di < 0 ? -di : di)) {
         const double r = dr / di;
         const double den = dr * r + di;
@@ -97,7 +99,7 @@ inline float cabs(cplx z) {
 // t = sqrt((|z| - x)/2), negated when y < 0, and the real part y over twice that signed
 // imaginary part. |z| and t in double, the result rounded once.
 inline cplx csqrt(cplx z) {
-    const double x = z.re, y = z.im;
+    const double x = static_cast<double>(z.re), y = static_cast<double>(z.im);
     const double r = std::hypot(x, y);
     if (r == 0.0) {
         return {0.0f, 0.0f};
@@ -116,7 +118,7 @@ inline cplx csqrt(cplx z) {
 // e^(x+iy) = e^x (cos y + i sin y), in double, rounded once.
 inline cplx cexp(cplx z) {
     const double e = std::exp(static_cast<double>(z.re));
-    const double y = z.im;
+    const double y = static_cast<double>(z.im);
     return {static_cast<float>(e * std::cos(y)), static_cast<float>(e * std::sin(y))};
 }
 
@@ -129,7 +131,7 @@ struct scaled_exp_pair {
     int s = 0;
 };
 inline scaled_exp_pair cexp_pair_scaled(cplx z) {
-    const double x = z.re, y = z.im;
+    const double x = static_cast<double>(z.re), y = static_cast<double>(z.im);
     const double ax = std::fabs(x);
     double big = std::exp(ax);
     int s = 0;
