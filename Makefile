@@ -5,7 +5,7 @@ CLANG_FORMAT ?= clang-format
 
 FORMAT_FILES = $(sort $(shell find src app tests bench \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
-.PHONY: all build demo test sanitize arith-check consumer bench format format-check clean
+.PHONY: all build demo test sanitize arith-check consumer fuzz-check valgrind bench format format-check clean
 
 all: build
 
@@ -60,6 +60,26 @@ consumer:
 	cmake -S tests/consumer -B build/consumer -DCMAKE_PREFIX_PATH=$(CURDIR)/build/install
 	cmake --build build/consumer
 	build/consumer/peak_sh examples/soil_dat.csv
+
+# libFuzzer targets (clang 14, ASan + UBSan) in build-fuzz/: the seed corpus and the regression
+# cases replayed, then a fixed number of executions per target with a fixed seed.
+FUZZ_RUNS ?= 20000
+fuzz-check:
+	CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSITEWAVE_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j$(JOBS)
+	fuzz/run_fuzz.sh build-fuzz --replay --runs $(FUZZ_RUNS)
+
+# A dialogue run and a small batch run under valgrind's memcheck: no error, no leak.
+VALGRIND = valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect -q
+valgrind:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j$(JOBS) --target sitewave sitewave-batch
+	rm -rf build/valgrind && mkdir -p build/valgrind
+	cp examples/elcentro.csv examples/soil_dat.csv build/valgrind/
+	cd build/valgrind && $(VALGRIND) ../sitewave < ../../examples/answers.txt > /dev/null
+	$(VALGRIND) build/sitewave-batch --soil examples/profiles/best.csv --input outcrop --spectra \
+		--periods 0.05,5,10 --jobs 2 --out build/valgrind/batch @examples/records.txt > /dev/null
+	@echo "valgrind: no errors, no leaks"
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_BENCH=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
