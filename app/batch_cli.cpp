@@ -105,7 +105,10 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     const unsigned cores = std::thread::hardware_concurrency();
     o.jobs = cores > 0 ? static_cast<int>(cores) : 1;
     app.add_option("--soil", o.soils, "soil profile file (repeatable), as soil_dat.csv")
-        ->required();
+        ->required()
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
     app.add_option("RECORD", positional, "record files, or @LIST");
     app.add_option("--at2", at2, "PEER NGA triple H1.AT2 H2.AT2 V.AT2 (repeatable)")
         ->expected(3)

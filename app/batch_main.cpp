@@ -2,7 +2,9 @@
 #include "batch_cli.hpp"
 #include "textio/pending.hpp"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -41,8 +43,8 @@ int main(int argc, char** argv) {
     }
     if (!r) {
         std::fputs(r.err().report().c_str(), stderr);
-        return r.err().what == sitewave::error::kind::usage ? sitewave::exit_fatal
-                                                            : sitewave::exit_refused;
+        // A usage error, or the summary that could not be written: status 2.
+        return sitewave::exit_fatal;
     }
     int failed = 0;
     for (const auto& row : *r) {
@@ -56,7 +58,8 @@ int main(int argc, char** argv) {
     }
     std::printf("%zu runs, %d failed; summary in %s\n", r->size(), failed,
                 (fs::path(o.out) / "summary.csv").c_str());
-    if (std::fflush(stdout) != 0) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "sitewave-batch: standard output: %s\n", std::strerror(errno));
         return sitewave::exit_fatal;
     }
     return failed > 0 ? sitewave::exit_refused : sitewave::exit_ok;

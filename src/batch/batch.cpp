@@ -97,7 +97,9 @@ std::string join(const std::vector<std::string>& cells) {
 // A file of whole lines, written to a temporary file and renamed over `path` when complete.
 class table_file {
   public:
-    table_file(const std::string& path, textio::io_state& state) : out_(20, path, state) {}
+    table_file(const std::string& path, textio::io_state& state) : out_(20, path, state) {
+        state.writing = true; // a failure reports the write
+    }
     void line(const std::string& text) {
         out_.record() = text;
         out_.end_record();
@@ -615,7 +617,7 @@ class batch {
             for (std::size_t k = 0; k < 2; ++k) {
                 const double a = response::psa_at(in[k], dt, T, z);
                 const double b = response::psa_at(out[k], dt, T, z);
-                values.push_back(a > 0.0 ? num(b / a) : "");
+                values.push_back(num(a > 0.0 ? b / a : 0.0)); // as in psa.csv
             }
         }
     }
