@@ -42,7 +42,13 @@ for t in "${targets[@]}"; do
         echo "== $t: fuzzing for $seconds s"
         "$exe" -max_total_time="$seconds" -max_len=4096 -timeout=20 -print_final_stats=1 \
             -artifact_prefix="$scratch/" "$scratch" "${seeds[@]}" 2>&1 | tail -n 12
-        ls "$scratch" | grep -E '^(crash|leak|timeout|oom)-' && exit 1
+        if ls "$scratch" | grep -qE '^(crash|leak|timeout|oom)-'; then
+            mkdir -p "fuzz/found/$t"
+            cp "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-* "$scratch"/oom-* \
+                "fuzz/found/$t/" 2>/dev/null || true
+            echo "== $t: failing inputs kept in fuzz/found/$t/"
+            exit 1
+        fi
     fi
     rm -rf "$scratch"
 done

@@ -135,13 +135,19 @@ inline scaled_exp_pair cexp_pair_scaled(cplx z) {
     const double ax = std::fabs(x);
     double big = std::exp(ax);
     int s = 0;
+    // Beyond 2^4096 the ratio of the row is 0 whatever follows: the scale is held there (and
+    // the larger exponential taken as 1), which keeps the summed exponents far from overflow.
+    constexpr int max_scale = 4096;
+    constexpr double ln2 = 0.69314718055994530942;
     if (std::isfinite(big)) {
         s = std::ilogb(big);
         big = std::ldexp(big, -s);
-    } else {
-        constexpr double ln2 = 0.69314718055994530942;
+    } else if (ax < max_scale * ln2) {
         s = static_cast<int>(std::floor(ax / ln2));
         big = std::exp(ax - static_cast<double>(s) * ln2);
+    } else {
+        s = max_scale; // also for an infinite or NaN exponent, whose row stays NaN below
+        big = std::isnan(ax) ? ax : 1.0;
     }
     // e^(-|x|) * 2^-s, formed from e^(-|x|) when that is a normal double, else from the exponent.
     const double small = std::ldexp(std::exp(-ax), -s);
