@@ -185,4 +185,18 @@ TEST_F(batch, usage_errors_write_nothing) {
     }
 }
 
+// Records longer than the dialogue's 32768 samples are transformed on up to 2^20 points.
+TEST_F(batch, long_records_are_accepted) {
+    std::string rec = "t,a,b,c\n";
+    for (int i = 0; i < 40000; ++i) {
+        rec += std::to_string(i) + "e-3," + std::to_string(i % 13) + ",1,-1\n";
+    }
+    write("long.csv", rec);
+    ASSERT_EQ(run({"--soil", (examples / "soil_dat.csv").string(), "--out", "l", "long.csv"}), 0)
+        << err_;
+    EXPECT_EQ(lines_of(read("l/soil_dat/long/surface.csv")).size(), 40001u);
+    const auto summary = lines_of(read("l/summary.csv"));
+    EXPECT_NE(summary[1].find(",40000,0.001,65536,"), std::string::npos) << summary[1];
+}
+
 } // namespace
