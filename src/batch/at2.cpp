@@ -53,6 +53,11 @@ std::vector<double> numbers_of(std::string_view line) {
     return out;
 }
 
+// NPTS as written: a whole number of samples, or -1.
+long count_of(double v) {
+    return v >= 0.0 && v <= 1e12 && v == std::floor(v) ? static_cast<long>(v) : -1;
+}
+
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -89,11 +94,11 @@ component read_component(const std::string& path) {
         const auto n = numbers_of(std::string_view(l4).substr(at_npts + 5));
         const auto d = numbers_of(std::string_view(l4).substr(at_dt + 3));
         if (!n.empty() && !d.empty()) {
-            npts = static_cast<long>(n[0]);
+            npts = count_of(n[0]);
             c.dt = d[0];
         }
     } else if (const auto nums = numbers_of(l4); nums.size() >= 2) {
-        npts = static_cast<long>(nums[0]);
+        npts = count_of(nums[0]);
         c.dt = nums[1];
     }
     if (npts < 0 || !(c.dt > 0.0) || !std::isfinite(c.dt)) {
