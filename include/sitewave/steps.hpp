@@ -31,10 +31,13 @@ result<spectra> forward_spectra(const record& rec, int nf, const std::string& in
 // arriving from the half-space at theta radians from the vertical. The impedance ratio of two
 // layers is rho1 V1 / (rho2 V2), as the dialogue has it; with `oblique` it carries the
 // obliquity factor, rho1 V1 cos j1 / (rho2 V2 cos j2), cos j = V nu / omega.
+// The rows are shared among `row_threads` threads (the caller's included); every count gives the
+// same bits.
 struct tables {
     amp_table samp, pamp;
 };
-tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique = false);
+tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique = false,
+                      int row_threads = 1);
 
 // Refused when a modulus of either table is not finite.
 result<void> check_tables(const tables& t, const grid& g, const std::string& input = "profile");

@@ -332,11 +332,14 @@ class batch {
                 const grid g = make_grid(nf, dt);
                 const layer_table* layers = &profiles_[p].layers;
                 const bool oblique = o_.oblique;
+                // Cores left over when there are fewer runs than jobs go to the rows.
+                const int row_threads =
+                    std::max(1, o_.jobs / std::max<int>(1, static_cast<int>(plan_.size())));
                 it = cache_
                          .emplace(key, std::async(std::launch::deferred,
-                                                  [layers, theta, g, oblique] {
+                                                  [layers, theta, g, oblique, row_threads] {
                                                       return compute_tables(*layers, theta, g,
-                                                                            oblique);
+                                                                            oblique, row_threads);
                                                   })
                                            .share())
                          .first;

@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 namespace sitewave {
 
@@ -123,7 +124,10 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         textio::refuse(why);
     }
 
-    const tables t = compute_tables(profile.layers, profile.theta, g);
+    // The rows of the tables are shared among the cores.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const tables t = compute_tables(profile.layers, profile.theta, g, false,
+                                    cores > 1 ? static_cast<int>(cores) : 1);
     driver::check_tables_finite(t, g, soil::soil_file);
     const std::string both = record_file + " on " + soil::soil_file;
     driver::apply_tables(s, t, profile.nin, g, both);

@@ -3,6 +3,7 @@
 #include "driver/history.hpp"
 #include "driver/spectral.hpp"
 #include "fft/wvfast.hpp"
+#include "layered/oblique.hpp"
 #include "layered/transfer.hpp"
 #include "textio/format_write.hpp"
 #include "textio/list_write.hpp"
@@ -214,14 +215,18 @@ result<spectra> forward_spectra(const record& rec, int nf, const std::string& in
     return capture([&] { return driver::forward_transform(rec, nf, input); });
 }
 
-tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique) {
-    (void)oblique;
+tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique,
+                      int row_threads) {
     const auto nom = static_cast<std::size_t>(g.nom);
     tables t{{{std::vector<cplx>(nom), std::vector<cplx>(nom)}},
              {{std::vector<cplx>(nom), std::vector<cplx>(nom)}}};
+    if (oblique) {
+        layered::oblique_tables(g.dom, g.nom, layers, theta, t.samp, t.pamp);
+        return t;
+    }
     const float fom = 0.0f;
-    layered::sbshml(fom, g.dom, g.nom, layers, theta, t.samp);
-    layered::sbudml(fom, g.dom, g.nom, layers, theta, t.pamp);
+    layered::transfer_tables(fom, g.dom, g.nom, layers, theta, t.samp, t.pamp,
+                             row_threads < 1 ? 1 : row_threads);
     return t;
 }
 

@@ -1,4 +1,5 @@
 #include "common/real.hpp"
+#include "layered/oblique.hpp"
 #include "layered/profile.hpp"
 #include "layered/transfer.hpp"
 #include "support/bits.hpp"
@@ -525,6 +526,38 @@ TEST(transfer, overflowing_rows_are_recomputed_without_overflow) {
                         << pr.name << " " << fc.name << " theta " << theta << " row " << io;
                 }
                 EXPECT_TRUE(tiny || fc.kind == wave::vertical) << pr.name << " reaches no overflow";
+            }
+        }
+    }
+}
+
+// With the obliquity factor the impedance ratio of one layer over the half-space is
+// alpha = rho1 V1 cos j1 / (rho2 V2 cos j2), cos j = V nu / omega, and column 1 is
+// 2 / (cos nu h + i alpha sin nu h): at 0, 30 and 60 degrees, both wave types.
+TEST(transfer, oblique_impedance_matches_closed_form) {
+    const layer_table lt = make_table(one_layer_site);
+    const float dom = two_pi * 0.25f;
+    const int nom = 101;
+    for (const float deg : {0.0f, 30.0f, 60.0f}) {
+        const float theta = deg * 0.017453292f;
+        amp_table sh = make_amp(nom), ud = make_amp(nom);
+        oblique_tables(dom, nom, lt, theta, sh, ud);
+        for (const auto& fc : both_functions) {
+            const amp_table& amp = fc.kind == wave::sh ? sh : ud;
+            for (int io = 1; io < nom; ++io) {
+                const double om = d(static_cast<float>(io) * dom);
+                const double f = om / (2.0 * std::numbers::pi);
+                const double p = slowness_d(one_layer_site[1], d(theta), fc.kind);
+                const cd v1 = velocity_d(one_layer_site[0], f, fc.kind);
+                const cd v2 = velocity_d(one_layer_site[1], f, fc.kind);
+                const cd cos1 = std::sqrt(1.0 - p * p * v1 * v1);
+                const cd cos2 = std::sqrt(1.0 - p * p * v2 * v2);
+                const cd alpha =
+                    d(one_layer_site[0].dns) * v1 * cos1 / (d(one_layer_site[1].dns) * v2 * cos2);
+                const cd nuh = om * std::sqrt(1.0 / (v1 * v1) - p * p) * d(one_layer_site[0].thk);
+                const cd want = 2.0 / (std::cos(nuh) + cd(0.0, 1.0) * alpha * std::sin(nuh));
+                EXPECT_TRUE(near_rel(amp.col[0][static_cast<std::size_t>(io)], want, 1e-4))
+                    << fc.name << " " << deg << " deg, row " << io;
             }
         }
     }
