@@ -3,7 +3,7 @@ CMAKE_FLAGS ?=
 JOBS ?= 2
 CLANG_FORMAT ?= clang-format
 
-FORMAT_FILES = $(sort $(shell find src app tests bench \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
+FORMAT_FILES = $(sort $(shell find src app tests bench fuzz include \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
 .PHONY: all build demo test sanitize arith-check consumer fuzz-check valgrind bench format format-check clean
 
@@ -81,12 +81,10 @@ valgrind:
 		--periods 0.05,5,10 --jobs 2 --out build/valgrind/batch @examples/records.txt > /dev/null
 	@echo "valgrind: no errors, no leaks"
 
+# Release build in build-bench/, then whole-program timings of the max and mid cases and of the
+# batch suite against the targets (bench/run_bench.py), and the Google Benchmark timings.
 bench:
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_BENCH=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
-	cmake --build build-bench -j$(JOBS) --target sitewave_bench
-	build-bench/bench/sitewave_bench
-	cmake --build build-bench -j$(JOBS) --target sitewave
-	python3 bench/time_program.py build-bench/sitewave
+	python3 bench/run_bench.py --micro
 
 format:
 	$(CLANG_FORMAT) -i $(FORMAT_FILES)

@@ -90,7 +90,6 @@ void read_list(const std::string& list, std::vector<sitewave::record_source>& ou
     }
 }
 
-
 std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, command_line& cl) {
     CLI::App app{"sitewave-batch: site response of every record on every soil profile, with tidy "
                  "result files per run and a summary.\n\nRECORD is a record file (time,H1,H2,V1), "

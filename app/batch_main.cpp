@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 

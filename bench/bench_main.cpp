@@ -1,12 +1,15 @@
-// Timings at the largest sizes a run meets: a 32768-point record (16385 frequency rows) and a
-// 50-layer profile.
+// Timings at the largest sizes a run meets: a 32768-point record (16385 frequency rows) and the
+// 50-row profile of the generated benchmark case (make_input.py, case max).
 #include "common/real.hpp"
 #include "fft/wvfast.hpp"
 #include "layered/profile.hpp"
 #include "layered/transfer.hpp"
+#include "textio/fields.hpp"
 
 #include <benchmark/benchmark.h>
+#include <cmath>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,44 +21,71 @@ namespace layered = sitewave::layered;
 constexpr int max_rows = 16385; // nf/2 + 1 for nf = 32768
 constexpr int max_points = 32768;
 constexpr int many_layers = 50; // 49 layers over the half-space
+constexpr float dt = 0.005f;
+const float theta = 20.0f * 0.017453292f;
+const float dom = two_pi / (static_cast<float>(max_points) * dt);
 
-// Velocities rising with depth, frequency-dependent damping, 2 m layers; a record at 0.01 s.
-layered::layer_table deep_profile() {
+// The rows of make_input.py's layers(50): velocities rising with depth, Q and exponents varying
+// from layer to layer (nine distinct exponents, some layers without), 1 to 10 m thick.
+layered::layer_table case_profile() {
     layered::layer_table lt;
     lt.resize(many_layers);
-    for (std::size_t k = 0; k < static_cast<std::size_t>(many_layers); ++k) {
-        const float depth = 2.0f * static_cast<float>(k);
-        lt.dns[k] = 1.6f + 0.01f * depth;
-        lt.vs[k] = 150.0f + 6.0f * depth;
-        lt.vp[k] = 2.5f * lt.vs[k];
-        lt.qs[k] = 10.0f + 0.2f * depth;
-        lt.qp[k] = 2.0f * lt.qs[k];
-        lt.fs[k] = 0.3f;
-        lt.fp[k] = 0.2f;
-        lt.thk[k] = 2.0f;
+    for (int l = 1; l <= many_layers; ++l) {
+        const auto k = static_cast<std::size_t>(l - 1);
+        const double frac = static_cast<double>(l - 1) / (many_layers - 1);
+        const double vs = 100.0 * std::pow(25.0, frac);
+        const double qs = 5.0 + 45.0 * frac;
+        // The text written to soil_dat.csv, read back: 1, 2 and 3 decimals.
+        const auto rounded = [](double x, double scale) {
+            return static_cast<float>(std::round(x * scale) / scale);
+        };
+        lt.vs[k] = rounded(vs, 10.0);
+        lt.vp[k] = rounded(vs * (1.9 + 0.05 * (l % 5)), 10.0);
+        lt.dns[k] = rounded(1.6 + frac, 1000.0);
+        lt.qs[k] = rounded(qs, 100.0);
+        lt.qp[k] = rounded(2.0 * qs, 100.0);
+        lt.fs[k] = rounded(0.8 * ((3 * l) % 9) / 8.0, 1000.0);
+        lt.fp[k] = rounded(0.8 * ((5 * l) % 9) / 8.0, 1000.0);
+        lt.thk[k] = l == many_layers ? 0.0f : static_cast<float>(1 + (7 * l) % 10);
     }
     return lt;
 }
 
-const float dom = two_pi / (static_cast<float>(max_points) * 0.01f);
-
-void bench_table(benchmark::State& state, void (*fn)(float, float, int, const layered::layer_table&,
-                                                     float, layered::amp_table&)) {
-    const layered::layer_table lt = deep_profile();
+layered::amp_table table_of(int rows) {
     layered::amp_table amp;
-    amp.col[0].resize(max_rows);
-    amp.col[1].resize(max_rows);
+    amp.col[0].resize(static_cast<std::size_t>(rows));
+    amp.col[1].resize(static_cast<std::size_t>(rows));
+    return amp;
+}
+
+// Both tables in one pass; the argument is the number of row threads.
+void BM_tables(benchmark::State& state) {
+    const layered::layer_table lt = case_profile();
+    layered::amp_table sh = table_of(max_rows), ud = table_of(max_rows);
+    const int threads = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        fn(0.0f, dom, max_rows, lt, 0.3f, amp);
-        benchmark::DoNotOptimize(amp.col[0].data());
-        benchmark::DoNotOptimize(amp.col[1].data());
+        layered::transfer_tables(0.0f, dom, max_rows, lt, theta, sh, ud, threads);
+        benchmark::DoNotOptimize(sh.col[0].data());
+        benchmark::DoNotOptimize(ud.col[0].data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * max_rows * (many_layers - 1));
 }
 
-void BM_sbshml(benchmark::State& state) { bench_table(state, layered::sbshml); }
-void BM_sbudml(benchmark::State& state) { bench_table(state, layered::sbudml); }
+void bench_one(benchmark::State& state, void (*fn)(float, float, int, const layered::layer_table&,
+                                                   float, layered::amp_table&)) {
+    const layered::layer_table lt = case_profile();
+    layered::amp_table amp = table_of(max_rows);
+    for (auto _ : state) {
+        fn(0.0f, dom, max_rows, lt, theta, amp);
+        benchmark::DoNotOptimize(amp.col[0].data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * max_rows * (many_layers - 1));
+}
+
+void BM_sbshml(benchmark::State& state) { bench_one(state, layered::sbshml); }
+void BM_sbudml(benchmark::State& state) { bench_one(state, layered::sbudml); }
 
 // The run's six transforms: three components forward, then back.
 void BM_wvfast_three_components(benchmark::State& state) {
@@ -84,47 +114,72 @@ void BM_wvfast_three_components(benchmark::State& state) {
     }
 }
 
-// The first half of a run on a 32768-sample record over the 50-row profile, without the text
-// input and output: three forward transforms scaled by dt, both tables, and the amplification
-// of the spectra by column 1.
-void BM_first_half(benchmark::State& state) {
-    const layered::layer_table lt = deep_profile();
-    const float dt = 0.01f;
-    std::vector<float> samples(max_points);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<float>((i * 7919) % 2001) / 1000.0f - 1.0f;
+// The text of the 16385 lines of Amp-Factors.csv, (F8.4,4(',',E12.4)) and the trailing comma,
+// from the moduli of the tables of the case.
+void BM_factors_lines(benchmark::State& state) {
+    const layered::layer_table lt = case_profile();
+    layered::amp_table sh = table_of(max_rows), ud = table_of(max_rows);
+    layered::transfer_tables(0.0f, dom, max_rows, lt, theta, sh, ud, 1);
+    std::vector<float> values;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(max_rows); ++i) {
+        values.push_back(static_cast<float>(i) * dom / two_pi);
+        for (const auto* t : {&sh, &ud}) {
+            for (const auto& col : t->col) {
+                values.push_back(sitewave::cabs(col[i]));
+            }
+        }
     }
+    std::string text;
     for (auto _ : state) {
-        std::vector<std::vector<cplx>> comp(3, std::vector<cplx>(max_points));
-        for (auto& a : comp) {
-            for (std::size_t i = 0; i < a.size(); ++i) {
-                a[i] = {samples[i], 0.0f};
+        text.clear();
+        for (std::size_t i = 0; i < values.size(); i += 5) {
+            text += sitewave::textio::field_f(values[i], 8, 4);
+            for (std::size_t j = 1; j < 5; ++j) {
+                text += ',';
+                text += sitewave::textio::field_e(values[i + j], 12, 4);
             }
-            sitewave::fft::wvfast(a, -1);
-            for (cplx& z : a) {
-                z = z * cplx{dt, 0.0f};
-            }
+            text += ",\n";
         }
-        layered::amp_table samp, pamp;
-        for (auto* t : {&samp, &pamp}) {
-            t->col[0].resize(max_rows);
-            t->col[1].resize(max_rows);
-        }
-        layered::sbshml(0.0f, dom, max_rows, lt, 0.3f, samp);
-        layered::sbudml(0.0f, dom, max_rows, lt, 0.3f, pamp);
-        for (std::size_t i = 0; i < static_cast<std::size_t>(max_rows); ++i) {
-            comp[0][i] = comp[0][i] * samp.col[0][i];
-            comp[1][i] = comp[1][i] * samp.col[0][i];
-            comp[2][i] = comp[2][i] * pamp.col[0][i];
-        }
-        benchmark::DoNotOptimize(comp[2].data());
-        benchmark::ClobberMemory();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetItemsProcessed(state.iterations() * max_rows);
+}
+
+// One field at a time over a spread of magnitudes.
+std::vector<float> spread() {
+    std::vector<float> v;
+    for (int i = 0; i < 4096; ++i) {
+        const float m = 1.0f + static_cast<float>((i * 7919) % 8999) / 1000.0f;
+        v.push_back((i % 2 == 0 ? m : -m) * std::pow(10.0f, static_cast<float>(i % 13 - 7)));
+    }
+    return v;
+}
+
+void BM_field_e12_4(benchmark::State& state) {
+    const std::vector<float> v = spread();
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(sitewave::textio::field_e(v[i++ % v.size()], 12, 4));
+    }
+}
+
+void BM_field_f8_4(benchmark::State& state) {
+    std::vector<float> v = spread();
+    for (float& x : v) {
+        x = std::fmod(x, 1000.0f);
+    }
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(sitewave::textio::field_f(v[i++ % v.size()], 8, 4));
     }
 }
 
 } // namespace
 
-BENCHMARK(BM_first_half)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_tables)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_sbshml)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_sbudml)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_wvfast_three_components)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_factors_lines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_field_e12_4);
+BENCHMARK(BM_field_f8_4);

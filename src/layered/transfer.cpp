@@ -12,9 +12,9 @@
 // How the rows are computed. Every stored value is the one the plain row-by-row recursion of the
 // arithmetic model gives; only independent operations are regrouped:
 //  - rows go in blocks of `lanes` frequencies, each per-layer quantity kept for the whole block,
-//    so that each step is a short loop over the frequencies of the block (vectorised by the
-//    compiler where it has no library call, and the running products of the block's rows
-//    interleaved instead of waiting on each other);
+//    so that each step is a short loop over the frequencies of the block, written on vectors of
+//    2 or 4 frequencies (library calls excepted), and the running products of the block's rows
+//    go side by side instead of waiting on each other;
 //  - the steps of a block go one after the other over all layers: velocities, quotients and
 //    roots, then the exponentials, then the layer matrices, then the running product;
 //  - f^n is evaluated once per distinct exponent n and frequency; a layer whose exponents are 0
@@ -35,11 +35,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
 #include <emmintrin.h>
-#include <exception>
+#endif
 #include <pthread.h>
 #include <sched.h>
-#include <thread>
 #include <vector>
 
 namespace sitewave::layered {
@@ -81,88 +81,138 @@ int exponent_of(const matrix& a) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Step kernels on pairs of rows: each is the operation of the arithmetic model on each element,
-// written with selections instead of branches (both sides formed, one kept, the operands of
-// every operation in the model's order). Vector types of the compiler: + - * / and the
-// conversions act element by element exactly as on single values.
+// Step kernels on W rows at a time: each is the operation of the arithmetic model on each
+// element, written with selections instead of branches (both sides formed, one kept, the
+// operands of every operation in the model's order). Vector types of the compiler: + - * / and
+// the conversions act element by element exactly as on single values, whatever the width.
+//
+// The kernels are instantiated for 2 rows (the instructions every x86-64 has) and for 4 rows
+// (AVX2, chosen at run time where the processor has it). They are always inlined into the
+// block function of their width, so no call passes a vector between functions compiled for
+// different instruction sets (hence -Wpsabi, about such calls, is silenced).
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 constexpr int lanes = 8;          // frequencies per block
 constexpr std::size_t nlane = 8;  // the same, as a size
-constexpr std::size_t width = 2;  // elements per vector
 constexpr int rows_per_grab = 32; // rows a thread takes at a time (whole blocks)
 
-static_assert(rows_per_grab % lanes == 0 && nlane % width == 0);
+static_assert(rows_per_grab % lanes == 0);
 
-typedef double vd __attribute__((vector_size(16)));
-typedef float vf __attribute__((vector_size(8)));
+template <std::size_t W> struct lanes_of;
+template <> struct lanes_of<2> {
+    typedef double vd __attribute__((vector_size(16)));
+    typedef float vf __attribute__((vector_size(8)));
+};
+template <> struct lanes_of<4> {
+    typedef double vd __attribute__((vector_size(32)));
+    typedef float vf __attribute__((vector_size(16)));
+};
+template <std::size_t W> using vd_t = typename lanes_of<W>::vd;
+template <std::size_t W> using vf_t = typename lanes_of<W>::vf;
 
-inline vf load(const float* p) {
-    vf v;
+#define SITEWAVE_LANE_INLINE [[gnu::always_inline]] inline
+
+template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> load(const float* p) {
+    vf_t<W> v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-inline void store(float* p, vf v) { std::memcpy(p, &v, sizeof v); }
-inline vd wide(vf x) { return __builtin_convertvector(x, vd); }
-inline vf narrow(vd x) { return __builtin_convertvector(x, vf); }
-inline vd splat(double x) { return vd{x, x}; }
-inline vf splat(float x) { return vf{x, x}; }
-
-inline vd sqrt_v(vd x) {
-#if defined(__SSE2__)
-    return _mm_sqrt_pd(x);
-#else
-    return vd{__builtin_sqrt(x[0]), __builtin_sqrt(x[1])};
-#endif
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> load_d(const double* p) {
+    vd_t<W> v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE void store(float* p, vf_t<W> v) {
+    std::memcpy(p, &v, sizeof v);
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> wide(vf_t<W> x) {
+    return __builtin_convertvector(x, vd_t<W>);
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> narrow(const vd_t<W>& x) {
+    return __builtin_convertvector(x, vf_t<W>);
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> splat_d(double x) {
+    vd_t<W> v;
+    for (std::size_t i = 0; i < W; ++i) {
+        v[i] = x;
+    }
+    return v;
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> splat_f(float x) {
+    vf_t<W> v;
+    for (std::size_t i = 0; i < W; ++i) {
+        v[i] = x;
+    }
+    return v;
 }
 
-struct vpair {
-    vd re;
-    vd im;
+// Correctly rounded square roots, two at a time.
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> sqrt_v(const vd_t<W>& x) {
+    double e[W];
+    std::memcpy(e, &x, sizeof x);
+    for (std::size_t i = 0; i < W; i += 2) {
+#if defined(__SSE2__)
+        _mm_storeu_pd(e + i, _mm_sqrt_pd(_mm_loadu_pd(e + i)));
+#else
+        e[i] = __builtin_sqrt(e[i]);
+        e[i + 1] = __builtin_sqrt(e[i + 1]);
+#endif
+    }
+    return load_d<W>(e);
+}
+
+template <std::size_t W> struct vpair {
+    vd_t<W> re;
+    vd_t<W> im;
 };
 
 // smith_quotient of common/real.hpp: the part of the divisor larger in magnitude selected,
 // every sum and product with its operands in the same order as there.
-inline vpair smith_v(vd nr, vd ni, vd dr, vd di) {
-    const vd zero{};
-    const vd adr = dr < zero ? -dr : dr;
-    const vd adi = di < zero ? -di : di;
+template <std::size_t W>
+SITEWAVE_LANE_INLINE vpair<W> smith_v(const vd_t<W>& nr, const vd_t<W>& ni, const vd_t<W>& dr,
+                                      const vd_t<W>& di) {
+    const vd_t<W> zero{};
+    const vd_t<W> adr = dr < zero ? -dr : dr;
+    const vd_t<W> adi = di < zero ? -di : di;
     const auto c = adr <= adi;
-    const vd r = (c ? dr : di) / (c ? di : dr);
-    const vd pd = (c ? dr : di) * r;
-    const vd den = (c ? pd : dr) + (c ? di : pd);
-    const vd pr = (c ? nr : ni) * r;
-    const vd re = (c ? pr : nr) + (c ? ni : pr);
-    const vd pi = (c ? ni : nr) * r;
-    const vd im = (c ? pi : ni) - (c ? nr : pi);
+    const vd_t<W> r = (c ? dr : di) / (c ? di : dr);
+    const vd_t<W> pd = (c ? dr : di) * r;
+    const vd_t<W> den = (c ? pd : dr) + (c ? di : pd);
+    const vd_t<W> pr = (c ? nr : ni) * r;
+    const vd_t<W> re = (c ? pr : nr) + (c ? ni : pr);
+    const vd_t<W> pi = (c ? ni : nr) * r;
+    const vd_t<W> im = (c ? pi : ni) - (c ? nr : pi);
     return {re / den, im / den};
 }
 
 // Complex product of common/real.hpp.
-inline void mul_v(vf ar, vf ai, vf br, vf bi, vf& re, vf& im) {
-    const vd a = wide(ar), b = wide(ai), c = wide(br), d = wide(bi);
-    re = narrow(a * c - b * d);
-    im = narrow(a * d + b * c);
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void mul_v(vf_t<W> ar, vf_t<W> ai, vf_t<W> br, vf_t<W> bi, vf_t<W>& re,
+                                vf_t<W>& im) {
+    const vd_t<W> a = wide<W>(ar), b = wide<W>(ai), c = wide<W>(br), d = wide<W>(bi);
+    re = narrow<W>(a * c - b * d);
+    im = narrow<W>(a * d + b * c);
 }
 
 // csqrt of common/real.hpp for `nlane` values: the modulus by std::hypot (a library call per
 // value), then the root.
-inline void csqrt_lanes(const float* zr, const float* zi, float* sr, float* si) {
-    alignas(16) double r[nlane];
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void csqrt_lanes(const float* zr, const float* zi, float* sr, float* si) {
+    alignas(32) double r[nlane];
     for (std::size_t i = 0; i < nlane; ++i) {
         r[i] = std::hypot(static_cast<double>(zr[i]), static_cast<double>(zi[i]));
     }
-    const vd zero{};
-    for (std::size_t g = 0; g < nlane; g += width) {
-        const vd x = wide(load(zr + g)), y = wide(load(zi + g));
-        vd m;
-        std::memcpy(&m, r + g, sizeof m);
+    const vd_t<W> zero{};
+    for (std::size_t g = 0; g < nlane; g += W) {
+        const vd_t<W> x = wide<W>(load<W>(zr + g)), y = wide<W>(load<W>(zi + g));
+        const vd_t<W> m = load_d<W>(r + g);
         const auto p = x > zero;
-        const vd t = sqrt_v(0.5 * (p ? m + x : m - x));
-        const vd ts = (~p & (y < zero)) ? -t : t;
-        const vd q = y / (2.0 * ts);
+        const vd_t<W> t = sqrt_v<W>(0.5 * (p ? m + x : m - x));
+        const vd_t<W> ts = (~p & (y < zero)) ? -t : t;
+        const vd_t<W> q = y / (2.0 * ts);
         const auto z = m == zero;
-        store(sr + g, narrow(z ? zero : (p ? t : q)));
-        store(si + g, narrow(z ? zero : (p ? q : ts)));
+        store<W>(sr + g, narrow<W>(z ? zero : (p ? t : q)));
+        store<W>(si + g, narrow<W>(z ? zero : (p ? q : ts)));
     }
 }
 
@@ -174,9 +224,9 @@ inline float damped_im(float v, float q0, float fn) {
     }
     return v * (0.5f / q);
 }
-inline vf damped_im_v(float v, float q0, vf fn) {
-    const vf q0v = splat(q0);
-    vf q = q0v * fn;
+template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> damped_im_v(float v, float q0, vf_t<W> fn) {
+    const vf_t<W> q0v = splat_f<W>(q0);
+    vf_t<W> q = q0v * fn;
     q = q < q0v ? q0v : q;
     return v * (0.5f / q);
 }
@@ -203,12 +253,13 @@ struct plan {
     int nom = 0;
     int nl = 0;
     const layer_table* lt = nullptr;
-    std::vector<float> expo;   // distinct nonzero frequency exponents
-    std::vector<int> ps, pp;   // per layer: index into expo of fs, fp; -1 for exponent 0
-    std::vector<float> vsim0;  // per layer: Im of the damped S velocity when fs is 0
-    std::vector<int> s_vary;   // layers whose S velocity varies (fs != 0)
+    std::vector<float> expo;  // distinct nonzero frequency exponents
+    std::vector<int> ps, pp;  // per layer: index into expo of fs, fp; -1 for exponent 0
+    std::vector<float> vsim0; // per layer: Im of the damped S velocity when fs is 0
+    std::vector<int> s_vary;  // layers whose S velocity varies (fs != 0)
     bool want[2] = {false, false};
-    table_plan tab[2];         // 0: SH, 1: vertical
+    bool avx2 = false; // the 4-row kernels
+    table_plan tab[2]; // 0: SH, 1: vertical
 };
 
 // Effective velocity of the vertical motion from the damped S and P velocities.
@@ -254,7 +305,8 @@ void plan_table(plan& p, int t) {
         }
         const cplx vs1{lt.vs[K], p.vsim0[K]};
         fixed_layer& f = tp.fixed[K];
-        f.v = t == 0 ? vs1 : effective_velocity(vs1, {lt.vp[K], damped_im(lt.vp[K], lt.qp[K], 1.0f)});
+        f.v =
+            t == 0 ? vs1 : effective_velocity(vs1, {lt.vp[K], damped_im(lt.vp[K], lt.qp[K], 1.0f)});
         f.z = lt.dns[K] * f.v;
         if (k < nl - 1) {
             f.s = slowness_root(f.v, tp.cinv2);
@@ -331,37 +383,38 @@ void init_scratch(const plan& p, scratch& s) {
 // The steps of one block.
 
 // Impedance and vertical slowness root of layer k of one table, its velocity given per row.
-void layer_terms(const plan& p, const table_plan& tp, table_rows& r, int k, const float* vr,
-                 const float* vi) {
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void layer_terms(const plan& p, const table_plan& tp, table_rows& r, int k,
+                                      const float* vr, const float* vi) {
     const std::size_t o = at(k) * nlane;
     const float dns = p.lt->dns[at(k)];
-    for (std::size_t g = 0; g < nlane; g += width) {
-        store(&r.zr[o + g], dns * load(vr + g));
-        store(&r.zi[o + g], dns * load(vi + g));
+    for (std::size_t g = 0; g < nlane; g += W) {
+        store<W>(&r.zr[o + g], dns * load<W>(vr + g));
+        store<W>(&r.zi[o + g], dns * load<W>(vi + g));
     }
     if (k == p.nl - 1) {
         return; // the half-space: no layer to cross
     }
     alignas(16) float wr[nlane];
     alignas(16) float wi[nlane];
-    const vd one = splat(1.0), zero{};
-    const vf cinv2 = splat(tp.cinv2);
-    for (std::size_t g = 0; g < nlane; g += width) {
-        const vf v_r = load(vr + g), v_i = load(vi + g);
-        vf vvr, vvi;
-        mul_v(v_r, v_i, v_r, v_i, vvr, vvi);
-        const vpair q = smith_v(one, zero, wide(vvr), wide(vvi));
-        store(wr + g, narrow(q.re) - cinv2);
-        store(wi + g, narrow(q.im) - vf{});
+    const vd_t<W> one = splat_d<W>(1.0), zero{};
+    const vf_t<W> cinv2 = splat_f<W>(tp.cinv2);
+    for (std::size_t g = 0; g < nlane; g += W) {
+        const vf_t<W> v_r = load<W>(vr + g), v_i = load<W>(vi + g);
+        vf_t<W> vvr, vvi;
+        mul_v<W>(v_r, v_i, v_r, v_i, vvr, vvi);
+        const vpair<W> q = smith_v<W>(one, zero, wide<W>(vvr), wide<W>(vvi));
+        store<W>(wr + g, narrow<W>(q.re) - cinv2);
+        store<W>(wi + g, narrow<W>(q.im) - vf_t<W>{});
     }
-    csqrt_lanes(wr, wi, &r.sr[o], &r.si[o]);
+    csqrt_lanes<W>(wr, wi, &r.sr[o], &r.si[o]);
 }
 
 // Velocities of the varying layers of both tables, then their impedances and roots.
-void velocities(const plan& p, scratch& s) {
+template <std::size_t W> SITEWAVE_LANE_INLINE void velocities(const plan& p, scratch& s) {
     const layer_table& lt = *p.lt;
     for (std::size_t j = 0; j < p.expo.size(); ++j) {
-        const double n = p.expo[j];
+        const auto n = static_cast<double>(p.expo[j]);
         for (std::size_t i = 0; i < nlane; ++i) {
             s.pw[j * nlane + i] = static_cast<float>(std::pow(static_cast<double>(s.freq[i]), n));
         }
@@ -371,8 +424,8 @@ void velocities(const plan& p, scratch& s) {
         const float* pw = &s.pw[at(p.ps[K]) * nlane];
         const float v = lt.vs[K], q0 = lt.qs[K];
         float* out = &s.vsim[K * nlane];
-        for (std::size_t g = 0; g < nlane; g += width) {
-            store(out + g, damped_im_v(v, q0, load(pw + g)));
+        for (std::size_t g = 0; g < nlane; g += W) {
+            store<W>(out + g, damped_im_v<W>(v, q0, load<W>(pw + g)));
         }
     }
     alignas(16) float vr[nlane];
@@ -381,78 +434,81 @@ void velocities(const plan& p, scratch& s) {
         std::fill_n(vr, nlane, 0.0f);
         for (const int k : p.tab[0].varying) {
             std::fill_n(vr, nlane, lt.vs[at(k)]);
-            layer_terms(p, p.tab[0], s.tab[0], k, vr, &s.vsim[at(k) * nlane]);
+            layer_terms<W>(p, p.tab[0], s.tab[0], k, vr, &s.vsim[at(k) * nlane]);
         }
     }
     if (!p.want[1]) {
         return;
     }
-    const vd three = splat(3.0), zero{};
+    const vd_t<W> three = splat_d<W>(3.0), zero{};
     for (const int k : p.tab[1].varying) {
         const auto K = at(k);
         const float vs = lt.vs[K], vp = lt.vp[K], qp = lt.qp[K];
-        const vf vsr = splat(vs), vpr = splat(vp);
+        const vf_t<W> vsr = splat_f<W>(vs), vpr = splat_f<W>(vp);
         const float* vsi = &s.vsim[K * nlane];
         const float* pw = p.pp[K] >= 0 ? &s.pw[at(p.pp[K]) * nlane] : nullptr;
-        const vf vpi_fixed = splat(damped_im(vp, qp, 1.0f));
+        const vf_t<W> vpi_fixed = splat_f<W>(damped_im(vp, qp, 1.0f));
         alignas(16) float dr[nlane];
         alignas(16) float di[nlane];
-        for (std::size_t g = 0; g < nlane; g += width) {
-            const vf vpi = pw != nullptr ? damped_im_v(vp, qp, load(pw + g)) : vpi_fixed;
-            const vf vsig = load(vsi + g);
+        for (std::size_t g = 0; g < nlane; g += W) {
+            const vf_t<W> vpi = pw != nullptr ? damped_im_v<W>(vp, qp, load<W>(pw + g)) : vpi_fixed;
+            const vf_t<W> vsig = load<W>(vsi + g);
             // ratio = Vs*^2 / Vp*^2, then 3 / (1 - ratio)
-            vf sr, si, pr, pi;
-            mul_v(vsr, vsig, vsr, vsig, sr, si);
-            mul_v(vpr, vpi, vpr, vpi, pr, pi);
-            const vpair ratio = smith_v(wide(sr), wide(si), wide(pr), wide(pi));
-            const vf den_r = 1.0f - narrow(ratio.re);
-            const vf den_i = 0.0f - narrow(ratio.im);
-            const vpair q = smith_v(three, zero, wide(den_r), wide(den_i));
-            store(dr + g, narrow(q.re));
-            store(di + g, narrow(q.im));
+            vf_t<W> sr, si, pr, pi;
+            mul_v<W>(vsr, vsig, vsr, vsig, sr, si);
+            mul_v<W>(vpr, vpi, vpr, vpi, pr, pi);
+            const vpair<W> ratio = smith_v<W>(wide<W>(sr), wide<W>(si), wide<W>(pr), wide<W>(pi));
+            const vf_t<W> den_r = 1.0f - narrow<W>(ratio.re);
+            const vf_t<W> den_i = 0.0f - narrow<W>(ratio.im);
+            const vpair<W> q = smith_v<W>(three, zero, wide<W>(den_r), wide<W>(den_i));
+            store<W>(dr + g, narrow<W>(q.re));
+            store<W>(di + g, narrow<W>(q.im));
         }
         alignas(16) float ar[nlane];
         alignas(16) float ai[nlane];
-        csqrt_lanes(dr, di, ar, ai);
-        for (std::size_t g = 0; g < nlane; g += width) {
-            vf re, im;
-            mul_v(vsr, load(vsi + g), load(ar + g), load(ai + g), re, im);
-            store(vr + g, re);
-            store(vi + g, im);
+        csqrt_lanes<W>(dr, di, ar, ai);
+        for (std::size_t g = 0; g < nlane; g += W) {
+            vf_t<W> re, im;
+            mul_v<W>(vsr, load<W>(vsi + g), load<W>(ar + g), load<W>(ai + g), re, im);
+            store<W>(vr + g, re);
+            store<W>(vi + g, im);
         }
-        layer_terms(p, p.tab[1], s.tab[1], k, vr, vi);
+        layer_terms<W>(p, p.tab[1], s.tab[1], k, vr, vi);
     }
 }
 
 // Impedance ratios of the interfaces with a varying side, i*wn*h of every layer, the
 // exponentials, the layer matrices, the running product and the two ratios of each row.
-void propagate_block(const plan& p, const table_plan& tp, const scratch& s, table_rows& r) {
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void propagate_block(const plan& p, const table_plan& tp, const scratch& s,
+                                          table_rows& r) {
     const layer_table& lt = *p.lt;
     const std::size_t layers = at(p.nl - 1); // layers above the half-space
     for (const int k : tp.varying_ifc) {
         const std::size_t o = at(k) * nlane, u = at(k + 1) * nlane;
-        for (std::size_t g = 0; g < nlane; g += width) {
-            const vpair q = smith_v(wide(load(&r.zr[o + g])), wide(load(&r.zi[o + g])),
-                                    wide(load(&r.zr[u + g])), wide(load(&r.zi[u + g])));
-            store(&r.ar[o + g], narrow(q.re));
-            store(&r.ai[o + g], narrow(q.im));
+        for (std::size_t g = 0; g < nlane; g += W) {
+            const vpair<W> q =
+                smith_v<W>(wide<W>(load<W>(&r.zr[o + g])), wide<W>(load<W>(&r.zi[o + g])),
+                           wide<W>(load<W>(&r.zr[u + g])), wide<W>(load<W>(&r.zi[u + g])));
+            store<W>(&r.ar[o + g], narrow<W>(q.re));
+            store<W>(&r.ai[o + g], narrow<W>(q.im));
         }
     }
     for (std::size_t k = 0; k < layers; ++k) {
         const float h = lt.thk[k];
         const std::size_t o = k * nlane;
-        for (std::size_t g = 0; g < nlane; g += width) {
-            const vf om = load(&s.om[g]);
-            const vf wnr = om * load(&r.sr[o + g]);
-            const vf wni = om * load(&r.si[o + g]);
-            store(&r.wr[o + g], -wni * h);
-            store(&r.wi[o + g], wnr * h);
+        for (std::size_t g = 0; g < nlane; g += W) {
+            const vf_t<W> om = load<W>(&s.om[g]);
+            const vf_t<W> wnr = om * load<W>(&r.sr[o + g]);
+            const vf_t<W> wni = om * load<W>(&r.si[o + g]);
+            store<W>(&r.wr[o + g], -wni * h);
+            store<W>(&r.wi[o + g], wnr * h);
         }
     }
     const std::size_t n = layers * nlane;
     for (std::size_t j = 0; j < n; ++j) {
         const float x = r.wr[j];
-        const double y = r.wi[j];
+        const auto y = static_cast<double>(r.wi[j]);
         const double e1 = std::exp(static_cast<double>(x));
         const double e2 = std::exp(static_cast<double>(-x));
         const double c = std::cos(y);
@@ -464,59 +520,59 @@ void propagate_block(const plan& p, const table_plan& tp, const scratch& s, tabl
     }
     // B/2 of each layer, and a NaN summed into `bad` for any intermediate that is not finite
     // (x - x is NaN exactly when x is infinite or NaN, +0 otherwise).
-    vf bad[nlane / width] = {};
-    const vf one = splat(1.0f), zero{};
+    vf_t<W> bad[nlane / W] = {};
+    const vf_t<W> one = splat_f<W>(1.0f), zero{};
     for (std::size_t k = 0; k < layers; ++k) {
-        for (std::size_t g = 0; g < nlane; g += width) {
+        for (std::size_t g = 0; g < nlane; g += W) {
             const std::size_t j = k * nlane + g;
-            const vf amr = load(&r.ar[j]), ami = load(&r.ai[j]);
-            const vf wr = load(&r.wr[j]), wi = load(&r.wi[j]);
-            const vf e1r = load(&r.e1r[j]), e1i = load(&r.e1i[j]);
-            const vf e2r = load(&r.e2r[j]), e2i = load(&r.e2i[j]);
-            bad[g / width] += (amr - amr) + (ami - ami) + (wr - wr) + (wi - wi) + (e1r - e1r) +
-                              (e1i - e1i) + (e2r - e2r) + (e2i - e2i);
-            const vf pr = one + amr, pi = zero + ami;
-            const vf mr = one - amr, mi = zero - ami;
-            vf xr, xi;
-            mul_v(pr, pi, e1r, e1i, xr, xi);
-            store(&r.b[0][j], xr / 2.0f);
-            store(&r.b[1][j], xi / 2.0f);
-            mul_v(mr, mi, e2r, e2i, xr, xi);
-            store(&r.b[2][j], xr / 2.0f);
-            store(&r.b[3][j], xi / 2.0f);
-            mul_v(mr, mi, e1r, e1i, xr, xi);
-            store(&r.b[4][j], xr / 2.0f);
-            store(&r.b[5][j], xi / 2.0f);
-            mul_v(pr, pi, e2r, e2i, xr, xi);
-            store(&r.b[6][j], xr / 2.0f);
-            store(&r.b[7][j], xi / 2.0f);
+            const vf_t<W> amr = load<W>(&r.ar[j]), ami = load<W>(&r.ai[j]);
+            const vf_t<W> wr = load<W>(&r.wr[j]), wi = load<W>(&r.wi[j]);
+            const vf_t<W> e1r = load<W>(&r.e1r[j]), e1i = load<W>(&r.e1i[j]);
+            const vf_t<W> e2r = load<W>(&r.e2r[j]), e2i = load<W>(&r.e2i[j]);
+            bad[g / W] += (amr - amr) + (ami - ami) + (wr - wr) + (wi - wi) + (e1r - e1r) +
+                          (e1i - e1i) + (e2r - e2r) + (e2i - e2i);
+            const vf_t<W> pr = one + amr, pi = zero + ami;
+            const vf_t<W> mr = one - amr, mi = zero - ami;
+            vf_t<W> xr, xi;
+            mul_v<W>(pr, pi, e1r, e1i, xr, xi);
+            store<W>(&r.b[0][j], xr / 2.0f);
+            store<W>(&r.b[1][j], xi / 2.0f);
+            mul_v<W>(mr, mi, e2r, e2i, xr, xi);
+            store<W>(&r.b[2][j], xr / 2.0f);
+            store<W>(&r.b[3][j], xi / 2.0f);
+            mul_v<W>(mr, mi, e1r, e1i, xr, xi);
+            store<W>(&r.b[4][j], xr / 2.0f);
+            store<W>(&r.b[5][j], xi / 2.0f);
+            mul_v<W>(pr, pi, e2r, e2i, xr, xi);
+            store<W>(&r.b[6][j], xr / 2.0f);
+            store<W>(&r.b[7][j], xi / 2.0f);
         }
     }
     // The running product A = A * B(k) from the deepest layer up, and the two ratios: surface
     // motion 2 over the incident amplitude E_nl = a11 + a12, and over the total motion
     // E_nl + F_nl at the top of the half-space.
-    const vd two = splat(2.0), dzero{};
-    for (std::size_t g = 0; g < nlane; g += width) {
-        vf a11r = one, a11i = zero, a12r = zero, a12i = zero;
-        vf a21r = zero, a21i = zero, a22r = one, a22i = zero;
+    const vd_t<W> two = splat_d<W>(2.0), dzero{};
+    for (std::size_t g = 0; g < nlane; g += W) {
+        vf_t<W> a11r = one, a11i = zero, a12r = zero, a12i = zero;
+        vf_t<W> a21r = zero, a21i = zero, a22r = one, a22i = zero;
         for (std::size_t k = layers; k-- > 0;) {
             const std::size_t j = k * nlane + g;
-            const vf b11r = load(&r.b[0][j]), b11i = load(&r.b[1][j]);
-            const vf b12r = load(&r.b[2][j]), b12i = load(&r.b[3][j]);
-            const vf b21r = load(&r.b[4][j]), b21i = load(&r.b[5][j]);
-            const vf b22r = load(&r.b[6][j]), b22i = load(&r.b[7][j]);
-            vf p1r, p1i, p2r, p2i;
-            mul_v(a11r, a11i, b11r, b11i, p1r, p1i);
-            mul_v(a12r, a12i, b21r, b21i, p2r, p2i);
-            const vf n11r = p1r + p2r, n11i = p1i + p2i;
-            mul_v(a11r, a11i, b12r, b12i, p1r, p1i);
-            mul_v(a12r, a12i, b22r, b22i, p2r, p2i);
-            const vf n12r = p1r + p2r, n12i = p1i + p2i;
-            mul_v(a21r, a21i, b11r, b11i, p1r, p1i);
-            mul_v(a22r, a22i, b21r, b21i, p2r, p2i);
-            const vf n21r = p1r + p2r, n21i = p1i + p2i;
-            mul_v(a21r, a21i, b12r, b12i, p1r, p1i);
-            mul_v(a22r, a22i, b22r, b22i, p2r, p2i);
+            const vf_t<W> b11r = load<W>(&r.b[0][j]), b11i = load<W>(&r.b[1][j]);
+            const vf_t<W> b12r = load<W>(&r.b[2][j]), b12i = load<W>(&r.b[3][j]);
+            const vf_t<W> b21r = load<W>(&r.b[4][j]), b21i = load<W>(&r.b[5][j]);
+            const vf_t<W> b22r = load<W>(&r.b[6][j]), b22i = load<W>(&r.b[7][j]);
+            vf_t<W> p1r, p1i, p2r, p2i;
+            mul_v<W>(a11r, a11i, b11r, b11i, p1r, p1i);
+            mul_v<W>(a12r, a12i, b21r, b21i, p2r, p2i);
+            const vf_t<W> n11r = p1r + p2r, n11i = p1i + p2i;
+            mul_v<W>(a11r, a11i, b12r, b12i, p1r, p1i);
+            mul_v<W>(a12r, a12i, b22r, b22i, p2r, p2i);
+            const vf_t<W> n12r = p1r + p2r, n12i = p1i + p2i;
+            mul_v<W>(a21r, a21i, b11r, b11i, p1r, p1i);
+            mul_v<W>(a22r, a22i, b21r, b21i, p2r, p2i);
+            const vf_t<W> n21r = p1r + p2r, n21i = p1i + p2i;
+            mul_v<W>(a21r, a21i, b12r, b12i, p1r, p1i);
+            mul_v<W>(a22r, a22i, b22r, b22i, p2r, p2i);
             a11r = n11r;
             a11i = n11i;
             a12r = n12r;
@@ -526,18 +582,18 @@ void propagate_block(const plan& p, const table_plan& tp, const scratch& s, tabl
             a22r = p1r + p2r;
             a22i = p1i + p2i;
         }
-        vf& b = bad[g / width];
+        vf_t<W>& b = bad[g / W];
         b += (a11r - a11r) + (a11i - a11i) + (a12r - a12r) + (a12i - a12i) + (a21r - a21r) +
              (a21i - a21i) + (a22r - a22r) + (a22i - a22i);
-        const vf e_r = a11r + a12r, e_i = a11i + a12i;
-        const vf t_r = (e_r + a21r) + a22r, t_i = (e_i + a21i) + a22i;
-        const vpair c0 = smith_v(two, dzero, wide(e_r), wide(e_i));
-        const vpair c1 = smith_v(two, dzero, wide(t_r), wide(t_i));
-        store(&r.c0r[g], narrow(c0.re));
-        store(&r.c0i[g], narrow(c0.im));
-        store(&r.c1r[g], narrow(c1.re));
-        store(&r.c1i[g], narrow(c1.im));
-        store(&r.bad[g], b);
+        const vf_t<W> e_r = a11r + a12r, e_i = a11i + a12i;
+        const vf_t<W> t_r = (e_r + a21r) + a22r, t_i = (e_i + a21i) + a22i;
+        const vpair<W> c0 = smith_v<W>(two, dzero, wide<W>(e_r), wide<W>(e_i));
+        const vpair<W> c1 = smith_v<W>(two, dzero, wide<W>(t_r), wide<W>(t_i));
+        store<W>(&r.c0r[g], narrow<W>(c0.re));
+        store<W>(&r.c0i[g], narrow<W>(c0.im));
+        store<W>(&r.c1r[g], narrow<W>(c1.re));
+        store<W>(&r.c1i[g], narrow<W>(c1.im));
+        store<W>(&r.bad[g], b);
     }
 }
 
@@ -562,7 +618,8 @@ void rescaled_row(const plan& p, const table_rows& r, std::size_t i, cplx& c0, c
 }
 
 // Rows row0 .. row0+lanes-1 (those below nom, and not the zero-frequency row).
-void do_block(const plan& p, scratch& s, int row0, amp_table* const out[2]) {
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void do_block(const plan& p, scratch& s, int row0, amp_table* const out[2]) {
     const bool skip0 = p.fom == 0.0f;
     const int first = (skip0 && row0 == 0) ? 1 : row0;
     const int last = std::min(row0 + lanes, p.nom); // one past
@@ -575,13 +632,13 @@ void do_block(const plan& p, scratch& s, int row0, amp_table* const out[2]) {
         s.om[i] = p.fom + static_cast<float>(io) * p.dom;
         s.freq[i] = s.om[i] / two_pi;
     }
-    velocities(p, s);
+    velocities<W>(p, s);
     for (int t = 0; t < 2; ++t) {
         if (!p.want[t]) {
             continue;
         }
         table_rows& r = s.tab[at(t)];
-        propagate_block(p, p.tab[t], s, r);
+        propagate_block<W>(p, p.tab[t], s, r);
         amp_table& amp = *out[t];
         for (int io = first; io < last; ++io) {
             const auto i = at(io - row0);
@@ -595,6 +652,19 @@ void do_block(const plan& p, scratch& s, int row0, amp_table* const out[2]) {
         }
     }
 }
+
+// The block function of each width: the baseline one, and the AVX2 one for processors that
+// have it.
+void do_block_baseline(const plan& p, scratch& s, int row0, amp_table* const out[2]) {
+    do_block<2>(p, s, row0, out);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void do_block_avx2(const plan& p, scratch& s, int row0,
+                                           amp_table* const out[2]) {
+    do_block<4>(p, s, row0, out);
+}
+#endif
 
 plan make_plan(float fom, float dom, int nom, const layer_table& lt, float theta, bool sh,
                bool ud) {
@@ -658,9 +728,30 @@ void work(const plan& p, scratch& s, block_queue& q, amp_table* const out[2]) {
         }
         const int r1 = std::min(r0 + rows_per_grab, q.end);
         for (int r = r0; r < r1; r += lanes) {
-            do_block(p, s, r, out);
+#if defined(__x86_64__)
+            if (p.avx2) {
+                do_block_avx2(p, s, r, out);
+                continue;
+            }
+#endif
+            do_block_baseline(p, s, r, out);
         }
     }
+}
+
+// A helper thread's share of the work.
+struct helper {
+    const plan* p;
+    scratch* s;
+    block_queue* q;
+    amp_table* const* out;
+    pthread_t id;
+};
+
+void* run_helper(void* arg) {
+    const helper& h = *static_cast<const helper*>(arg);
+    work(*h.p, *h.s, *h.q, h.out);
+    return nullptr;
 }
 
 // The CPU the caller runs on and another one it may use, for placing one helper thread on a
@@ -682,7 +773,8 @@ int other_cpu() {
 }
 
 void tables(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table* sh,
-            amp_table* ud, int row_threads) {
+            amp_table* ud, const table_options& options) {
+    const int row_threads = options.row_threads;
     assert(lt.nl() >= 1);
     assert(sh == nullptr || nom <= 0 ||
            (sh->col[0].size() >= at(nom) && sh->col[1].size() >= at(nom)));
@@ -701,7 +793,10 @@ void tables(float fom, float dom, int nom, const layer_table& lt, float theta, a
             }
         }
     }
-    const plan p = make_plan(fom, dom, nom, lt, theta, sh != nullptr, ud != nullptr);
+    plan p = make_plan(fom, dom, nom, lt, theta, sh != nullptr, ud != nullptr);
+#if defined(__x86_64__)
+    p.avx2 = !options.baseline_kernels && __builtin_cpu_supports("avx2");
+#endif
     amp_table* const out[2] = {sh, ud};
     block_queue q;
     q.end = nom;
@@ -712,27 +807,34 @@ void tables(float fom, float dom, int nom, const layer_table& lt, float theta, a
     for (scratch& s : scr) {
         init_scratch(p, s);
     }
-    std::vector<std::thread> pool;
-    pool.reserve(at(helpers));
+    // The helpers are POSIX threads so that one helper can be created on the other processor
+    // directly: a new thread left to the scheduler often waits behind its parent on the same
+    // processor at first.
+    std::vector<helper> pool(at(helpers));
     const int cpu = helpers == 1 ? other_cpu() : -1;
-    for (int h = 0; h < helpers; ++h) {
-        try {
-            pool.emplace_back([&p, &s = scr[at(h + 1)], &q, &out, cpu] {
-                if (cpu >= 0) {
-                    cpu_set_t set;
-                    CPU_ZERO(&set);
-                    CPU_SET(cpu, &set);
-                    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
-                }
-                work(p, s, q, out);
-            });
-        } catch (const std::exception&) {
+    int started = 0;
+    for (helper& h : pool) {
+        h = {&p, &scr[at(started + 1)], &q, out, {}};
+        bool ok = false;
+        pthread_attr_t attr;
+        if (cpu >= 0 && pthread_attr_init(&attr) == 0) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            CPU_SET(cpu, &set);
+            ok = pthread_attr_setaffinity_np(&attr, sizeof set, &set) == 0 &&
+                 pthread_create(&h.id, &attr, run_helper, &h) == 0;
+            pthread_attr_destroy(&attr);
+        }
+        // Without a placement when that was refused (or not asked for).
+        ok = ok || pthread_create(&h.id, nullptr, run_helper, &h) == 0;
+        if (!ok) {
             break; // no more threads to be had: the ones started and the caller do the rest
         }
+        ++started;
     }
     work(p, scr[0], q, out);
-    for (std::thread& t : pool) {
-        t.join();
+    for (int i = 0; i < started; ++i) {
+        pthread_join(pool[at(i)].id, nullptr);
     }
 }
 
@@ -747,16 +849,23 @@ cplx damped_velocity(float v, float q0, float n, float freq) {
 }
 
 void sbshml(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& amp) {
-    tables(fom, dom, nom, lt, theta, &amp, nullptr, 1);
+    tables(fom, dom, nom, lt, theta, &amp, nullptr, {});
 }
 
 void sbudml(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& amp) {
-    tables(fom, dom, nom, lt, theta, nullptr, &amp, 1);
+    tables(fom, dom, nom, lt, theta, nullptr, &amp, {});
 }
 
 void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
                      amp_table& sh, amp_table& ud, int row_threads) {
-    tables(fom, dom, nom, lt, theta, &sh, &ud, row_threads);
+    table_options options;
+    options.row_threads = row_threads;
+    tables(fom, dom, nom, lt, theta, &sh, &ud, options);
+}
+
+void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
+                     amp_table& sh, amp_table& ud, const table_options& options) {
+    tables(fom, dom, nom, lt, theta, &sh, &ud, options);
 }
 
 } // namespace sitewave::layered

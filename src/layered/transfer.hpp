@@ -26,4 +26,13 @@ void sbudml(float fom, float dom, int nom, const layer_table& lt, float theta, a
 void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
                      amp_table& sh, amp_table& ud, int row_threads = 1);
 
+// How transfer_tables shares out its work; every setting gives the same bits.
+struct table_options {
+    int row_threads = 1;           // threads the rows are shared among, the caller's included
+    bool baseline_kernels = false; // the kernels of every x86-64 processor even where the AVX2
+                                   // ones could run (for comparing the two)
+};
+void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
+                     amp_table& sh, amp_table& ud, const table_options& options);
+
 } // namespace sitewave::layered

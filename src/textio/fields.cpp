@@ -1,12 +1,139 @@
 #include "textio/fields.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace sitewave::textio {
 
 namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Digits in double arithmetic, for the values of a float. The text is the same as the one from
+// std::to_chars: where the rounding to the digits kept could be in doubt (the scaled value
+// within its error bound of a half unit), the caller falls back to std::to_chars.
+
+// 10^k for k = 0..63, each the nearest double (exact up to 10^22).
+constexpr double pow10[64] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28, 1e29, 1e30, 1e31,
+    1e32, 1e33, 1e34, 1e35, 1e36, 1e37, 1e38, 1e39, 1e40, 1e41, 1e42, 1e43, 1e44, 1e45, 1e46, 1e47,
+    1e48, 1e49, 1e50, 1e51, 1e52, 1e53, 1e54, 1e55, 1e56, 1e57, 1e58, 1e59, 1e60, 1e61, 1e62, 1e63};
+
+constexpr std::uint64_t pow10_int[10] = {1,      10,      100,      1000,      10000,
+                                         100000, 1000000, 10000000, 100000000, 1000000000};
+
+// 10^-k for k = 0..63, each the nearest double.
+constexpr double pow10_neg[64] = {
+    1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,  1e-8,  1e-9,  1e-10, 1e-11, 1e-12,
+    1e-13, 1e-14, 1e-15, 1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22, 1e-23, 1e-24, 1e-25,
+    1e-26, 1e-27, 1e-28, 1e-29, 1e-30, 1e-31, 1e-32, 1e-33, 1e-34, 1e-35, 1e-36, 1e-37, 1e-38,
+    1e-39, 1e-40, 1e-41, 1e-42, 1e-43, 1e-44, 1e-45, 1e-46, 1e-47, 1e-48, 1e-49, 1e-50, 1e-51,
+    1e-52, 1e-53, 1e-54, 1e-55, 1e-56, 1e-57, 1e-58, 1e-59, 1e-60, 1e-61, 1e-62, 1e-63};
+
+// a * 10^k, k in -63..63, with a relative error of at most two roundings (the product's, and
+// the power's where it is not exact).
+double times_pow10(double a, int k) { return k >= 0 ? a * pow10[k] : a * pow10_neg[-k]; }
+
+// Writes n as exactly `count` decimal digits (leading zeros kept).
+void put_digits(char* out, std::uint64_t n, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    }
+}
+
+// |v| = 0.d1d2...dn x 10^e10 rounded to n significant digits (1 <= n <= 9), v a nonzero finite
+// float given as double: the digits into `out` and the exponent e10 (as in the E field).
+// False when the rounding is in doubt.
+bool scientific_digits(double a, int n, char* out, int& e10) {
+    // Decimal exponent X of a = d.ddd x 10^X: an estimate from the binary exponent that is X or
+    // X - 1, put right by the range of the scaled value.
+    const int binary_exponent =
+        static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7ffu) - 1023;
+    int x = (binary_exponent * 78913) >> 18; // floor(e log10 2), exact for |e| < 2600
+    double s = 0.0;
+    for (int tries = 0;; ++tries) {
+        const int k = n - 1 - x;
+        if (k < -63 || k > 63 || tries == 3) {
+            return false;
+        }
+        s = times_pow10(a, k);
+        if (s >= pow10[n]) {
+            ++x;
+        } else if (s < pow10[n - 1]) {
+            --x;
+        } else {
+            break;
+        }
+    }
+    // s is within 3 units of its last place of the exact a * 10^k, below 10^n: a margin of
+    // 10^n * 2^-50 covers that.
+    const auto whole = static_cast<std::uint64_t>(s);   // s >= 1: truncation is the floor
+    const double frac = s - static_cast<double>(whole); // exact
+    const double margin = pow10[n] * 0x1p-50;
+    if (std::fabs(frac - 0.5) <= margin) {
+        return false;
+    }
+    auto digits = whole + (frac > 0.5 ? 1u : 0u);
+    if (digits == pow10_int[n]) {
+        digits = pow10_int[n - 1]; // 0.99996 -> 0.1000E+01
+        ++x;
+    }
+    put_digits(out, digits, n);
+    e10 = x + 1;
+    return true;
+}
+
+// The fixed-point text of a >= 0 with d digits after the point (1 <= d <= 9), as
+// std::to_chars(fixed, d) writes it: integer digits ("0" when none), the point, d digits.
+// a * 10^d is exact in double for a float a (24 + 21 bits), so the rounding to an integer
+// (to nearest, ties to even) is exact. Returns the length, or 0 when a * 10^d is too large.
+std::size_t fixed_text(double a, int d, char* out, bool& zero) {
+    const double s = a * pow10[d];
+    if (!(s < 0x1p53)) {
+        return 0;
+    }
+    auto n = static_cast<std::uint64_t>(s);         // s >= 0: truncation is the floor
+    const double frac = s - static_cast<double>(n); // exact
+    if (frac > 0.5 || (frac == 0.5 && (n & 1u) != 0)) {
+        ++n;
+    }
+    zero = n == 0;
+    const std::uint64_t unit = pow10_int[d];
+    const std::uint64_t ip = n / unit;
+    const auto r = std::to_chars(out, out + 24, ip);
+    char* p = r.ptr;
+    *p++ = '.';
+    put_digits(p, n % unit, d);
+    return static_cast<std::size_t>(p + d - out);
+}
+
+std::string stars(int w) { return std::string(static_cast<std::size_t>(w), '*'); }
+
+// The field of width w holding text[0..len) (with a leading minus when neg): right-justified,
+// or w asterisks when it does not fit.
+std::string justified(const char* text, std::size_t len, bool neg, int w) {
+    const auto width = static_cast<std::size_t>(w);
+    const std::size_t total = len + (neg ? 1 : 0);
+    if (total > width) {
+        return stars(w);
+    }
+    char field[64];
+    if (width > sizeof field) {
+        std::string wide(width - total, ' ');
+        return wide.append(neg ? "-" : "").append(text, len);
+    }
+    std::memset(field, ' ', width - total);
+    if (neg) {
+        field[width - total] = '-';
+    }
+    std::memcpy(field + (width - len), text, len);
+    return std::string(field, width);
+}
 
 // Decimal digits (without point) and exponent X of |v| = d.ddd x 10^X, rounded to `digits`
 // significant digits.
@@ -39,8 +166,6 @@ std::string right_justify(const std::string& text, int w) {
     std::string field(width - text.size(), ' ');
     return field.append(text);
 }
-
-std::string stars(int w) { return std::string(static_cast<std::size_t>(w), '*'); }
 
 // Infinity and NaN in a field of width w: right-justified, "Infinity" shortened to "Inf" when
 // it does not fit, asterisks when that does not fit either.
@@ -123,6 +248,22 @@ std::string field_f(float v, int w, int d) {
     if (!std::isfinite(v)) {
         return non_finite_field(v, w);
     }
+    if (d >= 1 && d <= 9 && w >= 1) {
+        char text[40];
+        bool zero = false;
+        std::size_t len = fixed_text(std::fabs(static_cast<double>(v)), d, text, zero);
+        if (len != 0) {
+            // -0.00001 in F8.4 is "  0.0000": no sign on a value that rounds to zero.
+            const bool neg = std::signbit(v) && !zero;
+            const auto width = static_cast<std::size_t>(w);
+            const char* start = text;
+            if (len + (neg ? 1 : 0) == width + 1 && text[0] == '0') {
+                ++start; // 0.5 in F5.4 is ".5000"
+                --len;
+            }
+            return justified(start, len, neg, w);
+        }
+    }
     char buf[400];
     const double a = std::fabs(static_cast<double>(v));
     const auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::fixed, d);
@@ -146,6 +287,27 @@ std::string field_f(float v, int w, int d) {
 std::string field_e(float v, int w, int d) {
     if (!std::isfinite(v)) {
         return non_finite_field(v, w);
+    }
+    if (v != 0.0f && d >= 1 && d <= 9 && w >= 1) {
+        // "0." digits "E" sign, two exponent digits (a float's exponent has at most two).
+        char text[24] = {'0', '.'};
+        int e10 = 0;
+        if (scientific_digits(std::fabs(static_cast<double>(v)), d, text + 2, e10)) {
+            const auto ud = static_cast<std::size_t>(d);
+            char* p = text + 2 + ud;
+            *p++ = 'E';
+            *p++ = e10 < 0 ? '-' : '+';
+            put_digits(p, static_cast<std::uint64_t>(std::abs(e10)), 2);
+            std::size_t len = ud + 6;
+            const bool neg = v < 0.0f;
+            const auto width = static_cast<std::size_t>(w);
+            const char* start = text;
+            if (len + (neg ? 1 : 0) == width + 1) {
+                ++start; // with one position short the field starts with the point: ".1234E+01"
+                --len;
+            }
+            return justified(start, len, neg, w);
+        }
     }
     std::string body;
     if (v == 0.0f) {

@@ -1,6 +1,7 @@
-// The text of single values, in the free-format and the formatted style. Digits come from
-// std::to_chars (correctly rounded, ties to even on the exact binary value, no locale); the
-// functions here only lay them out.
+// The text of single values, in the free-format and the formatted style. Digits are those of
+// std::to_chars (correctly rounded, ties to even on the exact binary value, no locale): the E and
+// F fields compute them in double arithmetic where the rounding is certain and fall back to
+// std::to_chars where it could be in doubt; the functions here lay them out.
 #pragma once
 
 #include <string>
