@@ -7,13 +7,13 @@
 #include "layered/transfer.hpp"
 #include "response/psa.hpp"
 #include "soil/soilin.hpp"
+#include "textio/fields.hpp"
 #include "textio/pending.hpp"
 #include "textio/unit.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -51,14 +51,9 @@ std::string reason(const sitewave::error& e) {
     return r;
 }
 
-std::string num(float v) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
-std::string num(double v) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
+// Tidy cells: the shortest decimal that reads back to the same value.
+std::string num(float v) { return textio::shortest(v); }
+std::string num(double v) { return textio::shortest(v); }
 
 std::string trimmed(const std::string& s, const char* fallback) {
     const auto b = s.find_first_not_of(' ');

@@ -5,12 +5,12 @@
 #include "fft/wvfast.hpp"
 #include "layered/oblique.hpp"
 #include "layered/transfer.hpp"
+#include "textio/fields.hpp"
 #include "textio/format_write.hpp"
 #include "textio/list_write.hpp"
 #include "textio/unit.hpp"
 
 #include <array>
-#include <charconv>
 
 namespace sitewave::driver {
 
@@ -34,14 +34,8 @@ const char* const component[3] = {"H1", "H2", "V1"};
 
 std::array<std::span<cplx>, 3> parts(spectra& s) { return {s.fx1, s.fy1, s.fz1}; }
 
-std::string shortest(float v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
 std::string hz(int i, const grid& g) {
-    return shortest(static_cast<float>(i) * g.dom / two_pi) + " Hz";
+    return textio::shortest(static_cast<float>(i) * g.dom / two_pi) + " Hz";
 }
 
 // Index of the first entry among 0..n-1 that is not finite, or whose modulus is not finite when

@@ -1,10 +1,10 @@
 #include "soil/soilin.hpp"
 
+#include "textio/fields.hpp"
 #include "textio/format_write.hpp"
 #include "textio/list_read.hpp"
 #include "textio/list_write.hpp"
 
-#include <charconv>
 #include <cmath>
 
 namespace sitewave::soil {
@@ -15,6 +15,7 @@ using textio::empty_line;
 using textio::fmt_write;
 using textio::list_read;
 using textio::list_write;
+using textio::shortest;
 
 // pi/180 as a float (bit pattern 3C8EFA35).
 constexpr float deg_to_rad = 0.017453292f;
@@ -32,12 +33,6 @@ const textio::format& row_format() {
 }
 
 void skip_line(textio::input_unit& in) { list_read r(in); }
-
-std::string shortest(float v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
 
 } // namespace
 

@@ -330,4 +330,14 @@ std::string field_e(float v, int w, int d) {
     return right_justify(neg ? std::string("-").append(body) : body, w);
 }
 
+std::string shortest(float v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+std::string shortest(double v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
 } // namespace sitewave::textio

@@ -17,6 +17,11 @@ std::string list_int(int v);
 //   1.0E10 -> "  1.E+10"    infinity -> "  Infinity", " -Infinity"    NaN -> "  NaN"
 std::string list_real(float v);
 
+// The shortest decimal text that reads back to the same value (std::to_chars): 0.1f -> "0.1",
+// 1e-45f -> "1e-45". For messages and the batch tool's tidy files.
+std::string shortest(float v);
+std::string shortest(double v);
+
 // Iw: right-justified, w asterisks when too wide. 3 in I5 -> "    3"; 123456 in I5 -> "*****".
 std::string field_i(int v, int w);
 
