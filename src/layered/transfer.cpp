@@ -25,6 +25,8 @@
 //  - the blocks may be shared among threads: each row depends on nothing but its frequency.
 #include "layered/transfer.hpp"
 
+#include "layered/recursion.hpp"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -47,38 +49,6 @@ namespace sitewave::layered {
 namespace {
 
 std::size_t at(int i) { return static_cast<std::size_t>(i); }
-
-// ---------------------------------------------------------------------------------------------
-// The plain recursion of one row, used for the rows whose float recursion overflows.
-
-struct matrix {
-    cplx a11{1.0f, 0.0f}, a12{}, a21{}, a22{1.0f, 0.0f};
-};
-
-// A * B(k), B(k) = [[(1+am) ex1, (1-am) ex2], [(1-am) ex1, (1+am) ex2]] / 2: each entry of B
-// formed in that order, each product rounded, then the sums.
-inline matrix times_layer(const matrix& sa, cplx am, cplx ex1, cplx ex2) {
-    const cplx one{1.0f, 0.0f};
-    const cplx sb11 = ((one + am) * ex1) / 2.0f;
-    const cplx sb12 = ((one - am) * ex2) / 2.0f;
-    const cplx sb21 = ((one - am) * ex1) / 2.0f;
-    const cplx sb22 = ((one + am) * ex2) / 2.0f;
-    return {sa.a11 * sb11 + sa.a12 * sb21, sa.a11 * sb12 + sa.a12 * sb22,
-            sa.a21 * sb11 + sa.a22 * sb21, sa.a21 * sb12 + sa.a22 * sb22};
-}
-
-// The largest binary exponent among the parts of A (0 when all are zero).
-int exponent_of(const matrix& a) {
-    int e = INT_MIN;
-    for (const cplx z : {a.a11, a.a12, a.a21, a.a22}) {
-        for (const float x : {z.re, z.im}) {
-            if (x != 0.0f) {
-                e = std::max(e, std::ilogb(x));
-            }
-        }
-    }
-    return e == INT_MIN ? 0 : e;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Step kernels on W rows at a time: each is the operation of the arithmetic model on each
@@ -261,19 +231,6 @@ struct plan {
     bool avx2 = false; // the 4-row kernels
     table_plan tab[2]; // 0: SH, 1: vertical
 };
-
-// Effective velocity of the vertical motion from the damped S and P velocities.
-inline cplx effective_velocity(cplx vs1, cplx vp1) {
-    const cplx ratio = (vs1 * vs1) / (vp1 * vp1);
-    const cplx aa1 = csqrt(cplx{3.0f, 0.0f} / (cplx{1.0f, 0.0f} - ratio));
-    return vs1 * aa1;
-}
-
-// sqrt(1/V^2 - p^2), the vertical slowness.
-inline cplx slowness_root(cplx v, float cinv2) {
-    const cplx one{1.0f, 0.0f};
-    return csqrt(one / (v * v) - cplx{cinv2, 0.0f});
-}
 
 int exponent_index(std::vector<float>& expo, float n) {
     if (n == 0.0f) {
@@ -602,19 +559,12 @@ SITEWAVE_LANE_INLINE void propagate_block(const plan& p, const table_plan& tp, c
 // after each layer (exact), the exponents summed, and the ratio, possibly subnormal or 0,
 // scaled back once at the end.
 void rescaled_row(const plan& p, const table_rows& r, std::size_t i, cplx& c0, cplx& c1) {
-    const cplx two{2.0f, 0.0f};
-    matrix b;
-    int scale = 0; // the true product is b * 2^scale
+    rescaled_product product;
     for (int k = p.nl - 2; k >= 0; --k) {
         const std::size_t j = at(k) * nlane + i;
-        const scaled_exp_pair ex = cexp_pair_scaled({r.wr[j], r.wi[j]});
-        b = times_layer(b, {r.ar[j], r.ai[j]}, ex.up, ex.down);
-        const int e = exponent_of(b);
-        b = {scale2(b.a11, -e), scale2(b.a12, -e), scale2(b.a21, -e), scale2(b.a22, -e)};
-        scale += ex.s + e;
+        product.layer({r.ar[j], r.ai[j]}, {r.wr[j], r.wi[j]});
     }
-    c0 = scaled_quotient(two, b.a11 + b.a12, scale);
-    c1 = scaled_quotient(two, ((b.a11 + b.a12) + b.a21) + b.a22, scale);
+    product.ratios(c0, c1);
 }
 
 // Rows row0 .. row0+lanes-1 (those below nom, and not the zero-frequency row).
@@ -678,22 +628,9 @@ plan make_plan(float fom, float dom, int nom, const layer_table& lt, float theta
     p.want[1] = ud;
     const int nl = p.nl;
     assert(nl >= 1);
-    const auto h = at(nl - 1);
-    const float tsin = sin_d(theta);
-    {
-        // Horizontal slowness from the undamped S-wave velocity of the half-space.
-        const float vsn2 = lt.vs[h] * lt.vs[h];
-        p.tab[0].cinv2 = tsin * tsin / vsn2;
-    }
-    {
-        // From the undamped effective velocity of the half-space; its square formed directly,
-        // without a square root: vsn2 = Vs^2 * 3/(1 - Vs^2/Vp^2).
-        const float vsh = lt.vs[h];
-        const float vph = lt.vp[h];
-        const float aa = 3.0f / (1.0f - (vsh * vsh) / (vph * vph));
-        const float vsn2 = (vsh * vsh) * aa;
-        p.tab[1].cinv2 = tsin * tsin / vsn2;
-    }
+    const slownesses cinv2 = squared_slownesses(lt, theta);
+    p.tab[0].cinv2 = cinv2.sh;
+    p.tab[1].cinv2 = cinv2.ud;
     p.ps.resize(at(nl));
     p.pp.resize(at(nl));
     p.vsim0.assign(at(nl), 0.0f);
