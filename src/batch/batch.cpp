@@ -399,19 +399,8 @@ class batch {
             textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
                            std::to_string(1 << max_if1));
         }
-        if (rec.nt < 2) {
-            textio::refuse(label + ": fewer than two samples");
-        }
-        if (!(rec.dt > 0.0f) || !std::isfinite(rec.dt)) {
-            textio::refuse(label + ": the time step is not a positive number");
-        }
-        const auto length = choose_length(rec.nt, max_if1);
-        const int nf = length->nf;
-        const grid g = make_grid(nf, rec.dt);
-        if (!std::isfinite(g.dur) || !std::isfinite(g.dom) || !(g.dom > 0.0f) ||
-            !std::isfinite(g.eom)) {
-            textio::refuse(label + ": the duration or frequency step is not a finite number");
-        }
+        const int nf = choose_length(rec.nt, max_if1)->nf;
+        const grid g = driver::checked_grid(rec, nf, label);
         const float angle = o_.angle ? *o_.angle : prof.angle;
         const float theta = o_.angle ? *o_.angle * deg_to_rad : prof.theta;
         input_motion input = o_.input;

@@ -86,23 +86,8 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         textio::refuse("");
     }
     const std::string record_file = "record file " + infile1;
-    if (rec.nt < 2) {
-        textio::refuse(record_file + ": " + std::to_string(rec.nt) +
-                       " sample(s); at least two are needed for the time step");
-    }
-    if (!(rec.dt > 0.0f) || !std::isfinite(rec.dt)) {
-        textio::refuse(record_file +
-                       ": the time step (second time minus first time) is not a positive number");
-    }
     const int nf = length->nf;
-    const grid g = make_grid(nf, rec.dt);
-    if (!std::isfinite(g.dur)) {
-        textio::refuse(record_file + ": the duration " + std::to_string(nf) +
-                       " x time step is not a finite number");
-    }
-    if (!std::isfinite(g.dom) || !(g.dom > 0.0f) || !std::isfinite(g.eom)) {
-        textio::refuse(record_file + ": the frequency step 2 pi / duration is not a finite number");
-    }
+    const grid g = driver::checked_grid(rec, nf, record_file);
     empty_line(con);
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 

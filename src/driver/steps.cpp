@@ -11,6 +11,7 @@
 #include "textio/unit.hpp"
 
 #include <array>
+#include <cmath>
 
 namespace sitewave::driver {
 
@@ -75,6 +76,26 @@ std::vector<cplx> load(const std::vector<float>& samples, int nf) {
 } // namespace
 
 float pi2() { return 8.0f * atan_d(1.0f); }
+
+grid checked_grid(const record& rec, int nf, const std::string& input) {
+    if (rec.nt < 2) {
+        textio::refuse(input + ": " + std::to_string(rec.nt) +
+                       " sample(s); at least two are needed for the time step");
+    }
+    if (!(rec.dt > 0.0f) || !std::isfinite(rec.dt)) {
+        textio::refuse(input +
+                       ": the time step (second time minus first time) is not a positive number");
+    }
+    const grid g = make_grid(nf, rec.dt);
+    if (!std::isfinite(g.dur)) {
+        textio::refuse(input + ": the duration " + std::to_string(nf) +
+                       " x time step is not a finite number");
+    }
+    if (!std::isfinite(g.dom) || !(g.dom > 0.0f) || !std::isfinite(g.eom)) {
+        textio::refuse(input + ": the frequency step 2 pi / duration is not a finite number");
+    }
+    return g;
+}
 
 spectra forward_transform(const record& rec, int nf, const std::string& input) {
     spectra s{load(rec.xr1, nf), load(rec.yr1, nf), load(rec.zr1, nf)};

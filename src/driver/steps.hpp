@@ -14,6 +14,10 @@ namespace sitewave::driver {
 // corners and the frequencies of amp1.csv use it; the grid uses two_pi.
 float pi2();
 
+// The grid of a record on nf points, refused unless the record has two samples or more, a
+// positive time step, and a finite duration and frequency step.
+grid checked_grid(const record& rec, int nf, const std::string& input);
+
 spectra forward_transform(const record& rec, int nf, const std::string& input);
 void check_tables_finite(const tables& t, const grid& g, const std::string& input);
 void apply_tables(spectra& s, const tables& t, int nin, const grid& g, const std::string& input);
