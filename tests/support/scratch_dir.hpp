@@ -9,6 +9,14 @@
 #include <string>
 #include <unistd.h>
 
+// The whole content of a file ("" when it cannot be read).
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
 class scratch_dir : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -26,12 +34,7 @@ class scratch_dir : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
-    static std::string read_file(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    static std::string read_file(const std::string& path) { return ::read_file(path); }
     std::string read(const std::string& name) const { return read_file((dir_ / name).string()); }
 
     std::filesystem::path dir_;

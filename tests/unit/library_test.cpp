@@ -54,10 +54,7 @@ TEST_F(library, failures_are_returned_as_errors) {
     }
 }
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string slurp(const fs::path& p) { return read_file(p.string()); }
 
 // Two different runs at once, each in its own folder with its own console streams: each ends
 // as its reference case says, byte for byte.
