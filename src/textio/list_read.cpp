@@ -3,9 +3,12 @@
 #include "textio/fatal.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <new>
+#include <optional>
 
 namespace sitewave::textio {
 
@@ -17,6 +20,50 @@ constexpr long max_exponent = 99999999;
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_sign(char c) { return c == '+' || c == '-'; }
 bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; }
+
+struct quick_value {
+    float value;
+    double wide;
+};
+
+// The common short number: at most 15 significant digits and a power of ten up to 22. Its
+// digits and 10^|e| are exact doubles, so one multiplication or division gives the number
+// rounded once to double. Rounding that double to float gives the number rounded once to float,
+// unless the double lies exactly halfway between two floats (the decimal number may then be on
+// either side of it) or outside the normal floats; those, and every other number, go the long
+// way.
+std::optional<quick_value> quick_real(std::string_view int_digits, std::string_view frac_digits,
+                                      std::size_t lead, long exponent, bool neg) {
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (int_digits.size() + frac_digits.size() - lead > 15) {
+        return std::nullopt;
+    }
+    const long e10 = exponent - static_cast<long>(frac_digits.size());
+    if (e10 < -22 || e10 > 22) {
+        return std::nullopt;
+    }
+    std::uint64_t m = 0;
+    for (const std::string_view part : {int_digits, frac_digits}) {
+        for (const char c : part) {
+            m = m * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+    }
+    if (m == 0) {
+        return quick_value{neg ? -0.0f : 0.0f, neg ? -0.0 : 0.0};
+    }
+    const double p = powers[e10 < 0 ? -e10 : e10];
+    const double d = e10 < 0 ? static_cast<double>(m) / p : static_cast<double>(m) * p;
+    if (!(d >= 0x1p-126 && d < 0x1p127)) {
+        return std::nullopt;
+    }
+    if ((std::bit_cast<std::uint64_t>(d) & 0x1FFFFFFFu) == 0x10000000u) {
+        return std::nullopt;
+    }
+    const auto f = static_cast<float>(d);
+    return quick_value{neg ? -f : f, neg ? -d : d};
+}
 
 } // namespace
 
@@ -264,6 +311,12 @@ float list_read::to_real(std::string_view field, bool comma_end, double* wide) c
     std::size_t lead = 0;
     while (lead < total && digit_at(lead) == '0') {
         ++lead;
+    }
+    if (const auto quick = quick_real(int_digits, frac_digits, lead, exponent, neg)) {
+        if (wide != nullptr) {
+            *wide = quick->wide;
+        }
+        return quick->value;
     }
     std::string text = neg ? "-" : "";
     long e10 = exponent - static_cast<long>(frac_digits.size());

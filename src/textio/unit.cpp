@@ -15,6 +15,8 @@ namespace sitewave::textio {
 
 namespace {
 
+constexpr std::size_t block_size = std::size_t{1} << 16;
+
 std::string os_text(int err) { return std::strerror(err); }
 
 [[noreturn]] void fail(std::string_view op, int err, int unit, std::string_view name,
@@ -44,6 +46,7 @@ input_unit::input_unit(int unit, std::string name, io_state& state, const std::s
         fail("open", errno, unit_, name_, *state_);
     }
     owned_ = true;
+    buffer_ = std::make_unique_for_overwrite<char[]>(block_size);
     // A directory opens, but holds no records.
     struct stat st {};
     if (::fstat(::fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -65,19 +68,45 @@ bool input_unit::next_record(std::string& line) {
             console_failed(errno != 0 ? errno : EIO);
         }
     }
-    int c = std::getc(file_);
-    if (c == EOF) {
-        return false;
-    }
-    while (c != EOF && c != '\n') {
-        line.push_back(static_cast<char>(c));
-        c = std::getc(file_);
+    if (buffer_) {
+        if (begin_ == end_ && !refill()) {
+            return false;
+        }
+        for (;;) {
+            const char* start = buffer_.get() + begin_;
+            const auto* nl = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
+            if (nl != nullptr) {
+                line.append(start, nl);
+                begin_ += static_cast<std::size_t>(nl - start) + 1;
+                break;
+            }
+            line.append(start, end_ - begin_);
+            begin_ = end_;
+            if (!refill()) {
+                break;
+            }
+        }
+    } else {
+        int c = std::getc(file_);
+        if (c == EOF) {
+            return false;
+        }
+        while (c != EOF && c != '\n') {
+            line.push_back(static_cast<char>(c));
+            c = std::getc(file_);
+        }
     }
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
     ++records_;
     return true;
+}
+
+bool input_unit::refill() {
+    begin_ = 0;
+    end_ = std::fread(buffer_.get(), 1, block_size, file_);
+    return end_ > 0;
 }
 
 output_unit::output_unit(std::FILE* out, io_state& state)
@@ -109,6 +138,10 @@ output_unit::output_unit(int unit, std::string name, io_state& state, const std:
         errno = open_errno;
         if (fd >= 0) {
             file_ = ::fdopen(fd, "wb");
+            if (file_ != nullptr) {
+                buffer_ = std::make_unique_for_overwrite<char[]>(block_size);
+                std::setvbuf(file_, buffer_.get(), _IOFBF, block_size);
+            }
             if (file_ == nullptr) {
                 const int err = errno;
                 ::close(fd);

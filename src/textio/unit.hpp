@@ -4,6 +4,7 @@
 #include "textio/fatal.hpp"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace sitewave::textio {
@@ -38,9 +39,17 @@ class input_unit {
     int records() const { return records_; }
 
   private:
+    // Refills the buffer of a file; false at its end.
+    bool refill();
+
     std::FILE* file_ = nullptr;
     std::FILE* echo_ = nullptr;
     bool owned_ = false;
+    // A file is read a block at a time and split into records here; the console a character at
+    // a time, so that nothing beyond the answer asked for is taken from it.
+    std::unique_ptr<char[]> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
     int records_ = 0;
     int unit_ = unit_stdin;
     std::string name_;
@@ -78,6 +87,7 @@ class output_unit {
 
   private:
     std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_; // the stream's buffer: large, for few system calls
     bool console_ = false;
     int unit_ = unit_stdout;
     std::string name_;

@@ -5,9 +5,11 @@
 #include "textio/list_read.hpp"
 #include "textio/list_write.hpp"
 
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 #include <unistd.h>
 
@@ -242,6 +244,39 @@ TEST_F(scratch, free_format_reads) {
             EXPECT_EQ(a, c.second[0]) << c.input;
             EXPECT_EQ(b, c.second[1]) << c.input;
         }
+    }
+}
+
+// Reals read as float and as double, each rounded once from the decimal text, on random numbers
+// of every length and on halfway cases (odd integers above 2^24 lie halfway between two floats).
+TEST_F(scratch, reals_rounded_once_like_from_chars) {
+    std::mt19937_64 gen(7);
+    std::vector<std::string> texts = {"16777217", "-33554434.0", "1.6777219e7", "0.000", "-0"};
+    for (int i = 0; i < 20000; ++i) {
+        const std::string number = std::to_string(gen() >> (gen() % 64));
+        const auto point = gen() % (number.size() + 1);
+        const std::string digits = cat({number.substr(0, point), ".", number.substr(point)});
+        const int e = static_cast<int>(gen() % 49) - 30; // within the floats' range
+        const std::string exponent = gen() % 3 ? cat({"e", std::to_string(e)}) : "";
+        texts.push_back(cat({gen() % 2 ? "-" : "", digits, exponent}));
+    }
+    std::string file;
+    for (const auto& t : texts) {
+        file += t;
+        file += '\n';
+    }
+    input_unit in(11, write("reals.csv", file), st);
+    list_read r(in);
+    for (const auto& t : texts) {
+        float f = 0;
+        double d = 0;
+        ASSERT_TRUE(r.item(f, d));
+        float want_f = 0;
+        double want_d = 0;
+        std::from_chars(t.data(), t.data() + t.size(), want_f);
+        std::from_chars(t.data(), t.data() + t.size(), want_d);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(f), std::bit_cast<std::uint32_t>(want_f)) << t;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(d), std::bit_cast<std::uint64_t>(want_d)) << t;
     }
 }
 
