@@ -99,8 +99,9 @@ grid checked_grid(const record& rec, int nf, const std::string& input) {
 
 spectra forward_transform(const record& rec, int nf, const std::string& input) {
     spectra s{load(rec.xr1, nf), load(rec.yr1, nf), load(rec.zr1, nf)};
+    const fft::twiddles tw(static_cast<std::size_t>(nf), -1);
     for (auto a : parts(s)) {
-        fft::wvfast(a, -1);
+        fft::wvfast(a, -1, tw);
         for (auto& v : a) {
             v = v * cplx{rec.dt, 0.0f};
         }
@@ -161,9 +162,10 @@ histories inverse_transform(spectra&& s, const grid& g, const std::string& input
     histories h;
     std::array<std::vector<float>*, 3> out = {&h.xr1, &h.yr1, &h.zr1};
     const auto all = parts(s);
+    const fft::twiddles tw(all[0].size(), 1);
     for (std::size_t c = 0; c < 3; ++c) {
         complete_negative_frequencies(all[c]);
-        fft::wvfast(all[c], 1);
+        fft::wvfast(all[c], 1, tw);
         auto& x = *out[c];
         x.resize(all[c].size());
         for (std::size_t i = 0; i < x.size(); ++i) {

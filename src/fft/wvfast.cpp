@@ -8,10 +8,32 @@
 
 namespace sitewave::fft {
 
-void wvfast(std::span<cplx> a, int ind) {
-    const std::size_t n = a.size();
+// pai is 3.1415925f, one unit in the last place below the float nearest to pi (3.1415927f).
+// The twiddle angles, and so every result bit, depend on it.
+constexpr float pai = 3.1415925f;
+
+// Pass of half-span kmax, position k in a group: the angle is (k*ind) in integers, then times
+// pai, then over kmax, each a float operation. Entry kmax + k of the table, so the passes lie
+// one after the other (entry 0 is unused).
+twiddles::twiddles(std::size_t n, int ind) : n_(n), ind_(ind), w_(n > 1 ? n : 1) {
     assert(n == 0 || is_pow2(n));
     assert(ind == -1 || ind == 1);
+    for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
+        for (std::size_t k = 0; k < kmax; ++k) {
+            const float angle =
+                static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
+            w_[kmax + k] = cplx{cos_d(angle), sin_d(angle)};
+        }
+    }
+}
+
+void wvfast(std::span<cplx> a, int ind) { wvfast(a, ind, twiddles(a.size(), ind)); }
+
+void wvfast(std::span<cplx> a, int ind, const twiddles& tw) {
+    const std::size_t n = a.size();
+    assert(n == 0 || is_pow2(n));
+    assert(tw.size() == n && tw.direction() == ind);
+    (void)ind;
     if (n <= 1) {
         return;
     }
@@ -36,27 +58,20 @@ void wvfast(std::span<cplx> a, int ind) {
         j += m;
     }
 
-    // pai is 3.1415925f, one unit in the last place below the float nearest to pi (3.1415927f).
-    // The twiddle angles, and so every result bit, depend on it.
-    constexpr float pai = 3.1415925f;
-
-    // Butterflies: kmax is the half-span of the current pass, k the position inside a group (outer
-    // loop, so the twiddle factor is evaluated once per k), i the start of the group (inner loop).
-    for (std::size_t kmax = 1; kmax < n;) {
-        const std::size_t istep = 2 * kmax;
-        for (std::size_t k = 0; k < kmax; ++k) {
-            // (k*ind) in integers, then times pai, then over kmax: each a float operation.
-            const float angle =
-                static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
-            const cplx w{cos_d(angle), sin_d(angle)};
-            for (std::size_t i = k; i < n; i += istep) {
-                const std::size_t jj = i + kmax;
-                const cplx temp = a[jj] * w;
-                a[jj] = a[i] - temp; // both from the old a[i]
-                a[i] = a[i] + temp;
+    // Butterflies: kmax is the half-span of the current pass. The butterflies of a pass are
+    // independent of each other, so they go group by group, k running inside the group.
+    cplx* const data = a.data();
+    for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
+        const cplx* const w = tw.pass(kmax);
+        for (std::size_t i = 0; i < n; i += 2 * kmax) {
+            cplx* const lo = data + i;
+            cplx* const hi = lo + kmax;
+            for (std::size_t k = 0; k < kmax; ++k) {
+                const cplx temp = hi[k] * w[k];
+                hi[k] = lo[k] - temp; // both from the old lo[k]
+                lo[k] = lo[k] + temp;
             }
         }
-        kmax = istep;
     }
 }
 

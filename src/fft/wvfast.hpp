@@ -4,6 +4,7 @@
 #include "common/real.hpp"
 
 #include <span>
+#include <vector>
 
 namespace sitewave::fft {
 
@@ -11,6 +12,25 @@ namespace sitewave::fft {
 // m = 0..n-1. ind is -1 (time to frequency) or +1 (back). No scaling in either direction.
 // n <= 1 returns the data unchanged. A length that is not a power of two is a programming error.
 void wvfast(std::span<cplx> a, int ind);
+
+// The twiddle factors of every pass of a transform of length n in direction ind, evaluated once
+// for any number of transforms of that length and direction.
+class twiddles {
+  public:
+    twiddles(std::size_t n, int ind);
+    std::size_t size() const { return n_; }
+    int direction() const { return ind_; }
+    // The factors of the pass of half-span kmax (a power of two below n), for k = 0..kmax-1.
+    const cplx* pass(std::size_t kmax) const { return w_.data() + kmax; }
+
+  private:
+    std::size_t n_;
+    int ind_;
+    std::vector<cplx> w_;
+};
+
+// The same transform with factors made beforehand (tw.size() == a.size(), the same ind).
+void wvfast(std::span<cplx> a, int ind, const twiddles& tw);
 
 // True when n is a power of two (1 included).
 constexpr bool is_pow2(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
