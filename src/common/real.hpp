@@ -89,9 +89,18 @@ inline float pow_d(float x, float y) {
     return static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(y)));
 }
 
-// Modulus in double without intermediate overflow, rounded to float.
+// Modulus in double without intermediate overflow (hypot), rounded to float. sqrt(x^2 + y^2)
+// in double is within 2 units in the last place of it (the squares of floats are exact and
+// cannot overflow), so where every double within 2^-40 of that root rounds to the same float,
+// that float is the answer and the library call is not needed.
 inline float cabs(cplx z) {
-    return static_cast<float>(std::hypot(static_cast<double>(z.re), static_cast<double>(z.im)));
+    const double x = static_cast<double>(z.re), y = static_cast<double>(z.im);
+    const double m = std::sqrt(x * x + y * y);
+    if (std::isfinite(m) &&
+        static_cast<float>(m * (1.0 + 0x1p-40)) == static_cast<float>(m * (1.0 - 0x1p-40))) {
+        return static_cast<float>(m);
+    }
+    return static_cast<float>(std::hypot(x, y));
 }
 
 // Principal square root: the real part is never negative. For x > 0 the real part is

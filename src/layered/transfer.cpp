@@ -25,6 +25,8 @@
 //  - the blocks may be shared among threads: each row depends on nothing but its frequency.
 #include "layered/transfer.hpp"
 
+#include "layered/elementary.hpp"
+#include "layered/lanes.hpp"
 #include "layered/recursion.hpp"
 
 #include <algorithm>
@@ -37,9 +39,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <pthread.h>
 #include <sched.h>
 #include <vector>
@@ -56,80 +55,13 @@ std::size_t at(int i) { return static_cast<std::size_t>(i); }
 // operands of every operation in the model's order). Vector types of the compiler: + - * / and
 // the conversions act element by element exactly as on single values, whatever the width.
 //
-// The kernels are instantiated for 2 rows (the instructions every x86-64 has) and for 4 rows
-// (AVX2, chosen at run time where the processor has it). They are always inlined into the
-// block function of their width, so no call passes a vector between functions compiled for
-// different instruction sets (hence -Wpsabi, about such calls, is silenced).
-#pragma GCC diagnostic ignored "-Wpsabi"
-
+// The kernels are instantiated for 2 rows and for 4 rows (AVX2, chosen at run time where the
+// processor has it), on the vectors of layered/lanes.hpp.
 constexpr int lanes = 8;          // frequencies per block
 constexpr std::size_t nlane = 8;  // the same, as a size
 constexpr int rows_per_grab = 32; // rows a thread takes at a time (whole blocks)
 
 static_assert(rows_per_grab % lanes == 0);
-
-template <std::size_t W> struct lanes_of;
-template <> struct lanes_of<2> {
-    typedef double vd __attribute__((vector_size(16)));
-    typedef float vf __attribute__((vector_size(8)));
-};
-template <> struct lanes_of<4> {
-    typedef double vd __attribute__((vector_size(32)));
-    typedef float vf __attribute__((vector_size(16)));
-};
-template <std::size_t W> using vd_t = typename lanes_of<W>::vd;
-template <std::size_t W> using vf_t = typename lanes_of<W>::vf;
-
-#define SITEWAVE_LANE_INLINE [[gnu::always_inline]] inline
-
-template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> load(const float* p) {
-    vf_t<W> v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> load_d(const double* p) {
-    vd_t<W> v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-template <std::size_t W> SITEWAVE_LANE_INLINE void store(float* p, vf_t<W> v) {
-    std::memcpy(p, &v, sizeof v);
-}
-template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> wide(vf_t<W> x) {
-    return __builtin_convertvector(x, vd_t<W>);
-}
-template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> narrow(const vd_t<W>& x) {
-    return __builtin_convertvector(x, vf_t<W>);
-}
-template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> splat_d(double x) {
-    vd_t<W> v;
-    for (std::size_t i = 0; i < W; ++i) {
-        v[i] = x;
-    }
-    return v;
-}
-template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> splat_f(float x) {
-    vf_t<W> v;
-    for (std::size_t i = 0; i < W; ++i) {
-        v[i] = x;
-    }
-    return v;
-}
-
-// Correctly rounded square roots, two at a time.
-template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> sqrt_v(const vd_t<W>& x) {
-    double e[W];
-    std::memcpy(e, &x, sizeof x);
-    for (std::size_t i = 0; i < W; i += 2) {
-#if defined(__SSE2__)
-        _mm_storeu_pd(e + i, _mm_sqrt_pd(_mm_loadu_pd(e + i)));
-#else
-        e[i] = __builtin_sqrt(e[i]);
-        e[i + 1] = __builtin_sqrt(e[i + 1]);
-#endif
-    }
-    return load_d<W>(e);
-}
 
 template <std::size_t W> struct vpair {
     vd_t<W> re;
@@ -164,25 +96,34 @@ SITEWAVE_LANE_INLINE void mul_v(vf_t<W> ar, vf_t<W> ai, vf_t<W> br, vf_t<W> bi, 
     im = narrow<W>(a * d + b * c);
 }
 
-// csqrt of common/real.hpp for `nlane` values: the modulus by std::hypot (a library call per
-// value), then the root.
+// csqrt of common/real.hpp for `nlane` values. The modulus is taken as sqrt(x^2 + y^2) in double
+// (the squares of floats are exact), within 2 units in the last place of |z| as the library's
+// hypot is within 1; the root's parts follow without cancellation, so they stay within 2^-48 of
+// the library-based ones. Lanes whose parts are not settled are evaluated again with hypot. A
+// part that comes out 0 is 0 either way (it is 0 exactly when y is).
 template <std::size_t W>
 SITEWAVE_LANE_INLINE void csqrt_lanes(const float* zr, const float* zi, float* sr, float* si) {
-    alignas(32) double r[nlane];
-    for (std::size_t i = 0; i < nlane; ++i) {
-        r[i] = std::hypot(static_cast<double>(zr[i]), static_cast<double>(zi[i]));
-    }
     const vd_t<W> zero{};
     for (std::size_t g = 0; g < nlane; g += W) {
         const vd_t<W> x = wide<W>(load<W>(zr + g)), y = wide<W>(load<W>(zi + g));
-        const vd_t<W> m = load_d<W>(r + g);
+        const vd_t<W> m = sqrt_v<W>(x * x + y * y);
         const auto p = x > zero;
         const vd_t<W> t = sqrt_v<W>(0.5 * (p ? m + x : m - x));
         const vd_t<W> ts = (~p & (y < zero)) ? -t : t;
         const vd_t<W> q = y / (2.0 * ts);
         const auto z = m == zero;
-        store<W>(sr + g, narrow<W>(z ? zero : (p ? t : q)));
-        store<W>(si + g, narrow<W>(z ? zero : (p ? q : ts)));
+        const vd_t<W> re = z ? zero : (p ? t : q);
+        const vd_t<W> im = z ? zero : (p ? q : ts);
+        store<W>(sr + g, narrow<W>(re));
+        store<W>(si + g, narrow<W>(im));
+        const vi_t<W> ok = z | (((re == zero) | settled<W>(re)) & ((im == zero) | settled<W>(im)));
+        for (std::size_t i = 0; i < W; ++i) {
+            if (ok[i] == 0) {
+                const cplx root = csqrt({zr[g + i], zi[g + i]});
+                sr[g + i] = root.re;
+                si[g + i] = root.im;
+            }
+        }
     }
 }
 
@@ -434,6 +375,21 @@ template <std::size_t W> SITEWAVE_LANE_INLINE void velocities(const plan& p, scr
     }
 }
 
+// e^(i wn h) and e^(-i wn h) of element j by the library: the exponentials of both signs of the
+// real part, one cosine and one sine, in double, each product rounded once.
+inline void exact_exponentials(table_rows& r, std::size_t j) {
+    const float x = r.wr[j];
+    const auto y = static_cast<double>(r.wi[j]);
+    const double e1 = std::exp(static_cast<double>(x));
+    const double e2 = std::exp(static_cast<double>(-x));
+    const double c = std::cos(y);
+    const double sn = std::sin(y);
+    r.e1r[j] = static_cast<float>(e1 * c);
+    r.e1i[j] = static_cast<float>(e1 * sn);
+    r.e2r[j] = static_cast<float>(e2 * c);
+    r.e2i[j] = -static_cast<float>(e2 * sn);
+}
+
 // Impedance ratios of the interfaces with a varying side, i*wn*h of every layer, the
 // exponentials, the layer matrices, the running product and the two ratios of each row.
 template <std::size_t W>
@@ -463,17 +419,26 @@ SITEWAVE_LANE_INLINE void propagate_block(const plan& p, const table_plan& tp, c
         }
     }
     const std::size_t n = layers * nlane;
-    for (std::size_t j = 0; j < n; ++j) {
-        const float x = r.wr[j];
-        const auto y = static_cast<double>(r.wi[j]);
-        const double e1 = std::exp(static_cast<double>(x));
-        const double e2 = std::exp(static_cast<double>(-x));
-        const double c = std::cos(y);
-        const double sn = std::sin(y);
-        r.e1r[j] = static_cast<float>(e1 * c);
-        r.e1i[j] = static_cast<float>(e1 * sn);
-        r.e2r[j] = static_cast<float>(e2 * c);
-        r.e2i[j] = -static_cast<float>(e2 * sn);
+    for (std::size_t j = 0; j < n; j += W) {
+        const vd_t<W> x = wide<W>(load<W>(&r.wr[j]));
+        const vd_t<W> y = wide<W>(load<W>(&r.wi[j]));
+        const vd_t<W> e1 = exp_v<W>(x);
+        const vd_t<W> e2 = exp_v<W>(-x);
+        vd_t<W> sn, c;
+        vi_t<W> ok;
+        sincos_v<W>(y, sn, c, ok);
+        const vd_t<W> p1r = e1 * c, p1i = e1 * sn, p2r = e2 * c, p2i = e2 * sn;
+        ok &= (abs_v<W>(x) < splat_d<W>(exp_limit)) & (abs_v<W>(y) < splat_d<W>(trig_limit)) &
+              settled<W>(p1r) & settled<W>(p1i) & settled<W>(p2r) & settled<W>(p2i);
+        store<W>(&r.e1r[j], narrow<W>(p1r));
+        store<W>(&r.e1i[j], narrow<W>(p1i));
+        store<W>(&r.e2r[j], narrow<W>(p2r));
+        store<W>(&r.e2i[j], -narrow<W>(p2i));
+        for (std::size_t i = 0; i < W; ++i) {
+            if (ok[i] == 0) {
+                exact_exponentials(r, j + i);
+            }
+        }
     }
     // B/2 of each layer, and a NaN summed into `bad` for any intermediate that is not finite
     // (x - x is NaN exactly when x is infinite or NaN, +0 otherwise).

@@ -1,0 +1,108 @@
+// Exponential, sine and cosine of W rows at a time, for values that are rounded to float next.
+//
+// The tables store e^(x) cos y and the like, the library's double results multiplied in double
+// and rounded to float. These vector versions come within 2^-48 of the library's double results
+// (the library's own error included); when every double within 2^-40 of such a product rounds
+// to the same float, that float is the one the library gives, and `settled` says so. Lanes that
+// are not settled, or whose arguments lie outside the ranges below, are evaluated again with the
+// library, so every stored bit is the library's.
+#pragma once
+
+#include "layered/lanes.hpp"
+
+#include <bit>
+
+namespace sitewave::layered {
+
+// The ranges where the vector versions hold: |x| below 700 for e^x (no overflow or subnormal
+// result in double), |y| below 2^20 for sin y and cos y (the reduction below stays exact).
+inline constexpr double exp_limit = 700.0;
+inline constexpr double trig_limit = 0x1p20;
+
+// 1/n!, n = 0..17.
+inline constexpr double inverse_factorial[] = {1.0,
+                                               1.0,
+                                               1.0 / 2.0,
+                                               1.0 / 6.0,
+                                               1.0 / 24.0,
+                                               1.0 / 120.0,
+                                               1.0 / 720.0,
+                                               1.0 / 5040.0,
+                                               1.0 / 40320.0,
+                                               1.0 / 362880.0,
+                                               1.0 / 3628800.0,
+                                               1.0 / 39916800.0,
+                                               1.0 / 479001600.0,
+                                               1.0 / 6227020800.0,
+                                               1.0 / 87178291200.0,
+                                               1.0 / 1307674368000.0,
+                                               1.0 / 20922789888000.0,
+                                               1.0 / 355687428096000.0};
+
+// 1.5 * 2^52: added to a value below 2^51 in magnitude, it leaves that value rounded to an
+// integer in the low bits of the sum.
+inline constexpr double round_shift = 0x1.8p52;
+
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> abs_v(const vd_t<W>& x) {
+    const vd_t<W> zero{};
+    return x < zero ? -x : x;
+}
+
+// e^x for |x| < exp_limit: x = k ln2 + r with |r| <= ln2/2 (k ln2 in two parts, the first
+// exact for any such k), e^r by its Taylor series to r^12 (the rest below 2^-51 of it), and
+// 2^k put in by its bits.
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> exp_v(const vd_t<W>& x) {
+    const vd_t<W> shift = splat_d<W>(round_shift);
+    const vd_t<W> z = x * splat_d<W>(0x1.71547652b82fep0) + shift; // x / ln2
+    const vd_t<W> k = z - shift;
+    const vd_t<W> r = (x - k * splat_d<W>(0x1.62e42feep-1)) - k * splat_d<W>(0x1.a39ef35793c76p-33);
+    vd_t<W> p = splat_d<W>(inverse_factorial[12]);
+    for (int n = 11; n >= 0; --n) {
+        p = p * r + splat_d<W>(inverse_factorial[n]);
+    }
+    const vi_t<W> ki = std::bit_cast<vi_t<W>>(z) - std::bit_cast<vi_t<W>>(shift);
+    return p * std::bit_cast<vd_t<W>>((ki + 1023) << 52);
+}
+
+// sin y and cos y for |y| < trig_limit: y = q pi/2 + r with |r| <= pi/4 (q pi/2 in three parts,
+// the first two exact for any such q), and the Taylor series of sin r to r^15 and cos r to r^16.
+// `held` is false where r came out so close to 0 that its relative error could matter.
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void sincos_v(const vd_t<W>& y, vd_t<W>& sn, vd_t<W>& cs, vi_t<W>& held) {
+    const vd_t<W> shift = splat_d<W>(round_shift);
+    const vd_t<W> z = y * splat_d<W>(0x1.45f306dc9c883p-1) + shift; // y / (pi/2)
+    const vd_t<W> q = z - shift;
+    const vd_t<W> r = ((y - q * splat_d<W>(0x1.921fb544p0)) - q * splat_d<W>(0x1.0b4611a6p-34)) -
+                      q * splat_d<W>(0x1.3198a2e037073p-69);
+    const vd_t<W> r2 = r * r;
+    vd_t<W> s = splat_d<W>(-inverse_factorial[15]);
+    for (int n = 13; n >= 3; n -= 2) {
+        s = s * r2 + splat_d<W>((n % 4 == 1 ? 1.0 : -1.0) * inverse_factorial[n]);
+    }
+    s = r + (r * r2) * s;
+    vd_t<W> c = splat_d<W>(inverse_factorial[16]);
+    for (int n = 14; n >= 0; n -= 2) {
+        c = c * r2 + splat_d<W>((n % 4 == 0 ? 1.0 : -1.0) * inverse_factorial[n]);
+    }
+    const vi_t<W> qi = std::bit_cast<vi_t<W>>(z) - std::bit_cast<vi_t<W>>(shift);
+    const vi_t<W> zero{};
+    const vi_t<W> swap = (qi & 1) != zero;
+    const vd_t<W> s0 = swap ? c : s;
+    const vd_t<W> c0 = swap ? s : c;
+    sn = (qi & 2) != zero ? -s0 : s0;
+    cs = ((qi + 1) & 2) != zero ? -c0 : c0;
+    held = (q == vd_t<W>{}) | (abs_v<W>(r) >= splat_d<W>(0x1p-30));
+}
+
+// Whether the double x (within 2^-48 of the value meant) rounds to the float the value meant
+// rounds to: every double within 2^-40 of x rounds to the same float. x must be finite and
+// not 0, and not below the normal doubles, for the relative bound to hold.
+template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> settled(const vd_t<W>& x) {
+    const vd_t<W> ax = abs_v<W>(x);
+    const vd_t<W> up = x * splat_d<W>(1.0 + 0x1p-40);
+    const vd_t<W> down = x * splat_d<W>(1.0 - 0x1p-40);
+    const auto same = __builtin_convertvector(narrow<W>(up) == narrow<W>(down), vi_t<W>);
+    return same & (ax >= splat_d<W>(0x1p-1000)) & (ax <= splat_d<W>(0x1p1000));
+}
+
+} // namespace sitewave::layered

@@ -1,0 +1,90 @@
+// Vectors of W rows for the table kernels (W = 2: the instructions every x86-64 has; W = 4:
+// AVX2): the compiler's vector types, on which + - * / and the conversions act element by
+// element exactly as on single values, and a few helpers on them.
+//
+// The kernels are always inlined into the block function of their width, so no call passes a
+// vector between functions compiled for different instruction sets (hence -Wpsabi, about such
+// calls, is silenced).
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace sitewave::layered {
+
+template <std::size_t W> struct lanes_of;
+template <> struct lanes_of<2> {
+    typedef double vd __attribute__((vector_size(16)));
+    typedef float vf __attribute__((vector_size(8)));
+    typedef long vi __attribute__((vector_size(16)));
+};
+template <> struct lanes_of<4> {
+    typedef double vd __attribute__((vector_size(32)));
+    typedef float vf __attribute__((vector_size(16)));
+    typedef long vi __attribute__((vector_size(32)));
+};
+template <std::size_t W> using vd_t = typename lanes_of<W>::vd;
+template <std::size_t W> using vf_t = typename lanes_of<W>::vf;
+// 64-bit integers, and the masks of comparisons of doubles.
+template <std::size_t W> using vi_t = typename lanes_of<W>::vi;
+
+#define SITEWAVE_LANE_INLINE [[gnu::always_inline]] inline
+
+template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> load(const float* p) {
+    vf_t<W> v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> load_d(const double* p) {
+    vd_t<W> v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE void store(float* p, vf_t<W> v) {
+    std::memcpy(p, &v, sizeof v);
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE void store_d(double* p, vd_t<W> v) {
+    std::memcpy(p, &v, sizeof v);
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> wide(vf_t<W> x) {
+    return __builtin_convertvector(x, vd_t<W>);
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> narrow(const vd_t<W>& x) {
+    return __builtin_convertvector(x, vf_t<W>);
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> splat_d(double x) {
+    vd_t<W> v;
+    for (std::size_t i = 0; i < W; ++i) {
+        v[i] = x;
+    }
+    return v;
+}
+template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> splat_f(float x) {
+    vf_t<W> v;
+    for (std::size_t i = 0; i < W; ++i) {
+        v[i] = x;
+    }
+    return v;
+}
+
+// Correctly rounded square roots, two at a time.
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> sqrt_v(const vd_t<W>& x) {
+    double e[W];
+    std::memcpy(e, &x, sizeof x);
+    for (std::size_t i = 0; i < W; i += 2) {
+#if defined(__SSE2__)
+        _mm_storeu_pd(e + i, _mm_sqrt_pd(_mm_loadu_pd(e + i)));
+#else
+        e[i] = __builtin_sqrt(e[i]);
+        e[i + 1] = __builtin_sqrt(e[i + 1]);
+#endif
+    }
+    return load_d<W>(e);
+}
+
+} // namespace sitewave::layered
