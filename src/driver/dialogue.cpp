@@ -2,6 +2,7 @@
 // steps, each console line and result file in its place.
 #include "sitewave/dialogue.hpp"
 
+#include "common/helper_thread.hpp"
 #include "driver/grid.hpp"
 #include "driver/history.hpp"
 #include "driver/record.hpp"
@@ -15,7 +16,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <thread>
 
 namespace sitewave {
 
@@ -91,7 +91,9 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     empty_line(con);
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 
-    spectra s = driver::forward_transform(rec, nf, record_file);
+    // The work of a step is shared among the cores where it can be.
+    const int cores = usable_cores();
+    spectra s = driver::forward_transform(rec, nf, record_file, cores);
     empty_line(con);
     list_write(con) << " DUR,DOM,NOM,EOM=" << g.dur << g.dom << g.nom << g.eom;
     list_write(con) << " Highest Frequency (hz)=" << g.eom / two_pi;
@@ -109,22 +111,19 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         textio::refuse(why);
     }
 
-    // The rows of the tables are shared among the cores.
-    const unsigned cores = std::thread::hardware_concurrency();
-    const tables t = compute_tables(profile.layers, profile.theta, g, false,
-                                    cores > 1 ? static_cast<int>(cores) : 1);
+    const tables t = compute_tables(profile.layers, profile.theta, g, false, cores);
     driver::check_tables_finite(t, g, soil::soil_file);
     const std::string both = record_file + " on " + soil::soil_file;
     driver::apply_tables(s, t, profile.nin, g, both);
-    driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state);
+    driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state, cores);
 
     const auto [nyes, band] = ask_processing(in, con, g);
     driver::process_or_refuse(s, g, band, nyes, both);
     empty_line(con);
     list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
-    driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state);
+    driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state, cores);
 
-    const histories h = driver::inverse_transform(std::move(s), g, both);
+    const histories h = driver::inverse_transform(std::move(s), g, both, cores);
     const auto ex = find_extremes(h.xr1);
     const auto ey = find_extremes(h.yr1);
     const auto ez = find_extremes(h.zr1);
@@ -160,7 +159,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     list_write(con) << "Output data are stored in \"wave1.csv\"";
     list_write(con) << "You can plot the waveform using \"wave.m\" for Matlab";
     empty_line(con);
-    driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state);
+    driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state, cores);
     con.close(); // the stop: everything written reaches standard output
 }
 

@@ -1,5 +1,6 @@
 #include "driver/steps.hpp"
 
+#include "common/helper_thread.hpp"
 #include "driver/history.hpp"
 #include "driver/spectral.hpp"
 #include "fft/wvfast.hpp"
@@ -65,6 +66,44 @@ void refuse_nonfinite(spectra& s, int n, bool modulus, const grid& g, const std:
     }
 }
 
+// f(c) for the three components c = 0, 1, 2; with threads > 1 the last one on a helper thread.
+template <typename F> void each_component(int threads, F&& f) {
+    helper_thread helper;
+    const bool shared = threads > 1 && helper.start([&f] { f(2); });
+    f(0);
+    f(1);
+    if (shared) {
+        helper.join();
+    } else {
+        f(2);
+    }
+}
+
+// Formats the n data lines of a result file, line i by line(out, i). With threads > 1 and lines
+// enough to be worth it, the second half is formatted on a helper thread into memory, under the
+// same unit and format, and written after the first; the file and the record of the last
+// statement come out as when one thread does it all.
+template <typename Line> void write_lines(output_unit& out, int n, int threads, const Line& line) {
+    constexpr int min_shared = 1024;
+    const int split = threads > 1 && n >= min_shared ? n / 2 : n;
+    std::string tail;
+    helper_thread helper;
+    const bool shared = split < n && helper.start([&] {
+        textio::io_state state;
+        output_unit memory(tail, out.unit(), out.name(), state);
+        for (int i = split; i < n; ++i) {
+            line(memory, i);
+        }
+    });
+    for (int i = 0; i < (shared ? split : n); ++i) {
+        line(out, i);
+    }
+    if (shared) {
+        helper.join();
+        out.write_records(tail);
+    }
+}
+
 std::vector<cplx> load(const std::vector<float>& samples, int nf) {
     std::vector<cplx> a(static_cast<std::size_t>(nf));
     for (std::size_t i = 0; i < samples.size() && i < a.size(); ++i) {
@@ -97,15 +136,19 @@ grid checked_grid(const record& rec, int nf, const std::string& input) {
     return g;
 }
 
-spectra forward_transform(const record& rec, int nf, const std::string& input) {
-    spectra s{load(rec.xr1, nf), load(rec.yr1, nf), load(rec.zr1, nf)};
+spectra forward_transform(const record& rec, int nf, const std::string& input, int threads) {
+    spectra s;
     const fft::twiddles tw(static_cast<std::size_t>(nf), -1);
-    for (auto a : parts(s)) {
+    const std::array<std::vector<cplx>*, 3> out = {&s.fx1, &s.fy1, &s.fz1};
+    const std::array<const std::vector<float>*, 3> in = {&rec.xr1, &rec.yr1, &rec.zr1};
+    each_component(threads, [&](int c) {
+        auto& a = *out[static_cast<std::size_t>(c)];
+        a = load(*in[static_cast<std::size_t>(c)], nf);
         fft::wvfast(a, -1, tw);
         for (auto& v : a) {
             v = v * cplx{rec.dt, 0.0f};
         }
-    }
+    });
     const grid g = make_grid(nf, rec.dt);
     refuse_nonfinite(s, nf, false, g, input, "Fourier spectrum");
     return s;
@@ -158,19 +201,25 @@ void process_or_refuse(spectra& s, const grid& g, const pass_band& band, int nye
     refuse_nonfinite(s, g.nom, true, g, input, "processed spectrum");
 }
 
-histories inverse_transform(spectra&& s, const grid& g, const std::string& input) {
+histories inverse_transform(spectra&& s, const grid& g, const std::string& input, int threads) {
     histories h;
     std::array<std::vector<float>*, 3> out = {&h.xr1, &h.yr1, &h.zr1};
     const auto all = parts(s);
     const fft::twiddles tw(all[0].size(), 1);
-    for (std::size_t c = 0; c < 3; ++c) {
-        complete_negative_frequencies(all[c]);
-        fft::wvfast(all[c], 1, tw);
-        auto& x = *out[c];
-        x.resize(all[c].size());
+    for (auto* x : out) {
+        x->resize(all[0].size());
+    }
+    each_component(threads, [&](int c) {
+        const auto C = static_cast<std::size_t>(c);
+        complete_negative_frequencies(all[C]);
+        fft::wvfast(all[C], 1, tw);
+        auto& x = *out[C];
         for (std::size_t i = 0; i < x.size(); ++i) {
-            x[i] = all[c][i].re / g.dur;
+            x[i] = all[C][i].re / g.dur;
         }
+    });
+    for (std::size_t c = 0; c < 3; ++c) {
+        const auto& x = *out[c];
         for (std::size_t i = 0; i < x.size(); ++i) {
             // wave1.csv holds each value less the first one; the summary the values themselves.
             if (!is_finite(x[i]) || (c < 2 && !is_finite(x[i] - x[0]))) {
@@ -183,42 +232,43 @@ histories inverse_transform(spectra&& s, const grid& g, const std::string& input
 }
 
 void write_factors_file(const std::string& name, const std::string& path, const tables& t,
-                        const grid& g, textio::io_state& state) {
+                        const grid& g, textio::io_state& state, int threads) {
     output_unit out(9, name, state, path);
     list_write(out) << "frequency (Hz),Samp1,Samp2,Pamp1,Pamp2";
-    for (int i = 0; i < g.nom; ++i) {
+    write_lines(out, g.nom, threads, [&](output_unit& to, int i) {
         const auto k = static_cast<std::size_t>(i);
         const float om = static_cast<float>(i) * g.dom;
         const float freq = om / two_pi;
-        fmt_write(out, spectrum_line()) << freq << cabs(t.samp.col[0][k]) << cabs(t.samp.col[1][k])
-                                        << cabs(t.pamp.col[0][k]) << cabs(t.pamp.col[1][k]);
-    }
+        fmt_write(to, spectrum_line()) << freq << cabs(t.samp.col[0][k]) << cabs(t.samp.col[1][k])
+                                       << cabs(t.pamp.col[0][k]) << cabs(t.pamp.col[1][k]);
+    });
     out.close();
 }
 
 void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
-                        const grid& g, const record& rec, textio::io_state& state) {
+                        const grid& g, const record& rec, textio::io_state& state, int threads) {
     output_unit out(10, name, state, path);
     const float p = pi2();
     list_write(out) << "frequency(Hz)," << rec.head2 << "," << rec.head3;
-    for (int i = 1; i < g.nom; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const float om = static_cast<float>(i) * g.dom;
+    write_lines(out, g.nom - 1, threads, [&](output_unit& to, int line) {
+        const auto k = static_cast<std::size_t>(line + 1);
+        const float om = static_cast<float>(line + 1) * g.dom;
         const float f = om / p;
-        fmt_write(out, spectrum_line()) << f << cabs(s.fx1[k]) << cabs(s.fy1[k]);
-    }
+        fmt_write(to, spectrum_line()) << f << cabs(s.fx1[k]) << cabs(s.fy1[k]);
+    });
     out.close();
 }
 
 void write_history_file(const std::string& name, const std::string& path, const histories& h,
-                        const record& rec, textio::io_state& state) {
+                        const record& rec, textio::io_state& state, int threads) {
     output_unit out(11, name, state, path);
     list_write(out) << rec.head1 << "," << rec.head2 << "," << rec.head3;
-    for (std::size_t i = 0; i < h.xr1.size(); ++i) {
+    write_lines(out, static_cast<int>(h.xr1.size()), threads, [&](output_unit& to, int line) {
+        const auto i = static_cast<std::size_t>(line);
         // The record's own times, then the step continued over the zero extension.
         const float t = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
-        fmt_write(out, history_line()) << t << h.xr1[i] - h.xr1[0] << h.yr1[i] - h.yr1[0];
-    }
+        fmt_write(to, history_line()) << t << h.xr1[i] - h.xr1[0] << h.yr1[i] - h.yr1[0];
+    });
     out.close();
 }
 

@@ -18,20 +18,21 @@ float pi2();
 // positive time step, and a finite duration and frequency step.
 grid checked_grid(const record& rec, int nf, const std::string& input);
 
-spectra forward_transform(const record& rec, int nf, const std::string& input);
+// The steps with a `threads` argument share their work among that many threads (at most two).
+spectra forward_transform(const record& rec, int nf, const std::string& input, int threads = 1);
 void check_tables_finite(const tables& t, const grid& g, const std::string& input);
 void apply_tables(spectra& s, const tables& t, int nin, const grid& g, const std::string& input);
 pass_band corner_band(float fl1, float fl2, float fh1, float fh2, const std::string& input);
 void process_or_refuse(spectra& s, const grid& g, const pass_band& band, int nyes,
                        const std::string& input);
-histories inverse_transform(spectra&& s, const grid& g, const std::string& input);
+histories inverse_transform(spectra&& s, const grid& g, const std::string& input, int threads = 1);
 
 // The result files; `name` is the name reports give, `path` where the file goes.
 void write_factors_file(const std::string& name, const std::string& path, const tables& t,
-                        const grid& g, textio::io_state& state);
+                        const grid& g, textio::io_state& state, int threads = 1);
 void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
-                        const grid& g, const record& rec, textio::io_state& state);
+                        const grid& g, const record& rec, textio::io_state& state, int threads = 1);
 void write_history_file(const std::string& name, const std::string& path, const histories& h,
-                        const record& rec, textio::io_state& state);
+                        const record& rec, textio::io_state& state, int threads = 1);
 
 } // namespace sitewave::driver

@@ -2,6 +2,8 @@
 // butterflies whose span doubles from pass to pass.
 #include "fft/wvfast.hpp"
 
+#include "common/elementary.hpp"
+
 #include <cassert>
 #include <cstddef>
 #include <utility>
@@ -18,12 +20,16 @@ constexpr float pai = 3.1415925f;
 twiddles::twiddles(std::size_t n, int ind) : n_(n), ind_(ind), w_(n > 1 ? n : 1) {
     assert(n == 0 || is_pow2(n));
     assert(ind == -1 || ind == 1);
+    std::vector<float> angle(w_.size()), c(w_.size()), s(w_.size());
     for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
         for (std::size_t k = 0; k < kmax; ++k) {
-            const float angle =
+            angle[kmax + k] =
                 static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
-            w_[kmax + k] = cplx{cos_d(angle), sin_d(angle)};
         }
+    }
+    cos_sin_floats(angle.data(), angle.size(), c.data(), s.data());
+    for (std::size_t j = 1; j < n; ++j) {
+        w_[j] = cplx{c[j], s[j]};
     }
 }
 

@@ -25,8 +25,9 @@
 //  - the blocks may be shared among threads: each row depends on nothing but its frequency.
 #include "layered/transfer.hpp"
 
-#include "layered/elementary.hpp"
-#include "layered/lanes.hpp"
+#include "common/elementary.hpp"
+#include "common/helper_thread.hpp"
+#include "common/lanes.hpp"
 #include "layered/recursion.hpp"
 
 #include <algorithm>
@@ -39,8 +40,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <pthread.h>
-#include <sched.h>
 #include <vector>
 
 namespace sitewave::layered {
@@ -647,32 +646,7 @@ struct helper {
     scratch* s;
     block_queue* q;
     amp_table* const* out;
-    pthread_t id;
 };
-
-void* run_helper(void* arg) {
-    const helper& h = *static_cast<const helper*>(arg);
-    work(*h.p, *h.s, *h.q, h.out);
-    return nullptr;
-}
-
-// The CPU the caller runs on and another one it may use, for placing one helper thread on a
-// different core than the caller's (a new thread otherwise often starts queued behind its
-// parent on the same core). -1 when unknown.
-int other_cpu() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (pthread_getaffinity_np(pthread_self(), sizeof set, &set) != 0) {
-        return -1;
-    }
-    const int here = sched_getcpu();
-    for (int c = 0; c < CPU_SETSIZE; ++c) {
-        if (c != here && CPU_ISSET(c, &set)) {
-            return c;
-        }
-    }
-    return -1;
-}
 
 void tables(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table* sh,
             amp_table* ud, const table_options& options) {
@@ -709,34 +683,19 @@ void tables(float fom, float dom, int nom, const layer_table& lt, float theta, a
     for (scratch& s : scr) {
         init_scratch(p, s);
     }
-    // The helpers are POSIX threads so that one helper can be created on the other processor
-    // directly: a new thread left to the scheduler often waits behind its parent on the same
-    // processor at first.
+    // One helper is placed on another processor than the caller's.
     std::vector<helper> pool(at(helpers));
-    const int cpu = helpers == 1 ? other_cpu() : -1;
-    int started = 0;
-    for (helper& h : pool) {
-        h = {&p, &scr[at(started + 1)], &q, out, {}};
-        bool ok = false;
-        pthread_attr_t attr;
-        if (cpu >= 0 && pthread_attr_init(&attr) == 0) {
-            cpu_set_t set;
-            CPU_ZERO(&set);
-            CPU_SET(cpu, &set);
-            ok = pthread_attr_setaffinity_np(&attr, sizeof set, &set) == 0 &&
-                 pthread_create(&h.id, &attr, run_helper, &h) == 0;
-            pthread_attr_destroy(&attr);
-        }
-        // Without a placement when that was refused (or not asked for).
-        ok = ok || pthread_create(&h.id, nullptr, run_helper, &h) == 0;
-        if (!ok) {
+    std::vector<helper_thread> threads(at(helpers));
+    for (std::size_t i = 0; i < pool.size(); ++i) {
+        pool[i] = {&p, &scr[i + 1], &q, out};
+        const helper* h = &pool[i];
+        if (!threads[i].start([h] { work(*h->p, *h->s, *h->q, h->out); }, helpers == 1)) {
             break; // no more threads to be had: the ones started and the caller do the rest
         }
-        ++started;
     }
     work(p, scr[0], q, out);
-    for (int i = 0; i < started; ++i) {
-        pthread_join(pool[at(i)].id, nullptr);
+    for (helper_thread& t : threads) {
+        t.join();
     }
 }
 

@@ -21,6 +21,100 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_sign(char c) { return c == '+' || c == '-'; }
 bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; }
 
+// The run of digits starting at text[i], appended to the whole number m (modulo 2^64); returns
+// where the run ends.
+std::size_t take_digits(std::string_view text, std::size_t i, std::uint64_t& m) {
+    while (i < text.size() && is_digit(text[i])) {
+        m = m * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        ++i;
+    }
+    return i;
+}
+
+// A real value's text taken apart: sign, integer and fraction digits, the power of ten written
+// after them, and where the number ends.
+struct real_text {
+    bool neg = false;
+    std::string_view int_digits;
+    std::string_view frac_digits;
+    // The integer and fraction digits as one whole number (modulo 2^64: exact up to 19 digits).
+    std::uint64_t digits = 0;
+    long exponent = 0;
+    std::size_t end = 0; // the characters the number takes
+};
+
+enum class real_syntax {
+    number,    // a number, up to t.end
+    no_digits, // no digit before t.end: a sign or a point at most
+    exponent,  // an exponent without digits, or beyond max_exponent
+};
+
+// Reads the real number at the start of `text`, as far as it goes: [sign] digits [. digits]
+// [exponent], with at least one digit before the exponent. The exponent is a letter E, e, D or
+// d with an optional sign, or a sign alone ("1.5+3"), followed by digits. No separator can be
+// part of a number, so a value's field is a number when the number read from the field, or from
+// the field and what follows it on the record, ends where the field ends.
+real_syntax scan_real(std::string_view text, real_text& t) {
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    t.neg = n > 0 && text[0] == '-';
+    if (n > 0 && is_sign(text[0])) {
+        ++i;
+    }
+    std::uint64_t m = 0;
+    std::size_t s = i;
+    i = take_digits(text, i, m);
+    t.int_digits = text.substr(s, i - s);
+    t.frac_digits = {};
+    if (i < n && text[i] == '.') {
+        s = ++i;
+        i = take_digits(text, i, m);
+        t.frac_digits = text.substr(s, i - s);
+    }
+    t.digits = m;
+    t.exponent = 0;
+    t.end = i;
+    if (t.int_digits.empty() && t.frac_digits.empty()) {
+        return real_syntax::no_digits;
+    }
+    if (i < n && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd' ||
+                  is_sign(text[i]))) {
+        if (!is_sign(text[i])) {
+            ++i;
+        }
+        bool exp_neg = false;
+        if (i < n && is_sign(text[i])) {
+            exp_neg = text[i] == '-';
+            ++i;
+        }
+        if (i >= n || !is_digit(text[i])) {
+            return real_syntax::exponent;
+        }
+        for (; i < n && is_digit(text[i]); ++i) {
+            t.exponent = t.exponent * 10 + (text[i] - '0');
+            if (t.exponent > max_exponent) {
+                return real_syntax::exponent;
+            }
+        }
+        if (exp_neg) {
+            t.exponent = -t.exponent;
+        }
+        t.end = i;
+    }
+    return real_syntax::number;
+}
+
+// The zeros in front of the first significant digit.
+std::size_t leading_zeros(const real_text& t) {
+    const std::size_t in_int = t.int_digits.find_first_not_of('0');
+    if (in_int != std::string_view::npos) {
+        return in_int;
+    }
+    const std::size_t in_frac = t.frac_digits.find_first_not_of('0');
+    return t.int_digits.size() +
+           (in_frac != std::string_view::npos ? in_frac : t.frac_digits.size());
+}
+
 struct quick_value {
     float value;
     double wide;
@@ -32,37 +126,41 @@ struct quick_value {
 // unless the double lies exactly halfway between two floats (the decimal number may then be on
 // either side of it) or outside the normal floats; those, and every other number, go the long
 // way.
-std::optional<quick_value> quick_real(std::string_view int_digits, std::string_view frac_digits,
-                                      std::size_t lead, long exponent, bool neg) {
+std::optional<quick_value> quick_real(const real_text& t) {
     static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    if (int_digits.size() + frac_digits.size() - lead > 15) {
+    const std::size_t total = t.int_digits.size() + t.frac_digits.size();
+    if (total > 15 && total - leading_zeros(t) > 15) {
         return std::nullopt;
     }
-    const long e10 = exponent - static_cast<long>(frac_digits.size());
+    const long e10 = t.exponent - static_cast<long>(t.frac_digits.size());
     if (e10 < -22 || e10 > 22) {
         return std::nullopt;
     }
-    std::uint64_t m = 0;
-    for (const std::string_view part : {int_digits, frac_digits}) {
-        for (const char c : part) {
-            m = m * 10 + static_cast<std::uint64_t>(c - '0');
-        }
+    // The sign goes on as a bit (of a positive number or zero): negative and positive values
+    // come mixed in a record, and a branch on the sign would be guessed wrong half of the time.
+    const std::uint64_t sign = static_cast<std::uint64_t>(t.neg) << 63;
+    const auto with_sign = [sign](double d) {
+        return quick_value{
+            std::bit_cast<float>(std::bit_cast<std::uint32_t>(static_cast<float>(d)) |
+                                 static_cast<std::uint32_t>(sign >> 32)),
+            std::bit_cast<double>(std::bit_cast<std::uint64_t>(d) | sign)};
+    };
+    if (t.digits == 0) {
+        return with_sign(0.0);
     }
-    if (m == 0) {
-        return quick_value{neg ? -0.0f : 0.0f, neg ? -0.0 : 0.0};
-    }
+    // At most 15 significant digits: the whole number is below 10^15.
+    const auto digits = static_cast<double>(static_cast<std::int64_t>(t.digits));
     const double p = powers[e10 < 0 ? -e10 : e10];
-    const double d = e10 < 0 ? static_cast<double>(m) / p : static_cast<double>(m) * p;
+    const double d = e10 < 0 ? digits / p : digits * p;
     if (!(d >= 0x1p-126 && d < 0x1p127)) {
         return std::nullopt;
     }
     if ((std::bit_cast<std::uint64_t>(d) & 0x1FFFFFFFu) == 0x10000000u) {
         return std::nullopt;
     }
-    const auto f = static_cast<float>(d);
-    return quick_value{neg ? -f : f, neg ? -d : d};
+    return with_sign(d);
 }
 
 } // namespace
@@ -243,81 +341,44 @@ int list_read::to_int(std::string_view field, bool comma_end) const {
 }
 
 float list_read::to_real(std::string_view field, bool comma_end, double* wide) const {
-    const std::size_t n = field.size();
-    std::size_t i = 0;
-    const bool neg = n > 0 && field[0] == '-';
-    if (n > 0 && is_sign(field[0])) {
-        ++i;
-    }
-    std::size_t s = i;
-    while (i < n && is_digit(field[i])) {
-        ++i;
-    }
-    const std::string_view int_digits = field.substr(s, i - s);
-    std::string_view frac_digits;
-    if (i < n && field[i] == '.') {
-        s = ++i;
-        while (i < n && is_digit(field[i])) {
-            ++i;
-        }
-        frac_digits = field.substr(s, i - s);
-    }
-    if (int_digits.empty() && frac_digits.empty()) {
+    real_text t;
+    const real_syntax syntax = scan_real(field, t);
+    if (syntax == real_syntax::no_digits) {
         // Only a sign or a point, ended by a comma or slash, reads as zero.
-        if (i == n && comma_end) {
+        if (t.end == field.size() && comma_end) {
             return 0.0f;
         }
         error("invalid number", msg_list_input);
     }
-    // Exponent: a letter E, e, D or d with an optional sign, or a sign alone ("1.5+3").
-    long exponent = 0;
-    if (i < n && (field[i] == 'E' || field[i] == 'e' || field[i] == 'D' || field[i] == 'd' ||
-                  is_sign(field[i]))) {
-        if (!is_sign(field[i])) {
-            ++i;
-        }
-        bool exp_neg = false;
-        if (i < n && is_sign(field[i])) {
-            exp_neg = field[i] == '-';
-            ++i;
-        }
-        if (i >= n || !is_digit(field[i])) {
-            error("exponent field", msg_list_input);
-        }
-        for (; i < n && is_digit(field[i]); ++i) {
-            exponent = exponent * 10 + (field[i] - '0');
-            if (exponent > max_exponent) {
-                error("exponent field", msg_list_input);
-            }
-        }
-        if (exp_neg) {
-            exponent = -exponent;
-        }
+    if (syntax == real_syntax::exponent) {
+        error("exponent field", msg_list_input);
     }
-    if (i != n) {
+    if (t.end != field.size()) {
         error("invalid number", msg_list_input);
     }
-
-    // One rounding, straight from the decimal text to the nearest float. The significant digits
-    // are the integer and fraction digits without leading zeros, value = digits * 10^e10. Only
-    // the first max_digits of them are passed on, with a sticky 1 after them when any later one
-    // is not zero: every value halfway between two floats has far fewer significant digits, so
-    // the rounding is the same, and a number of any length needs no more memory than this.
-    constexpr std::size_t max_digits = 200;
-    const auto digit_at = [&](std::size_t k) {
-        return k < int_digits.size() ? int_digits[k] : frac_digits[k - int_digits.size()];
-    };
-    const std::size_t total = int_digits.size() + frac_digits.size();
-    std::size_t lead = 0;
-    while (lead < total && digit_at(lead) == '0') {
-        ++lead;
-    }
-    if (const auto quick = quick_real(int_digits, frac_digits, lead, exponent, neg)) {
+    if (const auto quick = quick_real(t)) {
         if (wide != nullptr) {
             *wide = quick->wide;
         }
         return quick->value;
     }
+
+    // The long way: one rounding, straight from the decimal text to the nearest float. The
+    // significant digits are the integer and fraction digits without leading zeros, value =
+    // digits * 10^e10. Only the first max_digits of them are passed on, with a sticky 1 after
+    // them when any later one is not zero: every value halfway between two floats has far fewer
+    // significant digits, so the rounding is the same, and a number of any length needs no more
+    // memory than this.
+    constexpr std::size_t max_digits = 200;
+    const bool neg = t.neg;
+    const std::string_view int_digits = t.int_digits;
+    const std::string_view frac_digits = t.frac_digits;
+    const long exponent = t.exponent;
+    const auto digit_at = [&](std::size_t k) {
+        return k < int_digits.size() ? int_digits[k] : frac_digits[k - int_digits.size()];
+    };
+    const std::size_t total = int_digits.size() + frac_digits.size();
+    const std::size_t lead = leading_zeros(t);
     std::string text = neg ? "-" : "";
     long e10 = exponent - static_cast<long>(frac_digits.size());
     if (lead == total) {
@@ -434,6 +495,44 @@ void list_read::end() {
     }
     have_line_ = false;
     ended_ = true;
+}
+
+bool plain_reals(std::string_view record, std::span<float> v, double& first_wide) {
+    const std::size_t n = record.size();
+    std::size_t pos = 0;
+    const auto skip_blanks = [&] {
+        while (pos < n && (record[pos] == ' ' || record[pos] == '\t')) {
+            ++pos;
+        }
+    };
+    for (std::size_t k = 0; k < v.size(); ++k) {
+        skip_blanks();
+        // After a value the first comma only separates. Any other comma is a null value, and it,
+        // a slash or the end of the record where a value should start is no number.
+        if (k > 0 && pos < n && record[pos] == ',') {
+            ++pos;
+            skip_blanks();
+        }
+        // The field must be a number: a repeat count, a quote or any other character after the
+        // number makes it none.
+        real_text t;
+        if (scan_real(record.substr(pos), t) != real_syntax::number) {
+            return false;
+        }
+        pos += t.end;
+        if (pos < n && !is_separator(record[pos])) {
+            return false;
+        }
+        const auto quick = quick_real(t);
+        if (!quick) {
+            return false;
+        }
+        v[k] = quick->value;
+        if (k == 0) {
+            first_wide = quick->wide;
+        }
+    }
+    return true;
 }
 
 } // namespace sitewave::textio

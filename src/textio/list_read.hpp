@@ -3,6 +3,7 @@
 
 #include "textio/unit.hpp"
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -81,5 +82,15 @@ class list_read {
     int last_line_ = 0;
     bool from_repeat_ = false;
 };
+
+// The reals a free-format read of v.size() items would give when started on `record`, for the
+// common record of plain numbers: each value a number of the real syntax that converts on the
+// short exact way, the values separated by blanks and tabs or by one comma with blanks and tabs
+// around it, all of them on this record (the rest of it is skipped, as by the read). Stores the
+// values (the first one also rounded to double in `first_wide`) and returns true. Returns false
+// for every other record (null values, slashes, repeat counts, quoted or malformed values,
+// values going on to the next record, long or halfway numbers), which the read statement itself
+// must take; `v` and `first_wide` may then hold some values of the record.
+bool plain_reals(std::string_view record, std::span<float> v, double& first_wide);
 
 } // namespace sitewave::textio

@@ -103,6 +103,42 @@ bool input_unit::next_record(std::string& line) {
     return true;
 }
 
+std::optional<std::string_view> input_unit::peek_record() {
+    if (!buffer_ || begin_ == end_) {
+        return std::nullopt;
+    }
+    const char* start = buffer_.get() + begin_;
+    const auto* nl = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
+    if (nl == nullptr) {
+        return std::nullopt;
+    }
+    peeked_end_ = begin_ + static_cast<std::size_t>(nl - start) + 1;
+    std::string_view line(start, static_cast<std::size_t>(nl - start));
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+void input_unit::skip_record() {
+    begin_ = peeked_end_;
+    ++records_;
+}
+
+std::optional<std::uint64_t> input_unit::bytes_left() const {
+    struct stat st {};
+    if (!buffer_ || ::fstat(::fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    const long taken = std::ftell(file_); // read into the buffer so far
+    if (taken < 0) {
+        return std::nullopt;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const auto past = static_cast<std::uint64_t>(taken);
+    return (size > past ? size - past : 0) + (end_ - begin_);
+}
+
 bool input_unit::refill() {
     begin_ = 0;
     end_ = std::fread(buffer_.get(), 1, block_size, file_);
@@ -157,6 +193,9 @@ output_unit::output_unit(int unit, std::string name, io_state& state, const std:
     }
 }
 
+output_unit::output_unit(std::string& sink, int unit, std::string name, io_state& state)
+    : sink_(&sink), unit_(unit), name_(std::move(name)), state_(&state) {}
+
 output_unit::~output_unit() {
     if (file_ != nullptr && !console_) {
         std::fclose(file_);
@@ -167,11 +206,23 @@ output_unit::~output_unit() {
 
 void output_unit::end_record() {
     record_.push_back('\n');
+    if (sink_ != nullptr) {
+        sink_->append(record_);
+        record_.clear();
+        return;
+    }
     if (std::fwrite(record_.data(), 1, record_.size(), file_) != record_.size() &&
         write_error_ == 0) {
         write_error_ = errno != 0 ? errno : EIO; // the cause, before later calls change errno
     }
     record_.clear();
+}
+
+void output_unit::write_records(std::string_view records) {
+    if (std::fwrite(records.data(), 1, records.size(), file_) != records.size() &&
+        write_error_ == 0) {
+        write_error_ = errno != 0 ? errno : EIO;
+    }
 }
 
 void output_unit::close() {

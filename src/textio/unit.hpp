@@ -3,9 +3,12 @@
 
 #include "textio/fatal.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace sitewave::textio {
 
@@ -32,6 +35,17 @@ class input_unit {
     // Next record into `line`; false at the end of the input.
     bool next_record(std::string& line);
 
+    // The next record without taking it, when it lies whole in the block read so far: the line
+    // as next_record would give it, valid until the next record is taken. Nothing when the
+    // record goes on past the block (or the block is used up), and always for the console;
+    // next_record then reads it.
+    std::optional<std::string_view> peek_record();
+    // Takes the record just shown by peek_record, counting it like next_record.
+    void skip_record();
+    // The bytes of a file from the start of the next record to its end; nothing for the console
+    // and for a file of unknown size (not a regular file).
+    std::optional<std::uint64_t> bytes_left() const;
+
     int unit() const { return unit_; }
     const std::string& name() const { return name_; }
     io_state& state() const { return *state_; }
@@ -50,6 +64,7 @@ class input_unit {
     std::unique_ptr<char[]> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    std::size_t peeked_end_ = 0; // where the record shown by peek_record ends, line end included
     int records_ = 0;
     int unit_ = unit_stdin;
     std::string name_;
@@ -68,6 +83,9 @@ class output_unit {
     // Creates the temporary file for result file `path` (default: `name`); reports name the
     // file `name`. Failure is the fatal "open" report.
     output_unit(int unit, std::string name, io_state& state, const std::string& path = {});
+    // Records kept in memory, appended to `sink`, under the unit number and name given: for
+    // lines formatted ahead on another thread and written later with write_records().
+    output_unit(std::string& sink, int unit, std::string name, io_state& state);
     // Without close(): the temporary file is removed, the target left as it was.
     ~output_unit();
     output_unit(const output_unit&) = delete;
@@ -77,6 +95,8 @@ class output_unit {
     std::string& record() { return record_; }
     // Writes the record and a line end, and starts an empty one.
     void end_record();
+    // Writes whole records already formatted, each with its line end.
+    void write_records(std::string_view records);
     // Completes the file: flush, close, rename over the target; failure is the fatal "close"
     // report. For the console: flushes, a failure being the console failure.
     void close();
@@ -87,6 +107,7 @@ class output_unit {
 
   private:
     std::FILE* file_ = nullptr;
+    std::string* sink_ = nullptr;
     std::unique_ptr<char[]> buffer_; // the stream's buffer: large, for few system calls
     bool console_ = false;
     int unit_ = unit_stdout;

@@ -1,8 +1,8 @@
 // The vector exponential, sine and cosine of the tables against the library's double results:
 // within 2^-48 wherever they claim to hold, and `settled` only where rounding to float cannot
 // tell them apart.
+#include "common/elementary.hpp"
 #include "common/real.hpp"
-#include "layered/elementary.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace sitewave::layered;
+using namespace sitewave;
 using vd = vd_t<2>;
 
 double rel(double got, double want) { return std::fabs(got - want) / std::fabs(want); }

@@ -1,3 +1,4 @@
+#include "driver/record.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/fatal.hpp"
 #include "textio/fields.hpp"
@@ -400,6 +401,92 @@ TEST_F(scratch, malformed_values_are_fatal) {
                   }),
                   expected)
             << c.input;
+    }
+}
+
+// Samples as one free-format statement per sample reads them, with the line of each time, and
+// the complete ones counted.
+struct statement_samples {
+    std::vector<float> v;
+    std::vector<double> t;
+    std::vector<int> line;
+    int complete = 0;
+};
+
+statement_samples read_by_statements(const std::string& path, io_state& st) {
+    statement_samples s;
+    input_unit in(11, path, st);
+    {
+        list_read r(in);
+        std::string head;
+        for (int k = 0; k < 4; ++k) {
+            r.item(head);
+        }
+    }
+    for (bool complete = true; complete; s.complete += complete) {
+        float v[4] = {};
+        double t = 0.0;
+        list_read r(in, true);
+        complete = r.item(v[0], t);
+        s.line.push_back(r.line());
+        for (int k = 1; k < 4 && complete; ++k) {
+            complete = r.item(v[k]);
+        }
+        s.v.insert(s.v.end(), v, v + 4);
+        s.t.push_back(t);
+    }
+    return s;
+}
+
+// The record reader gives every sample, time as written, line, count, report and io_state bit
+// for bit as statements reading sample by sample do, on plain lines among every other kind.
+TEST_F(scratch, record_read_as_by_one_statement_per_sample) {
+    std::string many = "t,a,b,c\n";
+    std::mt19937 gen(3);
+    for (int k = 0; k < 4000; ++k) { // past one block, lines cut by its end
+        const double x = static_cast<int>(gen() % 2000001) - 1e6;
+        many += cat({std::to_string(k * 0.005), ",", std::to_string(x / 1e3), k % 7 ? "," : " , ",
+                     std::to_string(x * 1e-7), "\t", k % 500 ? "-.5" : "0.1234567890123456", "\n"});
+    }
+    const std::string files[] = {
+        "Time,H1,H2,V1\n0.000,0.000000,0.000000,0.000000\n0.005,-0.000408,0.000028,0.000009\n"
+        " 0.010 , 1.5D2 ,\t-2.5e+1,3\r\n0.015 0.1 0.2 0.3 9 x 'extra\n0.020,,1,2\n0.025,1/\n"
+        "0.030,2*7.5,1\n0.035,1,2\n3\n\n0.040,16777217,0.30000000000000001,1.00000006\n"
+        "0.045,1.5+3,-0,5.\n,0.050,1,2,3\n0.055,1e-50,3.4028235e38,+.5,\n0.060,1,2,3 ,4\n"
+        "0.065,1,2,3,\n4\n0.070,1,2,2*7\n0.075 1 2",
+        "Time\n1,2,3,4\n5,6,7,8\n9,10,11,12x\n",
+        "Time\n1,2,3,4\n5,6,7,8e\n",
+        "Time\n1,2,3,4\n5,6,7,1e39\n",
+        "Time\n1,2,3,4\n\n",
+        many,
+    };
+    for (const auto& text : files) {
+        const std::string path = write("rec.csv", text);
+        io_state st_ref;
+        statement_samples want;
+        const auto ref = capture([&] { want = read_by_statements(path, st_ref); }, &st_ref);
+        sitewave::driver::written_times got_t;
+        const auto got = capture(
+            [&] { return sitewave::driver::read_record(path, st, {}, 1 << 20, &got_t); }, &st);
+        ASSERT_EQ(ref ? "" : ref.err().report(), got ? "" : got.err().report()) << text;
+        EXPECT_EQ(st.format, st_ref.format);
+        EXPECT_EQ(st.name, st_ref.name);
+        if (!got) {
+            continue;
+        }
+        ASSERT_EQ(got->nt, want.complete);
+        ASSERT_EQ(got_t.time.size(), static_cast<std::size_t>(want.complete));
+        for (std::size_t i = 0; i < got_t.time.size(); ++i) {
+            const float row[4] = {got->time[i], got->xr1[i], got->yr1[i], got->zr1[i]};
+            for (std::size_t k = 0; k < 4; ++k) {
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(row[k]),
+                          std::bit_cast<std::uint32_t>(want.v[4 * i + k]))
+                    << "sample " << i << " value " << k;
+            }
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(got_t.time[i]),
+                      std::bit_cast<std::uint64_t>(want.t[i]));
+            EXPECT_EQ(got_t.line[i], want.line[i]) << "sample " << i;
+        }
     }
 }
 

@@ -15,7 +15,7 @@
 
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-namespace sitewave::layered {
+namespace sitewave {
 
 template <std::size_t W> struct lanes_of;
 template <> struct lanes_of<2> {
@@ -34,6 +34,14 @@ template <std::size_t W> using vf_t = typename lanes_of<W>::vf;
 template <std::size_t W> using vi_t = typename lanes_of<W>::vi;
 
 #define SITEWAVE_LANE_INLINE [[gnu::always_inline]] inline
+
+// The bits of a vector as another vector type of the same size.
+template <typename To, typename From> SITEWAVE_LANE_INLINE To same_bits(const From& v) {
+    static_assert(sizeof(To) == sizeof(From));
+    To t;
+    std::memcpy(&t, &v, sizeof t);
+    return t;
+}
 
 template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> load(const float* p) {
     vf_t<W> v;
@@ -87,4 +95,4 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> sqrt_v(const vd_t<W>& x) {
     return load_d<W>(e);
 }
 
-} // namespace sitewave::layered
+} // namespace sitewave

@@ -8,11 +8,10 @@
 // library, so every stored bit is the library's.
 #pragma once
 
-#include "layered/lanes.hpp"
+#include "common/lanes.hpp"
+#include "common/real.hpp"
 
-#include <bit>
-
-namespace sitewave::layered {
+namespace sitewave {
 
 // The ranges where the vector versions hold: |x| below 700 for e^x (no overflow or subnormal
 // result in double), |y| below 2^20 for sin y and cos y (the reduction below stays exact).
@@ -60,8 +59,8 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> exp_v(const vd_t<W>& x) {
     for (int n = 11; n >= 0; --n) {
         p = p * r + splat_d<W>(inverse_factorial[n]);
     }
-    const vi_t<W> ki = std::bit_cast<vi_t<W>>(z) - std::bit_cast<vi_t<W>>(shift);
-    return p * std::bit_cast<vd_t<W>>((ki + 1023) << 52);
+    const vi_t<W> ki = same_bits<vi_t<W>>(z) - same_bits<vi_t<W>>(shift);
+    return p * same_bits<vd_t<W>>((ki + 1023) << 52);
 }
 
 // sin y and cos y for |y| < trig_limit: y = q pi/2 + r with |r| <= pi/4 (q pi/2 in three parts,
@@ -84,7 +83,7 @@ SITEWAVE_LANE_INLINE void sincos_v(const vd_t<W>& y, vd_t<W>& sn, vd_t<W>& cs, v
     for (int n = 14; n >= 0; n -= 2) {
         c = c * r2 + splat_d<W>((n % 4 == 0 ? 1.0 : -1.0) * inverse_factorial[n]);
     }
-    const vi_t<W> qi = std::bit_cast<vi_t<W>>(z) - std::bit_cast<vi_t<W>>(shift);
+    const vi_t<W> qi = same_bits<vi_t<W>>(z) - same_bits<vi_t<W>>(shift);
     const vi_t<W> zero{};
     const vi_t<W> swap = (qi & 1) != zero;
     const vd_t<W> s0 = swap ? c : s;
@@ -105,4 +104,22 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> settled(const vd_t<W>& x) 
     return same & (ax >= splat_d<W>(0x1p-1000)) & (ax <= splat_d<W>(0x1p1000));
 }
 
-} // namespace sitewave::layered
+// cos_d and sin_d of n float arguments, two at a time: the vector versions where settled, the
+// library elsewhere.
+inline void cos_sin_floats(const float* y, std::size_t n, float* c, float* s) {
+    for (std::size_t i = 0; i < n; i += 2) {
+        const float y1 = i + 1 < n ? y[i + 1] : y[i];
+        const vd_t<2> yd{static_cast<double>(y[i]), static_cast<double>(y1)};
+        vd_t<2> sn, cs;
+        vi_t<2> ok;
+        sincos_v<2>(yd, sn, cs, ok);
+        ok &= (abs_v<2>(yd) < splat_d<2>(trig_limit)) & settled<2>(sn) & settled<2>(cs);
+        for (std::size_t j = i; j < i + 2 && j < n; ++j) {
+            const std::size_t l = j - i;
+            c[j] = ok[l] != 0 ? static_cast<float>(cs[l]) : cos_d(y[j]);
+            s[j] = ok[l] != 0 ? static_cast<float>(sn[l]) : sin_d(y[j]);
+        }
+    }
+}
+
+} // namespace sitewave

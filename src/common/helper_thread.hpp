@@ -1,0 +1,40 @@
+// A helper thread for a share of a run's work. It can be placed on another processor than the
+// caller's: a new thread left to the scheduler often waits behind its parent on the same
+// processor at first, which cancels the gain on short work. It never outlives its owner.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <pthread.h>
+#include <sched.h>
+
+namespace sitewave {
+
+class helper_thread {
+  public:
+    helper_thread() = default;
+    helper_thread(const helper_thread&) = delete;
+    helper_thread& operator=(const helper_thread&) = delete;
+    ~helper_thread();
+
+    // Runs `work` on a new thread, on another processor than the caller's when `place` (and
+    // one is to be had). False when no thread could be started; `work` is then not run.
+    bool start(std::function<void()> work, bool place = true);
+    // Waits for the work to end; an exception it raised is raised again here.
+    void join();
+
+  private:
+    static void* run(void* self);
+
+    std::function<void()> work_;
+    std::exception_ptr failure_;
+    pthread_t id_{};
+    cpu_set_t allowed_{}; // the processors the caller may use
+    bool placed_ = false;
+    bool running_ = false;
+};
+
+// Processors available to this process, at least 1.
+int usable_cores();
+
+} // namespace sitewave
