@@ -115,13 +115,13 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     driver::check_tables_finite(t, g, soil::soil_file);
     const std::string both = record_file + " on " + soil::soil_file;
     driver::apply_tables(s, t, profile.nin, g, both);
-    driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state, cores);
+    driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state);
 
     const auto [nyes, band] = ask_processing(in, con, g);
     driver::process_or_refuse(s, g, band, nyes, both);
     empty_line(con);
     list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
-    driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state, cores);
+    driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state);
 
     const histories h = driver::inverse_transform(std::move(s), g, both, cores);
     const auto ex = find_extremes(h.xr1);
@@ -159,7 +159,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     list_write(con) << "Output data are stored in \"wave1.csv\"";
     list_write(con) << "You can plot the waveform using \"wave.m\" for Matlab";
     empty_line(con);
-    driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state, cores);
+    driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state);
     con.close(); // the stop: everything written reaches standard output
 }
 

@@ -79,31 +79,6 @@ template <typename F> void each_component(int threads, F&& f) {
     }
 }
 
-// Formats the n data lines of a result file, line i by line(out, i). With threads > 1 and lines
-// enough to be worth it, the second half is formatted on a helper thread into memory, under the
-// same unit and format, and written after the first; the file and the record of the last
-// statement come out as when one thread does it all.
-template <typename Line> void write_lines(output_unit& out, int n, int threads, const Line& line) {
-    constexpr int min_shared = 1024;
-    const int split = threads > 1 && n >= min_shared ? n / 2 : n;
-    std::string tail;
-    helper_thread helper;
-    const bool shared = split < n && helper.start([&] {
-        textio::io_state state;
-        output_unit memory(tail, out.unit(), out.name(), state);
-        for (int i = split; i < n; ++i) {
-            line(memory, i);
-        }
-    });
-    for (int i = 0; i < (shared ? split : n); ++i) {
-        line(out, i);
-    }
-    if (shared) {
-        helper.join();
-        out.write_records(tail);
-    }
-}
-
 std::vector<cplx> load(const std::vector<float>& samples, int nf) {
     std::vector<cplx> a(static_cast<std::size_t>(nf));
     for (std::size_t i = 0; i < samples.size() && i < a.size(); ++i) {
@@ -232,43 +207,42 @@ histories inverse_transform(spectra&& s, const grid& g, const std::string& input
 }
 
 void write_factors_file(const std::string& name, const std::string& path, const tables& t,
-                        const grid& g, textio::io_state& state, int threads) {
+                        const grid& g, textio::io_state& state) {
     output_unit out(9, name, state, path);
     list_write(out) << "frequency (Hz),Samp1,Samp2,Pamp1,Pamp2";
-    write_lines(out, g.nom, threads, [&](output_unit& to, int i) {
+    for (int i = 0; i < g.nom; ++i) {
         const auto k = static_cast<std::size_t>(i);
         const float om = static_cast<float>(i) * g.dom;
         const float freq = om / two_pi;
-        fmt_write(to, spectrum_line()) << freq << cabs(t.samp.col[0][k]) << cabs(t.samp.col[1][k])
-                                       << cabs(t.pamp.col[0][k]) << cabs(t.pamp.col[1][k]);
-    });
+        fmt_write(out, spectrum_line()) << freq << cabs(t.samp.col[0][k]) << cabs(t.samp.col[1][k])
+                                        << cabs(t.pamp.col[0][k]) << cabs(t.pamp.col[1][k]);
+    }
     out.close();
 }
 
 void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
-                        const grid& g, const record& rec, textio::io_state& state, int threads) {
+                        const grid& g, const record& rec, textio::io_state& state) {
     output_unit out(10, name, state, path);
     const float p = pi2();
     list_write(out) << "frequency(Hz)," << rec.head2 << "," << rec.head3;
-    write_lines(out, g.nom - 1, threads, [&](output_unit& to, int line) {
-        const auto k = static_cast<std::size_t>(line + 1);
-        const float om = static_cast<float>(line + 1) * g.dom;
+    for (int i = 1; i < g.nom; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const float om = static_cast<float>(i) * g.dom;
         const float f = om / p;
-        fmt_write(to, spectrum_line()) << f << cabs(s.fx1[k]) << cabs(s.fy1[k]);
-    });
+        fmt_write(out, spectrum_line()) << f << cabs(s.fx1[k]) << cabs(s.fy1[k]);
+    }
     out.close();
 }
 
 void write_history_file(const std::string& name, const std::string& path, const histories& h,
-                        const record& rec, textio::io_state& state, int threads) {
+                        const record& rec, textio::io_state& state) {
     output_unit out(11, name, state, path);
     list_write(out) << rec.head1 << "," << rec.head2 << "," << rec.head3;
-    write_lines(out, static_cast<int>(h.xr1.size()), threads, [&](output_unit& to, int line) {
-        const auto i = static_cast<std::size_t>(line);
+    for (std::size_t i = 0; i < h.xr1.size(); ++i) {
         // The record's own times, then the step continued over the zero extension.
         const float t = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
-        fmt_write(to, history_line()) << t << h.xr1[i] - h.xr1[0] << h.yr1[i] - h.yr1[0];
-    });
+        fmt_write(out, history_line()) << t << h.xr1[i] - h.xr1[0] << h.yr1[i] - h.yr1[0];
+    }
     out.close();
 }
 

@@ -18,7 +18,7 @@ float pi2();
 // positive time step, and a finite duration and frequency step.
 grid checked_grid(const record& rec, int nf, const std::string& input);
 
-// The steps with a `threads` argument share their work among that many threads (at most two).
+// The transforms with `threads` > 1 share the three components between two threads.
 spectra forward_transform(const record& rec, int nf, const std::string& input, int threads = 1);
 void check_tables_finite(const tables& t, const grid& g, const std::string& input);
 void apply_tables(spectra& s, const tables& t, int nin, const grid& g, const std::string& input);
@@ -29,10 +29,10 @@ histories inverse_transform(spectra&& s, const grid& g, const std::string& input
 
 // The result files; `name` is the name reports give, `path` where the file goes.
 void write_factors_file(const std::string& name, const std::string& path, const tables& t,
-                        const grid& g, textio::io_state& state, int threads = 1);
+                        const grid& g, textio::io_state& state);
 void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
-                        const grid& g, const record& rec, textio::io_state& state, int threads = 1);
+                        const grid& g, const record& rec, textio::io_state& state);
 void write_history_file(const std::string& name, const std::string& path, const histories& h,
-                        const record& rec, textio::io_state& state, int threads = 1);
+                        const record& rec, textio::io_state& state);
 
 } // namespace sitewave::driver

@@ -4,6 +4,7 @@
 
 #include "common/elementary.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <utility>
@@ -20,16 +21,20 @@ constexpr float pai = 3.1415925f;
 twiddles::twiddles(std::size_t n, int ind) : n_(n), ind_(ind), w_(n > 1 ? n : 1) {
     assert(n == 0 || is_pow2(n));
     assert(ind == -1 || ind == 1);
-    std::vector<float> angle(w_.size()), c(w_.size()), s(w_.size());
+    constexpr std::size_t chunk = 64;
+    float angle[chunk], c[chunk], s[chunk];
     for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
-        for (std::size_t k = 0; k < kmax; ++k) {
-            angle[kmax + k] =
-                static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
+        for (std::size_t k0 = 0; k0 < kmax; k0 += chunk) {
+            const std::size_t m = std::min(chunk, kmax - k0);
+            for (std::size_t k = k0; k < k0 + m; ++k) {
+                angle[k - k0] =
+                    static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
+            }
+            cos_sin_floats(angle, m, c, s);
+            for (std::size_t j = 0; j < m; ++j) {
+                w_[kmax + k0 + j] = cplx{c[j], s[j]};
+            }
         }
-    }
-    cos_sin_floats(angle.data(), angle.size(), c.data(), s.data());
-    for (std::size_t j = 1; j < n; ++j) {
-        w_[j] = cplx{c[j], s[j]};
     }
 }
 

@@ -193,9 +193,6 @@ output_unit::output_unit(int unit, std::string name, io_state& state, const std:
     }
 }
 
-output_unit::output_unit(std::string& sink, int unit, std::string name, io_state& state)
-    : sink_(&sink), unit_(unit), name_(std::move(name)), state_(&state) {}
-
 output_unit::~output_unit() {
     if (file_ != nullptr && !console_) {
         std::fclose(file_);
@@ -206,23 +203,11 @@ output_unit::~output_unit() {
 
 void output_unit::end_record() {
     record_.push_back('\n');
-    if (sink_ != nullptr) {
-        sink_->append(record_);
-        record_.clear();
-        return;
-    }
     if (std::fwrite(record_.data(), 1, record_.size(), file_) != record_.size() &&
         write_error_ == 0) {
         write_error_ = errno != 0 ? errno : EIO; // the cause, before later calls change errno
     }
     record_.clear();
-}
-
-void output_unit::write_records(std::string_view records) {
-    if (std::fwrite(records.data(), 1, records.size(), file_) != records.size() &&
-        write_error_ == 0) {
-        write_error_ = errno != 0 ? errno : EIO;
-    }
 }
 
 void output_unit::close() {

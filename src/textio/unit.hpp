@@ -83,9 +83,6 @@ class output_unit {
     // Creates the temporary file for result file `path` (default: `name`); reports name the
     // file `name`. Failure is the fatal "open" report.
     output_unit(int unit, std::string name, io_state& state, const std::string& path = {});
-    // Records kept in memory, appended to `sink`, under the unit number and name given: for
-    // lines formatted ahead on another thread and written later with write_records().
-    output_unit(std::string& sink, int unit, std::string name, io_state& state);
     // Without close(): the temporary file is removed, the target left as it was.
     ~output_unit();
     output_unit(const output_unit&) = delete;
@@ -95,8 +92,6 @@ class output_unit {
     std::string& record() { return record_; }
     // Writes the record and a line end, and starts an empty one.
     void end_record();
-    // Writes whole records already formatted, each with its line end.
-    void write_records(std::string_view records);
     // Completes the file: flush, close, rename over the target; failure is the fatal "close"
     // report. For the console: flushes, a failure being the console failure.
     void close();
@@ -107,7 +102,6 @@ class output_unit {
 
   private:
     std::FILE* file_ = nullptr;
-    std::string* sink_ = nullptr;
     std::unique_ptr<char[]> buffer_; // the stream's buffer: large, for few system calls
     bool console_ = false;
     int unit_ = unit_stdout;
