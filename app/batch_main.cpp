@@ -1,4 +1,5 @@
 // sitewave-batch: every record on every profile, without the dialogue.
+#include "allocator.hpp"
 #include "batch_cli.hpp"
 #include "textio/pending.hpp"
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
+    sitewave::app::keep_freed_memory();
     sitewave::textio::install_signal_handlers();
     const command_line cl = parse_command_line(argc, argv);
     std::fputs(cl.out.c_str(), stdout);

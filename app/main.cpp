@@ -1,5 +1,6 @@
 // sitewave: the console dialogue in the working directory. The program takes no arguments; any
 // given are ignored.
+#include "allocator.hpp"
 #include "sitewave/dialogue.hpp"
 #include "textio/pending.hpp"
 
@@ -9,6 +10,7 @@
 #include <string>
 
 int main() {
+    sitewave::app::keep_freed_memory();
     sitewave::textio::install_signal_handlers();
     const auto r = sitewave::run_dialogue({});
     if (r) {
