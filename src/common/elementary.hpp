@@ -47,20 +47,30 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> abs_v(const vd_t<W>& x) {
     return x < zero ? -x : x;
 }
 
-// e^x for |x| < exp_limit: x = k ln2 + r with |r| <= ln2/2 (k ln2 in two parts, the first
-// exact for any such k), e^r by its Taylor series to r^12 (the rest below 2^-51 of it), and
-// 2^k put in by its bits.
-template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> exp_v(const vd_t<W>& x) {
+// e^x and e^-x for |x| < exp_limit, from one reduction: x = k ln2 + r with |r| <= ln2/2 (k ln2
+// in two parts, the first exact for any such k), e^(+-x) = 2^(+-k) e^(+-r), and e^(+-r) = E +- O
+// from the even and odd terms of the Taylor series to r^12 (the rest below 2^-51 of it; E is
+// about cosh r >= 1 and O about sinh r, so neither sum cancels).
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void exp_pair_v(const vd_t<W>& x, vd_t<W>& up, vd_t<W>& down) {
     const vd_t<W> shift = splat_d<W>(round_shift);
     const vd_t<W> z = x * splat_d<W>(0x1.71547652b82fep0) + shift; // x / ln2
     const vd_t<W> k = z - shift;
-    const vd_t<W> r = (x - k * splat_d<W>(0x1.62e42feep-1)) - k * splat_d<W>(0x1.a39ef35793c76p-33);
-    vd_t<W> p = splat_d<W>(inverse_factorial[12]);
-    for (int n = 11; n >= 0; --n) {
-        p = p * r + splat_d<W>(inverse_factorial[n]);
+    const vd_t<W> r =
+        (x - k * splat_d<W>(0x1.62e42feep-1)) - k * splat_d<W>(0x1.a39ef35793c76p-33);
+    const vd_t<W> r2 = r * r;
+    vd_t<W> even = splat_d<W>(inverse_factorial[12]);
+    vd_t<W> odd = splat_d<W>(inverse_factorial[11]);
+    for (int n = 10; n >= 0; n -= 2) {
+        even = even * r2 + splat_d<W>(inverse_factorial[n]);
+        if (n > 0) {
+            odd = odd * r2 + splat_d<W>(inverse_factorial[n - 1]);
+        }
     }
+    odd = odd * r;
     const vi_t<W> ki = same_bits<vi_t<W>>(z) - same_bits<vi_t<W>>(shift);
-    return p * same_bits<vd_t<W>>((ki + 1023) << 52);
+    up = (even + odd) * same_bits<vd_t<W>>((ki + 1023) << 52);
+    down = (even - odd) * same_bits<vd_t<W>>((1023 - ki) << 52);
 }
 
 // sin y and cos y for |y| < trig_limit: y = q pi/2 + r with |r| <= pi/4 (q pi/2 in three parts,

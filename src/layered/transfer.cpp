@@ -421,8 +421,8 @@ SITEWAVE_LANE_INLINE void propagate_block(const plan& p, const table_plan& tp, c
     for (std::size_t j = 0; j < n; j += W) {
         const vd_t<W> x = wide<W>(load<W>(&r.wr[j]));
         const vd_t<W> y = wide<W>(load<W>(&r.wi[j]));
-        const vd_t<W> e1 = exp_v<W>(x);
-        const vd_t<W> e2 = exp_v<W>(-x);
+        vd_t<W> e1, e2;
+        exp_pair_v<W>(x, e1, e2);
         vd_t<W> sn, c;
         vi_t<W> ok;
         sincos_v<W>(y, sn, c, ok);
