@@ -175,8 +175,8 @@ output_unit::output_unit(int unit, std::string name, io_state& state, const std:
         if (fd >= 0) {
             file_ = ::fdopen(fd, "wb");
             if (file_ != nullptr) {
-                buffer_ = std::make_unique_for_overwrite<char[]>(block_size);
-                std::setvbuf(file_, buffer_.get(), _IOFBF, block_size);
+                std::setvbuf(file_, nullptr, _IONBF, 0);
+                pending_.reserve(block_size);
             }
             if (file_ == nullptr) {
                 const int err = errno;
@@ -203,11 +203,27 @@ output_unit::~output_unit() {
 
 void output_unit::end_record() {
     record_.push_back('\n');
-    if (std::fwrite(record_.data(), 1, record_.size(), file_) != record_.size() &&
-        write_error_ == 0) {
-        write_error_ = errno != 0 ? errno : EIO; // the cause, before later calls change errno
+    if (console_) {
+        if (std::fwrite(record_.data(), 1, record_.size(), file_) != record_.size() &&
+            write_error_ == 0) {
+            write_error_ = errno != 0 ? errno : EIO; // the cause, before later calls change errno
+        }
+    } else {
+        pending_.append(record_);
+        if (pending_.size() >= block_size) {
+            flush_pending();
+        }
     }
     record_.clear();
+}
+
+void output_unit::flush_pending() {
+    if (!pending_.empty() &&
+        std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size() &&
+        write_error_ == 0) {
+        write_error_ = errno != 0 ? errno : EIO;
+    }
+    pending_.clear();
 }
 
 void output_unit::close() {
@@ -220,6 +236,7 @@ void output_unit::close() {
         }
         return;
     }
+    flush_pending();
     std::FILE* f = file_;
     file_ = nullptr;
     int err = write_error_;

@@ -101,8 +101,13 @@ class output_unit {
     io_state& state() const { return *state_; }
 
   private:
+    // Writes the records gathered in pending_ and empties it.
+    void flush_pending();
+
     std::FILE* file_ = nullptr;
-    std::unique_ptr<char[]> buffer_; // the stream's buffer: large, for few system calls
+    // A result file's records are gathered here and written in blocks: few system calls, and
+    // no stream buffer besides.
+    std::string pending_;
     bool console_ = false;
     int unit_ = unit_stdout;
     std::string name_;
