@@ -35,7 +35,7 @@ def build(jobs):
     subprocess.run(["cmake", "-S", REPO, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release",
                     "-DSITEWAVE_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", BUILD, "-j", str(jobs), "--target", "sitewave", "sitewave-batch",
-                    "sitewave_bench"], check=True, stdout=subprocess.DEVNULL)
+                    "sitewave_bench", "peak_rss"], check=True, stdout=subprocess.DEVNULL)
 
 
 def run_once(cmd, cwd=None, stdin_path=None, env=None):
@@ -56,7 +56,34 @@ def run_once(cmd, cwd=None, stdin_path=None, env=None):
             err.seek(0)
             raise SystemExit(f"{' '.join(cmd)} in {cwd}: exit status {proc.returncode}\n"
                              f"{err.read().decode(errors='replace')}")
-    return elapsed, usage.ru_maxrss * 1024  # ru_maxrss is in KiB on Linux
+    return elapsed, peak_rss(cmd, cwd, stdin_path, env) if MEASURE_PEAK else 0
+
+
+# Peak resident memory is measured on one extra run through build-bench/bench/peak_rss, a small
+# launcher: the times above come from processes started by this script, whose own memory before
+# their exec would be counted in theirs.
+MEASURE_PEAK = True
+_peaks = {}
+
+
+def peak_rss(cmd, cwd, stdin_path, env):
+    """Peak RSS in bytes of one run of cmd (measured once per command and folder)."""
+    key = (tuple(cmd), cwd)
+    if key not in _peaks:
+        launcher = os.path.join(BUILD, "bench", "peak_rss")
+        read_end, write_end = os.pipe()
+        stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
+        try:
+            subprocess.run([launcher, str(write_end)] + cmd, cwd=cwd, stdin=stdin,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
+                           pass_fds=(write_end,), check=False)
+        finally:
+            os.close(write_end)
+            if stdin_path:
+                stdin.close()
+        with os.fdopen(read_end) as f:
+            _peaks[key] = int(f.read().strip() or 0) * 1024
+    return _peaks[key]
 
 
 def time_command(cmd, label, runs, cwd=None, stdin_path=None, target_ms=None, env=None):
