@@ -1,6 +1,7 @@
 // peak_rss FD COMMAND [ARG...]: runs the command (standard streams inherited) and writes its
-// peak resident memory in KiB to the open descriptor FD. A process forked from a large one (the Python timing
-// script) is charged with the parent's memory before its exec; this small launcher is not.
+// peak resident memory in KiB to the open descriptor FD. A process forked from a large one (the
+// Python timing script) is charged with the parent's memory before its exec; this small launcher is
+// not.
 #include <cstdio>
 #include <cstdlib>
 #include <spawn.h>

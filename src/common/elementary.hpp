@@ -56,8 +56,7 @@ SITEWAVE_LANE_INLINE void exp_pair_v(const vd_t<W>& x, vd_t<W>& up, vd_t<W>& dow
     const vd_t<W> shift = splat_d<W>(round_shift);
     const vd_t<W> z = x * splat_d<W>(0x1.71547652b82fep0) + shift; // x / ln2
     const vd_t<W> k = z - shift;
-    const vd_t<W> r =
-        (x - k * splat_d<W>(0x1.62e42feep-1)) - k * splat_d<W>(0x1.a39ef35793c76p-33);
+    const vd_t<W> r = (x - k * splat_d<W>(0x1.62e42feep-1)) - k * splat_d<W>(0x1.a39ef35793c76p-33);
     const vd_t<W> r2 = r * r;
     vd_t<W> even = splat_d<W>(inverse_factorial[12]);
     vd_t<W> odd = splat_d<W>(inverse_factorial[11]);

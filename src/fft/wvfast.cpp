@@ -16,24 +16,24 @@ namespace sitewave::fft {
 constexpr float pai = 3.1415925f;
 
 // Pass of half-span kmax, position k in a group: the angle is (k*ind) in integers, then times
-// pai, then over kmax, each a float operation. Entry kmax + k of the table, so the passes lie
-// one after the other (entry 0 is unused).
-twiddles::twiddles(std::size_t n, int ind) : n_(n), ind_(ind), w_(n > 1 ? n : 1) {
+// pai, then over kmax, each a float operation. Only the last pass's factors are kept (kmax =
+// n/2): for kmax = (n/2)/s, s a power of two, the angle of (k, kmax) is that of (k*s, n/2) bit
+// for bit, since scaling by a power of two is exact and commutes with each rounding.
+twiddles::twiddles(std::size_t n, int ind) : n_(n), ind_(ind), w_(n > 1 ? n / 2 : 1) {
     assert(n == 0 || is_pow2(n));
     assert(ind == -1 || ind == 1);
     constexpr std::size_t chunk = 64;
     float angle[chunk], c[chunk], s[chunk];
-    for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
-        for (std::size_t k0 = 0; k0 < kmax; k0 += chunk) {
-            const std::size_t m = std::min(chunk, kmax - k0);
-            for (std::size_t k = k0; k < k0 + m; ++k) {
-                angle[k - k0] =
-                    static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
-            }
-            cos_sin_floats(angle, m, c, s);
-            for (std::size_t j = 0; j < m; ++j) {
-                w_[kmax + k0 + j] = cplx{c[j], s[j]};
-            }
+    const std::size_t kmax = n / 2;
+    for (std::size_t k0 = 0; k0 < kmax; k0 += chunk) {
+        const std::size_t m = std::min(chunk, kmax - k0);
+        for (std::size_t k = k0; k < k0 + m; ++k) {
+            angle[k - k0] =
+                static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
+        }
+        cos_sin_floats(angle, m, c, s);
+        for (std::size_t j = 0; j < m; ++j) {
+            w_[k0 + j] = cplx{c[j], s[j]};
         }
     }
 }
@@ -73,12 +73,13 @@ void wvfast(std::span<cplx> a, int ind, const twiddles& tw) {
     // independent of each other, so they go group by group, k running inside the group.
     cplx* const data = a.data();
     for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
-        const cplx* const w = tw.pass(kmax);
+        const cplx* const w = tw.last();
+        const std::size_t stride = n / 2 / kmax;
         for (std::size_t i = 0; i < n; i += 2 * kmax) {
             cplx* const lo = data + i;
             cplx* const hi = lo + kmax;
             for (std::size_t k = 0; k < kmax; ++k) {
-                const cplx temp = hi[k] * w[k];
+                const cplx temp = hi[k] * w[k * stride];
                 hi[k] = lo[k] - temp; // both from the old lo[k]
                 lo[k] = lo[k] + temp;
             }

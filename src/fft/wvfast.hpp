@@ -20,8 +20,9 @@ class twiddles {
     twiddles(std::size_t n, int ind);
     std::size_t size() const { return n_; }
     int direction() const { return ind_; }
-    // The factors of the pass of half-span kmax (a power of two below n), for k = 0..kmax-1.
-    const cplx* pass(std::size_t kmax) const { return w_.data() + kmax; }
+    // The factors of the last pass (half-span n/2), k = 0..n/2-1; the pass of half-span kmax
+    // uses every (n/2)/kmax-th of them.
+    const cplx* last() const { return w_.data(); }
 
   private:
     std::size_t n_;

@@ -221,6 +221,24 @@ TEST(wvfast, impulse_at_one_gives_last_pass_twiddles_bit_for_bit) {
     }
 }
 
+// Every pass's twiddle factor, from its own angle (k*ind) * pai / kmax, is the last pass's factor
+// k * (n/2)/kmax that the transform uses, bit for bit.
+TEST(wvfast, each_pass_twiddle_is_a_last_pass_one) {
+    constexpr float pai = 3.1415925f;
+    constexpr std::size_t n = 32768;
+    for (int ind : {-1, 1}) {
+        const sitewave::fft::twiddles tw(n, ind);
+        for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
+            for (std::size_t k = 0; k < kmax; ++k) {
+                const float angle =
+                    static_cast<float>(static_cast<int>(k) * ind) * pai / static_cast<float>(kmax);
+                const cplx w{sitewave::cos_d(angle), sitewave::sin_d(angle)};
+                ASSERT_TRUE(same_bits(tw.last()[k * (n / 2 / kmax)], w)) << kmax << " " << k;
+            }
+        }
+    }
+}
+
 TEST(wvfast, elements_past_n_are_left_alone) {
     const cplx sentinel{std::bit_cast<float>(0x7fc0beefu), -123.0f};
     for (std::size_t n : {1u, 2u, 16u}) {
