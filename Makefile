@@ -71,14 +71,16 @@ fuzz-check:
 
 # A dialogue run and a small batch run under valgrind's memcheck: no error, no leak.
 VALGRIND = valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect -q
+# The programs are linked dynamically there, so that memcheck sees every allocation.
 valgrind:
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build build -j$(JOBS) --target sitewave sitewave-batch
-	rm -rf build/valgrind && mkdir -p build/valgrind
-	cp examples/elcentro.csv examples/soil_dat.csv build/valgrind/
-	cd build/valgrind && $(VALGRIND) ../sitewave < ../../examples/answers.txt > /dev/null
-	$(VALGRIND) build/sitewave-batch --soil examples/profiles/best.csv --input outcrop --spectra \
-		--periods 0.05,5,10 --jobs 2 --out build/valgrind/batch @examples/records.txt > /dev/null
+	cmake -S . -B build-valgrind -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_STATIC=OFF $(CMAKE_FLAGS)
+	cmake --build build-valgrind -j$(JOBS) --target sitewave sitewave-batch
+	rm -rf build-valgrind/run && mkdir -p build-valgrind/run
+	cp examples/elcentro.csv examples/soil_dat.csv build-valgrind/run/
+	cd build-valgrind/run && $(VALGRIND) ../sitewave < ../../examples/answers.txt > /dev/null
+	$(VALGRIND) build-valgrind/sitewave-batch --soil examples/profiles/best.csv --input outcrop \
+		--spectra --periods 0.05,5,10 --jobs 2 --out build-valgrind/run/batch @examples/records.txt \
+		> /dev/null
 	@echo "valgrind: no errors, no leaks"
 
 # Release build in build-bench/, then whole-program timings of the max and mid cases and of the
@@ -93,4 +95,4 @@ format-check:
 	$(CLANG_FORMAT) --dry-run -Werror $(FORMAT_FILES)
 
 clean:
-	rm -rf build build-asan build-bench demo-out
+	rm -rf build build-asan build-bench build-valgrind build-fuzz demo-out
