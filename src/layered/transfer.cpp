@@ -22,6 +22,9 @@
 //    root are formed once per call; the damped S-wave velocity of a row serves both tables;
 //  - e^(i wn h) and e^(-i wn h) share one sine and one cosine (cos(-y) = cos y and
 //    sin(-y) = -sin y exactly), while e^(-x) is still the exponential of the negated argument;
+//  - the exponentials, sines, cosines and moduli are evaluated on vectors (common/elementary.hpp)
+//    and kept only where the float they round to cannot differ from the library's; the library
+//    evaluates the others;
 //  - the blocks may be shared among threads: each row depends on nothing but its frequency.
 #include "layered/transfer.hpp"
 
