@@ -80,19 +80,36 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> splat_f(float x) {
     return v;
 }
 
-// Correctly rounded square roots, two at a time.
-template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> sqrt_v(const vd_t<W>& x) {
-    double e[W];
-    std::memcpy(e, &x, sizeof x);
-    for (std::size_t i = 0; i < W; i += 2) {
-#if defined(__SSE2__)
-        _mm_storeu_pd(e + i, _mm_sqrt_pd(_mm_loadu_pd(e + i)));
-#else
-        e[i] = __builtin_sqrt(e[i]);
-        e[i + 1] = __builtin_sqrt(e[i + 1]);
-#endif
+// Whether every lane of a mask (lanes all ones or all zeros) is set.
+template <std::size_t W> SITEWAVE_LANE_INLINE bool all_set(const vi_t<W>& m) {
+    if constexpr (W == 4) {
+        return all_set<2>(__builtin_shufflevector(m, m, 0, 1) &
+                          __builtin_shufflevector(m, m, 2, 3));
+    } else {
+        static_assert(W == 2);
+        return (m[0] & m[1]) != 0;
     }
-    return load_d<W>(e);
+}
+
+// Correctly rounded square roots, two at a time, the halves of a wider vector taken apart and
+// put together in registers (a round trip through memory would stall on the reload).
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> sqrt_v(const vd_t<W>& x) {
+#if defined(__SSE2__)
+    if constexpr (W == 2) {
+        return _mm_sqrt_pd(x);
+    } else {
+        static_assert(W == 4);
+        const vd_t<2> lo = __builtin_shufflevector(x, x, 0, 1);
+        const vd_t<2> hi = __builtin_shufflevector(x, x, 2, 3);
+        return __builtin_shufflevector(sqrt_v<2>(lo), sqrt_v<2>(hi), 0, 1, 2, 3);
+    }
+#else
+    vd_t<W> r = x;
+    for (std::size_t i = 0; i < W; ++i) {
+        r[i] = __builtin_sqrt(x[i]);
+    }
+    return r;
+#endif
 }
 
 } // namespace sitewave

@@ -119,6 +119,9 @@ SITEWAVE_LANE_INLINE void csqrt_lanes(const float* zr, const float* zi, float* s
         store<W>(sr + g, narrow<W>(re));
         store<W>(si + g, narrow<W>(im));
         const vi_t<W> ok = z | (((re == zero) | settled<W>(re)) & ((im == zero) | settled<W>(im)));
+        if (all_set<W>(ok)) {
+            continue;
+        }
         for (std::size_t i = 0; i < W; ++i) {
             if (ok[i] == 0) {
                 const cplx root = csqrt({zr[g + i], zi[g + i]});
@@ -436,6 +439,9 @@ SITEWAVE_LANE_INLINE void propagate_block(const plan& p, const table_plan& tp, c
         store<W>(&r.e1i[j], narrow<W>(p1i));
         store<W>(&r.e2r[j], narrow<W>(p2r));
         store<W>(&r.e2i[j], -narrow<W>(p2i));
+        if (all_set<W>(ok)) {
+            continue;
+        }
         for (std::size_t i = 0; i < W; ++i) {
             if (ok[i] == 0) {
                 exact_exponentials(r, j + i);
