@@ -1,5 +1,6 @@
 #include "common/helper_thread.hpp"
 
+#include <algorithm>
 #include <sched.h>
 #include <thread>
 #include <utility>
@@ -83,6 +84,11 @@ void helper_thread::join() {
 }
 
 int usable_cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        return std::max(CPU_COUNT(&set), 1);
+    }
     const unsigned n = std::thread::hardware_concurrency();
     return n > 1 ? static_cast<int>(n) : 1;
 }

@@ -34,7 +34,7 @@ class helper_thread {
     bool running_ = false;
 };
 
-// Processors available to this process, at least 1.
+// Processors this process may run on, at least 1.
 int usable_cores();
 
 } // namespace sitewave
