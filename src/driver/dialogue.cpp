@@ -77,7 +77,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     }
     const std::string infile1 = textio::read_name(in);
 
-    const record rec = driver::read_record(infile1, state, at(infile1));
+    record rec = driver::read_record(infile1, state, at(infile1));
     list_write(con) << "NT and DT=" << rec.nt << rec.dt;
 
     const auto length = choose_length(rec.nt);
@@ -94,6 +94,10 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     // The work of a step is shared among the cores where it can be.
     const int cores = usable_cores();
     spectra s = driver::forward_transform(rec, nf, record_file, cores);
+    // The samples are in the spectra now; their memory goes to the steps that follow.
+    for (auto* samples : {&rec.xr1, &rec.yr1, &rec.zr1}) {
+        std::vector<float>().swap(*samples);
+    }
     empty_line(con);
     list_write(con) << " DUR,DOM,NOM,EOM=" << g.dur << g.dom << g.nom << g.eom;
     list_write(con) << " Highest Frequency (hz)=" << g.eom / two_pi;
@@ -111,11 +115,14 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         textio::refuse(why);
     }
 
-    const tables t = compute_tables(profile.layers, profile.theta, g, false, cores);
-    driver::check_tables_finite(t, g, soil::soil_file);
     const std::string both = record_file + " on " + soil::soil_file;
-    driver::apply_tables(s, t, profile.nin, g, both);
-    driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state);
+    {
+        // The tables are done with once applied and written; their memory goes to the histories.
+        const tables t = compute_tables(profile.layers, profile.theta, g, false, cores);
+        driver::check_tables_finite(t, g, soil::soil_file);
+        driver::apply_tables(s, t, profile.nin, g, both);
+        driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state);
+    }
 
     const auto [nyes, band] = ask_processing(in, con, g);
     driver::process_or_refuse(s, g, band, nyes, both);
