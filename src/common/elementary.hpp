@@ -103,14 +103,17 @@ SITEWAVE_LANE_INLINE void sincos_v(const vd_t<W>& y, vd_t<W>& sn, vd_t<W>& cs, v
 }
 
 // Whether the double x (within 2^-48 of the value meant) rounds to the float the value meant
-// rounds to: every double within 2^-40 of x rounds to the same float. x must be finite and
-// not 0, and not below the normal doubles, for the relative bound to hold.
+// rounds to. For x in the range of normal floats, the 29 bits of x below a float's precision
+// give its place between two floats; the values within 2^-40 of x (at most 2^13 units in the
+// last place of x) all round as x does unless that place is within 2^13 units of the midpoint.
+// Values outside that range (left to the library), 0, infinities and NaN are never settled.
 template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> settled(const vd_t<W>& x) {
+    const vi_t<W> bits = same_bits<vi_t<W>>(x);
+    const vi_t<W> from_mid = (bits & 0x1FFFFFFF) - 0x10000000;
+    const vi_t<W> margin = splat_i<W>(0x2000);
     const vd_t<W> ax = abs_v<W>(x);
-    const vd_t<W> up = x * splat_d<W>(1.0 + 0x1p-40);
-    const vd_t<W> down = x * splat_d<W>(1.0 - 0x1p-40);
-    const auto same = __builtin_convertvector(narrow<W>(up) == narrow<W>(down), vi_t<W>);
-    return same & (ax >= splat_d<W>(0x1p-1000)) & (ax <= splat_d<W>(0x1p1000));
+    return ((from_mid > margin) | (from_mid < -margin)) & (ax >= splat_d<W>(0x1p-126)) &
+           (ax < splat_d<W>(0x1p127));
 }
 
 // cos_d and sin_d of n float arguments, two at a time: the vector versions where settled, the

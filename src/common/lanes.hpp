@@ -72,6 +72,13 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> splat_d(double x) {
     }
     return v;
 }
+template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> splat_i(long x) {
+    vi_t<W> v;
+    for (std::size_t i = 0; i < W; ++i) {
+        v[i] = x;
+    }
+    return v;
+}
 template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> splat_f(float x) {
     vf_t<W> v;
     for (std::size_t i = 0; i < W; ++i) {

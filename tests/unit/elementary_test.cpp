@@ -93,9 +93,10 @@ TEST(elementary, settled_only_away_from_float_midpoints) {
                  {-3.1e10, true},
                  {0.0, false},
                  {0x1p-1020, false},
+                 {1e-40, false},
                  {INFINITY, false},
                  {NAN, false},
-                 {1e300, true}};
+                 {1e300, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(settled<2>(vd{c.x, c.x})[0] != 0, c.settled) << c.x;
     }
