@@ -114,25 +114,73 @@ std::size_t fixed_text(double a, int d, char* out, bool& zero) {
 
 std::string stars(int w) { return std::string(static_cast<std::size_t>(w), '*'); }
 
-// The field of width w holding text[0..len) (with a leading minus when neg): right-justified,
-// or w asterisks when it does not fit.
-std::string justified(const char* text, std::size_t len, bool neg, int w) {
+// The field of width w holding text[0..len) (with a leading minus when neg), appended to out:
+// right-justified, or w asterisks when it does not fit.
+void justified_into(std::string& out, const char* text, std::size_t len, bool neg, int w) {
     const auto width = static_cast<std::size_t>(w);
     const std::size_t total = len + (neg ? 1 : 0);
     if (total > width) {
-        return stars(w);
+        out.append(width, '*');
+        return;
     }
-    char field[64];
-    if (width > sizeof field) {
-        std::string wide(width - total, ' ');
-        return wide.append(neg ? "-" : "").append(text, len);
-    }
-    std::memset(field, ' ', width - total);
+    out.append(width - total, ' ');
     if (neg) {
-        field[width - total] = '-';
+        out.push_back('-');
     }
-    std::memcpy(field + (width - len), text, len);
-    return std::string(field, width);
+    out.append(text, len);
+}
+
+// Fw.d appended to out where the digits in double are certain (finite values, 1 <= d <= 9);
+// false, with nothing appended, for the values the general path takes.
+bool fixed_field_into(std::string& out, float v, int w, int d) {
+    if (!std::isfinite(v) || d < 1 || d > 9 || w < 1) {
+        return false;
+    }
+    char text[40];
+    bool zero = false;
+    std::size_t len = fixed_text(std::fabs(static_cast<double>(v)), d, text, zero);
+    if (len == 0) {
+        return false;
+    }
+    // -0.00001 in F8.4 is "  0.0000": no sign on a value that rounds to zero.
+    const bool neg = std::signbit(v) && !zero;
+    const auto width = static_cast<std::size_t>(w);
+    const char* start = text;
+    if (len + (neg ? 1 : 0) == width + 1 && text[0] == '0') {
+        ++start; // 0.5 in F5.4 is ".5000"
+        --len;
+    }
+    justified_into(out, start, len, neg, w);
+    return true;
+}
+
+// Ew.d appended to out where the digits in double are certain (finite non-zero values,
+// 1 <= d <= 9); false, with nothing appended, for the values the general path takes.
+bool exponent_field_into(std::string& out, float v, int w, int d) {
+    if (!std::isfinite(v) || v == 0.0f || d < 1 || d > 9 || w < 1) {
+        return false;
+    }
+    // "0." digits "E" sign, two exponent digits (a float's exponent has at most two).
+    char text[24] = {'0', '.'};
+    int e10 = 0;
+    if (!scientific_digits(std::fabs(static_cast<double>(v)), d, text + 2, e10)) {
+        return false;
+    }
+    const auto ud = static_cast<std::size_t>(d);
+    char* p = text + 2 + ud;
+    *p++ = 'E';
+    *p++ = e10 < 0 ? '-' : '+';
+    put_digits(p, static_cast<std::uint64_t>(std::abs(e10)), 2);
+    std::size_t len = ud + 6;
+    const bool neg = v < 0.0f;
+    const auto width = static_cast<std::size_t>(w);
+    const char* start = text;
+    if (len + (neg ? 1 : 0) == width + 1) {
+        ++start; // with one position short the field starts with the point: ".1234E+01"
+        --len;
+    }
+    justified_into(out, start, len, neg, w);
+    return true;
 }
 
 // Decimal digits (without point) and exponent X of |v| = d.ddd x 10^X, rounded to `digits`
@@ -245,24 +293,12 @@ std::string field_i(int v, int w) {
 }
 
 std::string field_f(float v, int w, int d) {
+    std::string out;
+    if (fixed_field_into(out, v, w, d)) {
+        return out;
+    }
     if (!std::isfinite(v)) {
         return non_finite_field(v, w);
-    }
-    if (d >= 1 && d <= 9 && w >= 1) {
-        char text[40];
-        bool zero = false;
-        std::size_t len = fixed_text(std::fabs(static_cast<double>(v)), d, text, zero);
-        if (len != 0) {
-            // -0.00001 in F8.4 is "  0.0000": no sign on a value that rounds to zero.
-            const bool neg = std::signbit(v) && !zero;
-            const auto width = static_cast<std::size_t>(w);
-            const char* start = text;
-            if (len + (neg ? 1 : 0) == width + 1 && text[0] == '0') {
-                ++start; // 0.5 in F5.4 is ".5000"
-                --len;
-            }
-            return justified(start, len, neg, w);
-        }
     }
     char buf[400];
     const double a = std::fabs(static_cast<double>(v));
@@ -285,29 +321,12 @@ std::string field_f(float v, int w, int d) {
 }
 
 std::string field_e(float v, int w, int d) {
+    std::string out;
+    if (exponent_field_into(out, v, w, d)) {
+        return out;
+    }
     if (!std::isfinite(v)) {
         return non_finite_field(v, w);
-    }
-    if (v != 0.0f && d >= 1 && d <= 9 && w >= 1) {
-        // "0." digits "E" sign, two exponent digits (a float's exponent has at most two).
-        char text[24] = {'0', '.'};
-        int e10 = 0;
-        if (scientific_digits(std::fabs(static_cast<double>(v)), d, text + 2, e10)) {
-            const auto ud = static_cast<std::size_t>(d);
-            char* p = text + 2 + ud;
-            *p++ = 'E';
-            *p++ = e10 < 0 ? '-' : '+';
-            put_digits(p, static_cast<std::uint64_t>(std::abs(e10)), 2);
-            std::size_t len = ud + 6;
-            const bool neg = v < 0.0f;
-            const auto width = static_cast<std::size_t>(w);
-            const char* start = text;
-            if (len + (neg ? 1 : 0) == width + 1) {
-                ++start; // with one position short the field starts with the point: ".1234E+01"
-                --len;
-            }
-            return justified(start, len, neg, w);
-        }
     }
     std::string body;
     if (v == 0.0f) {
@@ -328,6 +347,18 @@ std::string field_e(float v, int w, int d) {
         return stars(w);
     }
     return right_justify(neg ? std::string("-").append(body) : body, w);
+}
+
+void append_field_f(std::string& out, float v, int w, int d) {
+    if (!fixed_field_into(out, v, w, d)) {
+        out += field_f(v, w, d);
+    }
+}
+
+void append_field_e(std::string& out, float v, int w, int d) {
+    if (!exponent_field_into(out, v, w, d)) {
+        out += field_e(v, w, d);
+    }
 }
 
 std::string shortest(float v) {

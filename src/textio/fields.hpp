@@ -33,4 +33,8 @@ std::string field_f(float v, int w, int d);
 //   1.234 in E12.4 -> "  0.1234E+01"    0.0 -> "  0.0000E+00"    0.99996 -> "  0.1000E+01"
 std::string field_e(float v, int w, int d);
 
+// The same fields appended to `out`.
+void append_field_f(std::string& out, float v, int w, int d);
+void append_field_e(std::string& out, float v, int w, int d);
+
 } // namespace sitewave::textio

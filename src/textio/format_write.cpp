@@ -187,10 +187,14 @@ fmt_write& fmt_write::operator<<(float v) {
     const auto& dsc = next_data();
     switch (dsc.k) {
     case format::kind::f:
-        put(field_f(v, dsc.w, dsc.d));
+        out_.record().append(pending_blanks_, ' ');
+        pending_blanks_ = 0;
+        append_field_f(out_.record(), v, dsc.w, dsc.d);
         break;
     case format::kind::e:
-        put(field_e(v, dsc.w, dsc.d));
+        out_.record().append(pending_blanks_, ' ');
+        pending_blanks_ = 0;
+        append_field_e(out_.record(), v, dsc.w, dsc.d);
         break;
     default:
         put(field_i(static_cast<int>(v), dsc.w));
