@@ -7,6 +7,7 @@
 
 #include "common/real.hpp"
 #include "layered/transfer.hpp"
+#include "support/random_profile.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -17,29 +18,6 @@
 namespace {
 
 using namespace sitewave;
-
-// Uniform in [lo, hi) from the raw generator output, the same on every standard library.
-float uniform(std::mt19937& g, float lo, float hi) {
-    const double u = static_cast<double>(g()) / 4294967296.0;
-    return static_cast<float>(static_cast<double>(lo) + u * static_cast<double>(hi - lo));
-}
-
-layered::layer_table random_profile(std::mt19937& g, int nl) {
-    layered::layer_table lt;
-    lt.resize(nl);
-    const bool thick = g() % 4 == 0;
-    for (std::size_t k = 0; k < static_cast<std::size_t>(nl); ++k) {
-        lt.vs[k] = uniform(g, 80.0f, 2500.0f);
-        lt.vp[k] = lt.vs[k] * uniform(g, 1.5f, 4.0f);
-        lt.dns[k] = uniform(g, 1.4f, 2.8f);
-        lt.qs[k] = uniform(g, thick ? 2.0f : 5.0f, 100.0f);
-        lt.qp[k] = uniform(g, thick ? 2.0f : 5.0f, 150.0f);
-        lt.fs[k] = g() % 2 == 0 ? 0.0f : uniform(g, 0.0f, 1.0f);
-        lt.fp[k] = g() % 2 == 0 ? 0.0f : uniform(g, 0.0f, 1.0f);
-        lt.thk[k] = thick ? uniform(g, 100.0f, 2000.0f) : uniform(g, 0.5f, 40.0f);
-    }
-    return lt;
-}
 
 std::uint64_t mix(std::uint64_t h, float x) {
     h ^= std::bit_cast<std::uint32_t>(x);
@@ -53,9 +31,12 @@ int main(int argc, char** argv) {
     std::mt19937 g(20261208u);
     for (int p = 0; p < 300; ++p) {
         const int nl = p == 0 ? 3000 : 1 + static_cast<int>(g() % 60);
-        const layered::layer_table lt = random_profile(g, nl);
-        const float theta = g() % 3 == 0 ? 0.0f : uniform(g, 0.0f, 1.4f);
-        const float dom = uniform(g, 0.01f, 2.0f);
+        // A quarter of the profiles thick and strongly damped.
+        const test_profiles::kind k =
+            g() % 4 == 0 ? test_profiles::kind::thick : test_profiles::kind::ordinary;
+        const layered::layer_table lt = test_profiles::random_profile(g, k, nl);
+        const float theta = g() % 3 == 0 ? 0.0f : test_profiles::uniform(g, 0.0f, 1.4f);
+        const float dom = test_profiles::uniform(g, 0.01f, 2.0f);
         const int nom = 257;
         for (int fn = 0; fn < 2; ++fn) {
             layered::amp_table amp;

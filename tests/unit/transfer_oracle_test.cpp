@@ -6,6 +6,7 @@
 // work between the two tables and the number of row threads.
 #include "common/real.hpp"
 #include "layered/transfer.hpp"
+#include "support/random_profile.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -23,6 +24,9 @@ namespace {
 using namespace sitewave;
 using layered::amp_table;
 using layered::layer_table;
+using test_profiles::kind;
+using test_profiles::random_profile;
+using test_profiles::uniform;
 
 std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -147,53 +151,6 @@ void table(float fom, float dom, int nom, const layer_table& lt, float theta, bo
 
 // ---------------------------------------------------------------------------------------------
 // Profiles and comparison.
-
-float uniform(std::mt19937& g, float lo, float hi) {
-    const double u = static_cast<double>(g()) / 4294967296.0;
-    return static_cast<float>(static_cast<double>(lo) + u * static_cast<double>(hi - lo));
-}
-
-enum class kind { ordinary, thick, exponents, fast_layers, repeated };
-
-// Ordinary: random layers, exponents on half of them. Thick: hundreds of metres and Q down to
-// 2 (rows overflow at high frequency and are rescaled). Exponents: every layer with nonzero
-// exponents from a small set (shared powers). Fast layers: layers faster than the half-space,
-// so that oblique incidence passes the critical angle in them. Repeated: the same layer many
-// times (frequency-independent layers, identical impedances).
-layer_table random_profile(std::mt19937& g, kind k, int nl) {
-    layer_table lt;
-    lt.resize(nl);
-    const float set[] = {0.1f, 0.3f, 0.5f, 0.8f};
-    for (std::size_t i = 0; i < at(nl); ++i) {
-        const bool thick = k == kind::thick;
-        lt.vs[i] = uniform(g, 80.0f, 2500.0f);
-        lt.vp[i] = lt.vs[i] * uniform(g, 1.5f, 4.0f);
-        lt.dns[i] = uniform(g, 1.4f, 2.8f);
-        lt.qs[i] = uniform(g, thick ? 2.0f : 5.0f, 100.0f);
-        lt.qp[i] = uniform(g, thick ? 2.0f : 5.0f, 150.0f);
-        lt.fs[i] = g() % 2 == 0 ? 0.0f : uniform(g, 0.0f, 1.0f);
-        lt.fp[i] = g() % 2 == 0 ? 0.0f : uniform(g, 0.0f, 1.0f);
-        lt.thk[i] = thick ? uniform(g, 100.0f, 2000.0f) : uniform(g, 0.5f, 40.0f);
-        if (k == kind::exponents) {
-            lt.fs[i] = set[g() % 4];
-            lt.fp[i] = set[g() % 4];
-        }
-        if (k == kind::repeated && i > 0) {
-            for (auto* col : {&lt.vs, &lt.vp, &lt.dns, &lt.qs, &lt.qp, &lt.fs, &lt.fp, &lt.thk}) {
-                (*col)[i] = (*col)[0];
-            }
-        }
-    }
-    if (k == kind::fast_layers && nl >= 2) {
-        lt.vs[at(nl - 1)] = 300.0f;
-        lt.vp[at(nl - 1)] = 700.0f;
-        for (std::size_t i = 0; i + 1 < at(nl); i += 2) {
-            lt.vs[i] = uniform(g, 600.0f, 3000.0f);
-            lt.vp[i] = 2.0f * lt.vs[i];
-        }
-    }
-    return lt;
-}
 
 // A quiet NaN with a payload: no computed value has these bits, so a row left unwritten shows.
 const cplx sentinel{std::bit_cast<float>(0x7fc0beefu), std::bit_cast<float>(0x7fc0cafeu)};
