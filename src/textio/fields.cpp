@@ -292,11 +292,10 @@ std::string field_i(int v, int w) {
     return text.size() > static_cast<std::size_t>(w) ? stars(w) : right_justify(text, w);
 }
 
-std::string field_f(float v, int w, int d) {
-    std::string out;
-    if (fixed_field_into(out, v, w, d)) {
-        return out;
-    }
+namespace {
+
+// Fw.d of the values fixed_field_into leaves: non-finite values, and digits from std::to_chars.
+std::string fixed_field_general(float v, int w, int d) {
     if (!std::isfinite(v)) {
         return non_finite_field(v, w);
     }
@@ -320,11 +319,9 @@ std::string field_f(float v, int w, int d) {
     return right_justify(neg ? std::string("-").append(text) : text, w);
 }
 
-std::string field_e(float v, int w, int d) {
-    std::string out;
-    if (exponent_field_into(out, v, w, d)) {
-        return out;
-    }
+// Ew.d of the values exponent_field_into leaves: non-finite values, 0, and digits from
+// std::to_chars.
+std::string exponent_field_general(float v, int w, int d) {
     if (!std::isfinite(v)) {
         return non_finite_field(v, w);
     }
@@ -349,16 +346,30 @@ std::string field_e(float v, int w, int d) {
     return right_justify(neg ? std::string("-").append(body) : body, w);
 }
 
+} // namespace
+
 void append_field_f(std::string& out, float v, int w, int d) {
     if (!fixed_field_into(out, v, w, d)) {
-        out += field_f(v, w, d);
+        out += fixed_field_general(v, w, d);
     }
 }
 
 void append_field_e(std::string& out, float v, int w, int d) {
     if (!exponent_field_into(out, v, w, d)) {
-        out += field_e(v, w, d);
+        out += exponent_field_general(v, w, d);
     }
+}
+
+std::string field_f(float v, int w, int d) {
+    std::string out;
+    append_field_f(out, v, w, d);
+    return out;
+}
+
+std::string field_e(float v, int w, int d) {
+    std::string out;
+    append_field_e(out, v, w, d);
+    return out;
 }
 
 std::string shortest(float v) {
