@@ -102,11 +102,7 @@ SITEWAVE_LANE_INLINE void sincos_v(const vd_t<W>& y, vd_t<W>& sn, vd_t<W>& cs, v
     held = (q == vd_t<W>{}) | (abs_v<W>(r) >= splat_d<W>(0x1p-30));
 }
 
-// Whether the double x (within 2^-48 of the value meant) rounds to the float the value meant
-// rounds to. For x in the range of normal floats, the 29 bits of x below a float's precision
-// give its place between two floats; the values within 2^-40 of x (at most 2^13 units in the
-// last place of x) all round as x does unless that place is within 2^13 units of the midpoint.
-// Values outside that range (left to the library), 0, infinities and NaN are never settled.
+// settled(double) of common/real.hpp on W lanes.
 template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> settled(const vd_t<W>& x) {
     const vi_t<W> bits = same_bits<vi_t<W>>(x);
     const vi_t<W> from_mid = (bits & 0x1FFFFFFF) - 0x10000000;

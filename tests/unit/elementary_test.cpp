@@ -99,6 +99,7 @@ TEST(elementary, settled_only_away_from_float_midpoints) {
                  {1e300, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(settled<2>(vd{c.x, c.x})[0] != 0, c.settled) << c.x;
+        EXPECT_EQ(sitewave::settled(c.x), c.settled) << c.x;
     }
 }
 
