@@ -204,10 +204,7 @@ output_unit::~output_unit() {
 void output_unit::end_record() {
     record_.push_back('\n');
     if (console_) {
-        if (std::fwrite(record_.data(), 1, record_.size(), file_) != record_.size() &&
-            write_error_ == 0) {
-            write_error_ = errno != 0 ? errno : EIO; // the cause, before later calls change errno
-        }
+        write_out(record_);
     } else {
         pending_.append(record_);
         if (pending_.size() >= block_size) {
@@ -218,12 +215,16 @@ void output_unit::end_record() {
 }
 
 void output_unit::flush_pending() {
-    if (!pending_.empty() &&
-        std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size() &&
-        write_error_ == 0) {
-        write_error_ = errno != 0 ? errno : EIO;
+    if (!pending_.empty()) {
+        write_out(pending_);
     }
     pending_.clear();
+}
+
+void output_unit::write_out(std::string_view bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() && write_error_ == 0) {
+        write_error_ = errno != 0 ? errno : EIO; // the cause, before later calls change errno
+    }
 }
 
 void output_unit::close() {

@@ -103,6 +103,8 @@ class output_unit {
   private:
     // Writes the records gathered in pending_ and empties it.
     void flush_pending();
+    // Writes bytes to the stream, keeping the error number of the first failed write.
+    void write_out(std::string_view bytes);
 
     std::FILE* file_ = nullptr;
     // A result file's records are gathered here and written in blocks: few system calls, and
