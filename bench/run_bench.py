@@ -39,16 +39,14 @@ def build(jobs):
 
 
 def run_once(cmd, cwd=None, stdin_path=None, env=None):
-    """Runs cmd once: (wall seconds, peak RSS in bytes). Raises on a non-zero exit status."""
+    """Runs cmd once: its wall seconds. Raises on a non-zero exit status."""
     stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
     with tempfile.TemporaryFile() as err:
         try:
             start = time.perf_counter()
-            proc = subprocess.Popen(cmd, cwd=cwd, stdin=stdin, stdout=subprocess.DEVNULL,
-                                    stderr=err, env=env)
-            _, status, usage = os.wait4(proc.pid, 0)
+            proc = subprocess.run(cmd, cwd=cwd, stdin=stdin, stdout=subprocess.DEVNULL,
+                                  stderr=err, env=env, check=False)
             elapsed = time.perf_counter() - start
-            proc.returncode = os.waitstatus_to_exitcode(status)
         finally:
             if stdin_path:
                 stdin.close()
@@ -56,13 +54,12 @@ def run_once(cmd, cwd=None, stdin_path=None, env=None):
             err.seek(0)
             raise SystemExit(f"{' '.join(cmd)} in {cwd}: exit status {proc.returncode}\n"
                              f"{err.read().decode(errors='replace')}")
-    return elapsed, peak_rss(cmd, cwd, stdin_path, env) if MEASURE_PEAK else 0
+    return elapsed
 
 
 # Peak resident memory is measured on one extra run through build-bench/bench/peak_rss, a small
 # launcher: the times above come from processes started by this script, whose own memory before
 # their exec would be counted in theirs.
-MEASURE_PEAK = True
 _peaks = {}
 
 
@@ -86,20 +83,20 @@ def peak_rss(cmd, cwd, stdin_path, env):
     return _peaks[key]
 
 
-def time_command(cmd, label, runs, cwd=None, stdin_path=None, target_ms=None, env=None):
+def time_command(cmd, label, runs, cwd=None, stdin_path=None, target_ms=None, env=None,
+                 measure_peak=True):
     """Times `runs` runs of the command line `cmd` (a list, or a string split like a shell
-    would) and prints one line under `label`: median, fastest and slowest wall time, the
-    largest peak RSS, and the targets when given. Returns (median ms, peak MB)."""
+    would) and prints one line under `label`: median, fastest and slowest wall time, the peak
+    RSS (one more run, unless measure_peak is false), and the targets when given. Returns
+    (median ms, peak MB)."""
     if isinstance(cmd, str):
         cmd = shlex.split(cmd)
-    times, peaks = [], []
-    for _ in range(runs):
-        elapsed, rss = run_once(cmd, cwd, stdin_path, env)
-        times.append(elapsed * 1000.0)
-        peaks.append(rss / 1e6)
-    med, peak = statistics.median(times), max(peaks)
-    line = (f"{label:12s} median {med:8.1f} ms   min {min(times):8.1f}   max {max(times):8.1f}"
-            f"   peak RSS {peak:6.1f} MB")
+    times = [run_once(cmd, cwd, stdin_path, env) * 1000.0 for _ in range(runs)]
+    med = statistics.median(times)
+    line = f"{label:12s} median {med:8.1f} ms   min {min(times):8.1f}   max {max(times):8.1f}"
+    peak = peak_rss(cmd, cwd, stdin_path, env) / 1e6 if measure_peak else 0.0
+    if measure_peak:
+        line += f"   peak RSS {peak:6.1f} MB"
     if target_ms is not None:
         ok = "ok" if med <= target_ms and peak <= TARGET_MB else "over"
         line += f"   target {target_ms:g} ms, {TARGET_MB:g} MB: {ok}"
@@ -125,12 +122,7 @@ def time_floor(exe, case, folder, peak_mb, runs):
     cmd = [floor, str(max(int((peak_mb * 1e6 - image) / 1024), 0)), record]
     for f in RESULT_FILES:
         cmd += [f, str(os.path.getsize(os.path.join(folder, f)))]
-    global MEASURE_PEAK
-    MEASURE_PEAK = False
-    try:
-        time_command(cmd, case + " floor", runs, cwd=folder)
-    finally:
-        MEASURE_PEAK = True
+    time_command(cmd, case + " floor", runs, cwd=folder, measure_peak=False)
 
 
 def extra_cases(exe, args, runs):
