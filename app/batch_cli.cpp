@@ -1,5 +1,7 @@
 #include "batch_cli.hpp"
 
+#include "common/helper_thread.hpp"
+
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -101,8 +102,7 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     std::vector<std::string> positional, at2;
     std::string input = "profile", process = "none", band, impedance = "plain", damping, periods;
     std::optional<float> angle;
-    const unsigned cores = std::thread::hardware_concurrency();
-    o.jobs = cores > 0 ? static_cast<int>(cores) : 1;
+    o.jobs = sitewave::usable_cores();
     app.add_option("--soil", o.soils, "soil profile file (repeatable), as soil_dat.csv")
         ->required()
         ->expected(1)
