@@ -154,16 +154,18 @@ bool fixed_field_into(std::string& out, float v, int w, int d) {
     return true;
 }
 
-// Ew.d appended to out where the digits in double are certain (finite non-zero values,
-// 1 <= d <= 9); false, with nothing appended, for the values the general path takes.
+// Ew.d appended to out where the digits in double are certain (finite values, 1 <= d <= 9);
+// false, with nothing appended, for the values the general path takes.
 bool exponent_field_into(std::string& out, float v, int w, int d) {
-    if (!std::isfinite(v) || v == 0.0f || d < 1 || d > 9 || w < 1) {
+    if (!std::isfinite(v) || d < 1 || d > 9 || w < 1) {
         return false;
     }
     // "0." digits "E" sign, two exponent digits (a float's exponent has at most two).
     char text[24] = {'0', '.'};
     int e10 = 0;
-    if (!scientific_digits(std::fabs(static_cast<double>(v)), d, text + 2, e10)) {
+    if (v == 0.0f) {
+        std::memset(text + 2, '0', static_cast<std::size_t>(d)); // 0.0000E+00, either sign
+    } else if (!scientific_digits(std::fabs(static_cast<double>(v)), d, text + 2, e10)) {
         return false;
     }
     const auto ud = static_cast<std::size_t>(d);
