@@ -483,12 +483,15 @@ class batch {
         }
         if (o_.dialogue_files) {
             driver::write_factors_file("Amp-Factors.csv", (dir / "Amp-Factors.csv").string(), t, g,
-                                       state);
-            driver::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state);
+                                       state)
+                .commit();
+            driver::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state)
+                .commit();
         }
         const histories h = driver::inverse_transform(std::move(s), g, label);
         if (o_.dialogue_files) {
-            driver::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state);
+            driver::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state)
+                .commit();
         }
         // The surface series as the dialogue computes them: each less its first value.
         const std::size_t n = o_.padded ? h.xr1.size() : rec.time.size();

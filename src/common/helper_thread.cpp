@@ -83,6 +83,51 @@ void helper_thread::join() {
     }
 }
 
+background::~background() {
+    if (!started_) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+std::future<void> background::post(std::function<void()> work) {
+    std::packaged_task<void()> task(std::move(work));
+    auto done = task.get_future();
+    if (!started_) {
+        started_ = thread_.start([this] { loop(); });
+        if (!started_) {
+            task();
+            return done;
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+    return done;
+}
+
+void background::loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) {
+            return; // stopping, and nothing left to do
+        }
+        auto work = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        work();
+        lock.lock();
+    }
+}
+
 int usable_cores() {
     cpu_set_t set;
     CPU_ZERO(&set);

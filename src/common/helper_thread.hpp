@@ -3,8 +3,12 @@
 // processor at first, which cancels the gain on short work. It never outlives its owner.
 #pragma once
 
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <pthread.h>
 #include <sched.h>
 
@@ -32,6 +36,31 @@ class helper_thread {
     cpu_set_t allowed_{}; // the processors the caller may use
     bool placed_ = false;
     bool running_ = false;
+};
+
+// Work a run leaves to a helper thread while it goes on (a result file to write, the files its
+// results replaced to close), done in the order given. The thread starts with the first work;
+// all of it is done, and the thread gone, when the object is destroyed.
+class background {
+  public:
+    background() = default;
+    background(const background&) = delete;
+    background& operator=(const background&) = delete;
+    ~background();
+
+    // Queues `work`; it is done here and now when no thread can start. The future tells when
+    // it is done, and holds what it raised.
+    std::future<void> post(std::function<void()> work);
+
+  private:
+    void loop();
+
+    helper_thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::packaged_task<void()>> queue_;
+    bool started_ = false;
+    bool stopping_ = false;
 };
 
 // Processors this process may run on, at least 1.

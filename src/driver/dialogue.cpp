@@ -3,6 +3,7 @@
 #include "sitewave/dialogue.hpp"
 
 #include "common/helper_thread.hpp"
+#include "driver/ahead.hpp"
 #include "driver/grid.hpp"
 #include "driver/history.hpp"
 #include "driver/record.hpp"
@@ -16,6 +17,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <memory>
 
 namespace sitewave {
 
@@ -116,64 +118,80 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     }
 
     const std::string both = record_file + " on " + soil::soil_file;
+    driver::run_ahead ahead(con, in, *state.later);
     {
-        // The tables are done with once applied and written; their memory goes to the histories.
-        const tables t = compute_tables(profile.layers, profile.theta, g, false, cores);
-        driver::check_tables_finite(t, g, soil::soil_file);
-        driver::apply_tables(s, t, profile.nin, g, both);
-        driver::write_factors_file("Amp-Factors.csv", at("Amp-Factors.csv"), t, g, state);
+        // The factors file is written on the helper, which frees the tables once it is done.
+        auto t = std::make_shared<const tables>(
+            compute_tables(profile.layers, profile.theta, g, false, cores));
+        driver::check_tables_finite(*t, g, soil::soil_file);
+        driver::apply_tables(s, *t, profile.nin, g, both);
+        ahead.start(
+            [t, g, path = at("Amp-Factors.csv")](textio::io_state& st) {
+                return driver::write_factors_file("Amp-Factors.csv", path, *t, g, st);
+            },
+            state);
     }
+    try {
+        const auto [nyes, band] = ask_processing(in, con, g);
+        driver::process_or_refuse(s, g, band, nyes, both);
+        empty_line(con);
+        list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
+        ahead.put_in_place(
+            driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state));
 
-    const auto [nyes, band] = ask_processing(in, con, g);
-    driver::process_or_refuse(s, g, band, nyes, both);
-    empty_line(con);
-    list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
-    driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state);
+        // The transforms share no core with the factors file still being written.
+        const histories h =
+            driver::inverse_transform(std::move(s), g, both, ahead.busy() ? 1 : cores);
+        const auto ex = find_extremes(h.xr1);
+        const auto ey = find_extremes(h.yr1);
+        const auto ez = find_extremes(h.zr1);
+        float amax = ex.max;
+        float amin = ex.min;
+        if (ey.max > amax) {
+            amax = ey.max;
+        }
+        if (ez.max > amax) {
+            amax = ez.max;
+        }
+        if (ey.min < amin) {
+            amin = ey.min;
+        }
+        if (ez.min < amin) {
+            amin = ez.min;
+        }
+        float aamax = amax;
+        if (std::fabs(amin) > aamax) {
+            aamax = std::fabs(amin);
+        }
 
-    const histories h = driver::inverse_transform(std::move(s), g, both, cores);
-    const auto ex = find_extremes(h.xr1);
-    const auto ey = find_extremes(h.yr1);
-    const auto ez = find_extremes(h.zr1);
-    float amax = ex.max;
-    float amin = ex.min;
-    if (ey.max > amax) {
-        amax = ey.max;
+        empty_line(con);
+        list_write(con) << " Nmber of data points    =" << nf;
+        list_write(con) << " Duration and Delta Time =" << g.dur << rec.dt;
+        list_write(con) << " Initial and final times =" << 0.0f << g.dur - rec.dt;
+        empty_line(con);
+        list_write(con) << " Min X, Y and Z          =" << ex.min << ey.min << ez.min;
+        list_write(con) << " Max X, Y abd Z          =" << ex.max << ey.max << ez.max;
+        list_write(con) << " Min and Max amplitudes  =" << amin << amax;
+        list_write(con) << " Absolute Max amplitude  =" << aamax;
+        empty_line(con);
+        list_write(con) << "Output data are stored in \"wave1.csv\"";
+        list_write(con) << "You can plot the waveform using \"wave.m\" for Matlab";
+        empty_line(con);
+        ahead.put_in_place(driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state));
+    } catch (...) {
+        ahead.settle(); // a failure met earlier in the plain order is the one reported
+        throw;
     }
-    if (ez.max > amax) {
-        amax = ez.max;
-    }
-    if (ey.min < amin) {
-        amin = ey.min;
-    }
-    if (ez.min < amin) {
-        amin = ez.min;
-    }
-    float aamax = amax;
-    if (std::fabs(amin) > aamax) {
-        aamax = std::fabs(amin);
-    }
-
-    empty_line(con);
-    list_write(con) << " Nmber of data points    =" << nf;
-    list_write(con) << " Duration and Delta Time =" << g.dur << rec.dt;
-    list_write(con) << " Initial and final times =" << 0.0f << g.dur - rec.dt;
-    empty_line(con);
-    list_write(con) << " Min X, Y and Z          =" << ex.min << ey.min << ez.min;
-    list_write(con) << " Max X, Y abd Z          =" << ex.max << ey.max << ez.max;
-    list_write(con) << " Min and Max amplitudes  =" << amin << amax;
-    list_write(con) << " Absolute Max amplitude  =" << aamax;
-    empty_line(con);
-    list_write(con) << "Output data are stored in \"wave1.csv\"";
-    list_write(con) << "You can plot the waveform using \"wave.m\" for Matlab";
-    empty_line(con);
-    driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state);
+    ahead.settle();
     con.close(); // the stop: everything written reaches standard output
 }
 
 } // namespace
 
 result<void> run_dialogue(const dialogue_io& io) {
+    background later; // outlives the run's state, and ends with the run
     textio::io_state state;
+    state.later = &later;
     auto r = textio::capture([&] { dialogue(io, state); }, &state);
     if (!r) {
         // The console lines written so far go out before the caller reports the error.

@@ -206,8 +206,8 @@ histories inverse_transform(spectra&& s, const grid& g, const std::string& input
     return h;
 }
 
-void write_factors_file(const std::string& name, const std::string& path, const tables& t,
-                        const grid& g, textio::io_state& state) {
+textio::completed_file write_factors_file(const std::string& name, const std::string& path,
+                                          const tables& t, const grid& g, textio::io_state& state) {
     output_unit out(9, name, state, path);
     list_write(out) << "frequency (Hz),Samp1,Samp2,Pamp1,Pamp2";
     for (int i = 0; i < g.nom; ++i) {
@@ -217,11 +217,12 @@ void write_factors_file(const std::string& name, const std::string& path, const 
         fmt_write(out, spectrum_line()) << freq << cabs(t.samp.col[0][k]) << cabs(t.samp.col[1][k])
                                         << cabs(t.pamp.col[0][k]) << cabs(t.pamp.col[1][k]);
     }
-    out.close();
+    return out.finish();
 }
 
-void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
-                        const grid& g, const record& rec, textio::io_state& state) {
+textio::completed_file write_spectra_file(const std::string& name, const std::string& path,
+                                          const spectra& s, const grid& g, const record& rec,
+                                          textio::io_state& state) {
     output_unit out(10, name, state, path);
     const float p = pi2();
     list_write(out) << "frequency(Hz)," << rec.head2 << "," << rec.head3;
@@ -231,11 +232,12 @@ void write_spectra_file(const std::string& name, const std::string& path, const 
         const float f = om / p;
         fmt_write(out, spectrum_line()) << f << cabs(s.fx1[k]) << cabs(s.fy1[k]);
     }
-    out.close();
+    return out.finish();
 }
 
-void write_history_file(const std::string& name, const std::string& path, const histories& h,
-                        const record& rec, textio::io_state& state) {
+textio::completed_file write_history_file(const std::string& name, const std::string& path,
+                                          const histories& h, const record& rec,
+                                          textio::io_state& state) {
     output_unit out(11, name, state, path);
     list_write(out) << rec.head1 << "," << rec.head2 << "," << rec.head3;
     for (std::size_t i = 0; i < h.xr1.size(); ++i) {
@@ -243,7 +245,7 @@ void write_history_file(const std::string& name, const std::string& path, const 
         const float t = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
         fmt_write(out, history_line()) << t << h.xr1[i] - h.xr1[0] << h.yr1[i] - h.yr1[0];
     }
-    out.close();
+    return out.finish();
 }
 
 } // namespace sitewave::driver
@@ -296,18 +298,19 @@ result<histories> inverse_spectra(spectra s, const grid& g, const std::string& i
 
 result<void> write_factors(const std::string& path, const tables& t, const grid& g) {
     textio::io_state state;
-    return capture([&] { driver::write_factors_file(path, path, t, g, state); }, &state);
+    return capture([&] { driver::write_factors_file(path, path, t, g, state).commit(); }, &state);
 }
 
 result<void> write_spectra(const std::string& path, const spectra& s, const grid& g,
                            const record& rec) {
     textio::io_state state;
-    return capture([&] { driver::write_spectra_file(path, path, s, g, rec, state); }, &state);
+    return capture([&] { driver::write_spectra_file(path, path, s, g, rec, state).commit(); },
+                   &state);
 }
 
 result<void> write_histories(const std::string& path, const histories& h, const record& rec) {
     textio::io_state state;
-    return capture([&] { driver::write_history_file(path, path, h, rec, state); }, &state);
+    return capture([&] { driver::write_history_file(path, path, h, rec, state).commit(); }, &state);
 }
 
 } // namespace sitewave

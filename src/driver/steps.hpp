@@ -5,6 +5,7 @@
 #include "common/real.hpp"
 #include "sitewave/steps.hpp"
 #include "textio/fatal.hpp"
+#include "textio/unit.hpp"
 
 #include <string>
 
@@ -27,12 +28,15 @@ void process_or_refuse(spectra& s, const grid& g, const pass_band& band, int nye
                        const std::string& input);
 histories inverse_transform(spectra&& s, const grid& g, const std::string& input, int threads = 1);
 
-// The result files; `name` is the name reports give, `path` where the file goes.
-void write_factors_file(const std::string& name, const std::string& path, const tables& t,
-                        const grid& g, textio::io_state& state);
-void write_spectra_file(const std::string& name, const std::string& path, const spectra& s,
-                        const grid& g, const record& rec, textio::io_state& state);
-void write_history_file(const std::string& name, const std::string& path, const histories& h,
-                        const record& rec, textio::io_state& state);
+// The result files, complete under their temporary names; `name` is the name reports give,
+// `path` where the file goes.
+textio::completed_file write_factors_file(const std::string& name, const std::string& path,
+                                          const tables& t, const grid& g, textio::io_state& state);
+textio::completed_file write_spectra_file(const std::string& name, const std::string& path,
+                                          const spectra& s, const grid& g, const record& rec,
+                                          textio::io_state& state);
+textio::completed_file write_history_file(const std::string& name, const std::string& path,
+                                          const histories& h, const record& rec,
+                                          textio::io_state& state);
 
 } // namespace sitewave::driver

@@ -1,5 +1,6 @@
 #include "textio/unit.hpp"
 
+#include "common/helper_thread.hpp"
 #include "textio/fatal.hpp"
 #include "textio/pending.hpp"
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +64,11 @@ input_unit::~input_unit() {
 
 bool input_unit::next_record(std::string& line) {
     line.clear();
+    if (before_wait_ && !ready()) {
+        const auto f = std::move(before_wait_);
+        before_wait_ = nullptr;
+        f();
+    }
     if (echo_ != nullptr) {
         // Whatever was asked must be on the screen before the answer is read.
         if (std::fflush(echo_) != 0 || std::ferror(echo_) != 0) {
@@ -101,6 +108,11 @@ bool input_unit::next_record(std::string& line) {
     }
     ++records_;
     return true;
+}
+
+bool input_unit::ready() const {
+    pollfd p{::fileno(file_), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
 }
 
 std::optional<std::string_view> input_unit::peek_record() {
@@ -204,7 +216,11 @@ output_unit::~output_unit() {
 void output_unit::end_record() {
     record_.push_back('\n');
     if (console_) {
-        write_out(record_);
+        if (held_ != nullptr) {
+            held_->append(record_);
+        } else {
+            write_out(record_);
+        }
     } else {
         pending_.append(record_);
         if (pending_.size() >= block_size) {
@@ -237,6 +253,10 @@ void output_unit::close() {
         }
         return;
     }
+    finish().commit();
+}
+
+completed_file output_unit::finish() {
     flush_pending();
     std::FILE* f = file_;
     file_ = nullptr;
@@ -250,15 +270,71 @@ void output_unit::close() {
     if (std::fclose(f) != 0 && err == 0) {
         err = errno;
     }
-    if (err == 0 && std::rename(temp_.c_str(), path_.c_str()) != 0) {
-        err = errno;
-    }
     if (err != 0) {
         std::remove(temp_.c_str());
         release_pending(temp_.c_str());
         fail("close", err, unit_, name_, *state_);
     }
+    completed_file done;
+    done.temp_ = std::make_unique<std::string>(temp_);
+    register_pending(done.temp_->c_str());
     release_pending(temp_.c_str());
+    done.path_ = path_;
+    done.name_ = name_;
+    done.unit_ = unit_;
+    done.report_ = *state_;
+    return done;
+}
+
+completed_file::completed_file(completed_file&& other) noexcept
+    : temp_(std::move(other.temp_)), path_(std::move(other.path_)), name_(std::move(other.name_)),
+      unit_(other.unit_), report_(std::move(other.report_)) {}
+
+completed_file& completed_file::operator=(completed_file&& other) noexcept {
+    if (this != &other) {
+        discard();
+        temp_ = std::move(other.temp_);
+        path_ = std::move(other.path_);
+        name_ = std::move(other.name_);
+        unit_ = other.unit_;
+        report_ = std::move(other.report_);
+    }
+    return *this;
+}
+
+completed_file::~completed_file() { discard(); }
+
+void completed_file::discard() noexcept {
+    if (temp_) {
+        std::remove(temp_->c_str());
+        release_pending(temp_->c_str());
+        temp_.reset();
+    }
+}
+
+void completed_file::commit() {
+    if (!temp_) {
+        return;
+    }
+    // The file being replaced stays open through the rename, when the run has a helper for the
+    // rest: its release (pages and blocks) is then done by that helper, off the run's path.
+    background* later = report_.later;
+    const int replaced =
+        later != nullptr ? ::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
+    const int err = std::rename(temp_->c_str(), path_.c_str()) != 0 ? errno : 0;
+    if (replaced >= 0) {
+        try {
+            later->post([replaced] { ::close(replaced); });
+        } catch (...) {
+            ::close(replaced);
+        }
+    }
+    if (err != 0) {
+        discard();
+        fail("close", err, unit_, name_, report_);
+    }
+    release_pending(temp_->c_str());
+    temp_.reset();
 }
 
 } // namespace sitewave::textio

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,9 @@ class input_unit {
 
     // Next record into `line`; false at the end of the input.
     bool next_record(std::string& line);
+    // Console: `f` is called once, before a record is read when nothing is there to be read
+    // yet, so that what the run holds back can be put out before it waits for the answer.
+    void before_wait(std::function<void()> f) { before_wait_ = std::move(f); }
 
     // The next record without taking it, when it lies whole in the block read so far: the line
     // as next_record would give it, valid until the next record is taken. Nothing when the
@@ -55,6 +59,8 @@ class input_unit {
   private:
     // Refills the buffer of a file; false at its end.
     bool refill();
+    // Whether the stream has something to read (or its end) at once.
+    bool ready() const;
 
     std::FILE* file_ = nullptr;
     std::FILE* echo_ = nullptr;
@@ -66,9 +72,35 @@ class input_unit {
     std::size_t end_ = 0;
     std::size_t peeked_end_ = 0; // where the record shown by peek_record ends, line end included
     int records_ = 0;
+    std::function<void()> before_wait_;
     int unit_ = unit_stdin;
     std::string name_;
     io_state* state_;
+};
+
+// A result file complete under its temporary name, to be put in place over its name by
+// commit(). It stays on the process's list of pending files until then; dropped uncommitted,
+// it is removed and the file of that name left as it was.
+class completed_file {
+  public:
+    completed_file() = default;
+    completed_file(completed_file&& other) noexcept;
+    completed_file& operator=(completed_file&& other) noexcept;
+    ~completed_file();
+
+    // The rename over the name; failure is the fatal "close" report, the temporary file removed.
+    void commit();
+
+  private:
+    friend class output_unit;
+    void discard() noexcept;
+
+    // On the heap, so that the pointer on the pending list stays valid when this moves.
+    std::unique_ptr<std::string> temp_;
+    std::string path_;
+    std::string name_;
+    int unit_ = 0;
+    io_state report_; // the statements up to the file's completion, for a report
 };
 
 // A sink of records. The console writes straight to its stream; a result file is written to a
@@ -95,6 +127,13 @@ class output_unit {
     // Completes the file: flush, close, rename over the target; failure is the fatal "close"
     // report. For the console: flushes, a failure being the console failure.
     void close();
+    // Completes a result file as close() does, but leaves it under its temporary name.
+    [[nodiscard]] completed_file finish();
+
+    // Console: while `into` is set, records are gathered there instead of written.
+    void hold(std::string* into) { held_ = into; }
+    // Console: writes bytes as records are written.
+    void put_bytes(std::string_view bytes) { write_out(bytes); }
 
     int unit() const { return unit_; }
     const std::string& name() const { return name_; }
@@ -116,6 +155,7 @@ class output_unit {
     std::string path_;
     std::string temp_;
     std::string record_;
+    std::string* held_ = nullptr;
     int write_error_ = 0; // errno of the first failed write
     io_state* state_;
 };

@@ -4,12 +4,15 @@
 #include "support/scratch_dir.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <poll.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +94,59 @@ TEST_F(library, two_dialogues_on_two_threads) {
         for (const char* f : {"Amp-Factors.csv", "amp1.csv", "wave1.csv"}) {
             EXPECT_EQ(slurp(dir_ / names[k] / f), slurp(want / f)) << names[k] << " " << f;
         }
+    }
+}
+
+// A caller that answers each question only once it is on the console (as a script driving the
+// program through pipes does): every question comes out before the run waits for its answer,
+// and the run ends as its reference case says.
+TEST_F(library, each_question_is_out_before_its_answer_is_read) {
+    const fs::path cases = SITEWAVE_CASES;
+    const fs::path from = cases / "real-elcentro";
+    for (const auto& e : fs::directory_iterator(from)) {
+        if (e.is_regular_file() && e.path().filename() != "stdin.txt") {
+            fs::copy_file(e.path(), dir_ / e.path().filename());
+        }
+    }
+    const char* questions[] = {"e.g., wave.csv)\n", "(Enter -> 2):\n", "(Yes=1 or No=0) :\n"};
+    const char* answers[] = {"elcentro.csv\n", "0\n", "0\n"};
+    int to_run[2], from_run[2];
+    ASSERT_EQ(::pipe(to_run), 0);
+    ASSERT_EQ(::pipe(from_run), 0);
+    std::FILE* in = ::fdopen(to_run[0], "rb");
+    std::FILE* out = ::fdopen(from_run[1], "wb");
+    std::thread run([&] {
+        const auto r = sitewave::run_dialogue({in, out, dir_.string()});
+        EXPECT_TRUE(r.ok()) << (r ? "" : r.err().report());
+        std::fclose(out); // the end of the console for the reader below
+    });
+    std::string console;
+    std::size_t asked = 0;
+    char buf[4096];
+    for (;;) {
+        pollfd p{from_run[0], POLLIN, 0};
+        const bool more = ::poll(&p, 1, 20000) > 0; // 20 s: the run is waiting for an answer
+        const ssize_t n = more ? ::read(from_run[0], buf, sizeof buf) : -1;
+        if (n <= 0) {
+            EXPECT_TRUE(more) << "no question came out after:\n" << console;
+            break;
+        }
+        console.append(buf, static_cast<std::size_t>(n));
+        while (asked < std::size(questions) &&
+               console.find(questions[asked]) != std::string::npos) {
+            ASSERT_EQ(::write(to_run[1], answers[asked], std::strlen(answers[asked])),
+                      static_cast<ssize_t>(std::strlen(answers[asked])));
+            ++asked;
+        }
+    }
+    ::close(to_run[1]);
+    run.join();
+    std::fclose(in);
+    ::close(from_run[0]);
+    EXPECT_EQ(asked, std::size(questions));
+    EXPECT_EQ(console, slurp(from / "expected" / "stdout.txt"));
+    for (const char* f : {"Amp-Factors.csv", "amp1.csv", "wave1.csv"}) {
+        EXPECT_EQ(slurp(dir_ / f), slurp(from / "expected" / f)) << f;
     }
 }
 
