@@ -30,8 +30,13 @@ class twiddles {
     std::vector<cplx> w_;
 };
 
+// The code that does the butterflies: the widest vectors the processor has (AVX2 where it has
+// them), the vectors every x86-64 processor has, or one butterfly at a time. The results are the
+// same bit for bit.
+enum class butterflies { widest, baseline, scalar };
+
 // The same transform with factors made beforehand (tw.size() == a.size(), the same ind).
-void wvfast(std::span<cplx> a, int ind, const twiddles& tw);
+void wvfast(std::span<cplx> a, int ind, const twiddles& tw, butterflies kind = butterflies::widest);
 
 // True when n is a power of two (1 included).
 constexpr bool is_pow2(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
