@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace sitewave::textio {
@@ -14,6 +15,11 @@ namespace {
 constexpr int slots = 1024;
 std::atomic<const char*> pending[slots];
 std::atomic<const char*> pending_dirs[slots];
+// Temporary files being created and registered (on any thread), and whether a termination
+// signal is being handled: the handler waits for the first to come to 0 once the second is set,
+// and no creation starts after that.
+std::atomic<int> creating{0};
+std::atomic<bool> terminating{false};
 
 bool add(std::atomic<const char*> (&table)[slots], const char* path) noexcept {
     for (auto& slot : table) {
@@ -59,12 +65,28 @@ void remove_dir(const char* path) noexcept {
 }
 
 extern "C" void on_signal(int sig) {
+    terminating.store(true);
+    while (creating.load() != 0) {
+        const timespec pause{0, 20000};
+        ::nanosleep(&pause, nullptr);
+    }
     remove_pending();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
 
 } // namespace
+
+bool begin_creating() noexcept {
+    creating.fetch_add(1);
+    if (terminating.load()) {
+        creating.fetch_sub(1);
+        return false;
+    }
+    return true;
+}
+
+void end_creating() noexcept { creating.fetch_sub(1); }
 
 bool register_pending(const char* path) noexcept { return add(pending, path); }
 void release_pending(const char* path) noexcept { drop(pending, path); }

@@ -5,6 +5,13 @@
 
 namespace sitewave::textio {
 
+// Around the creation and registration of a temporary file, on a thread that blocks the
+// termination signals meanwhile: a handler running on another thread waits for it to end. False
+// (nothing to end) when a termination signal is being handled: the process is ending, and no
+// file is to be created.
+bool begin_creating() noexcept;
+void end_creating() noexcept;
+
 // Adds a temporary file; `path` must stay valid until it is released. False when the table is
 // full (the file is then only removed by its writer).
 bool register_pending(const char* path) noexcept;
