@@ -170,18 +170,23 @@ output_unit::output_unit(int unit, std::string name, io_state& state, const std:
         temp_ =
             dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
         // 0666 less the umask, as for any new file. The termination signals wait while the file
-        // is created and registered, so that a signal never finds it unregistered.
+        // is created and registered (here, and in a handler on another thread), so that a signal
+        // never finds it unregistered.
         sigset_t block, old;
         sigemptyset(&block);
         for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
             sigaddset(&block, sig);
         }
         ::pthread_sigmask(SIG_BLOCK, &block, &old);
+        while (!begin_creating()) {
+            ::pause(); // the process is ending by a signal handled on another thread
+        }
         const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             register_pending(temp_.c_str());
         }
         const int open_errno = errno;
+        end_creating();
         ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
         errno = open_errno;
         if (fd >= 0) {
