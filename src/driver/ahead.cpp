@@ -1,56 +1,107 @@
 #include "driver/ahead.hpp"
 
 #include <chrono>
+#include <utility>
 
 namespace sitewave::driver {
 
 run_ahead::~run_ahead() {
     con_.hold(nullptr);
     in_.before_wait(nullptr);
-    if (written_.valid()) {
-        written_.wait();
+    for (auto& e : entries_) {
+        if (e.written.valid()) {
+            e.written.wait();
+        }
     }
 }
 
-void run_ahead::start(std::function<textio::completed_file(textio::io_state&)> write,
-                      const textio::io_state& state) {
-    state_ = state;
-    written_ = helper_.post([this, write = std::move(write)] { write(state_).commit(); });
-    settled_ = false;
-    con_.hold(&held_);
-    in_.before_wait([this] { settle(); });
+void run_ahead::start(std::function<textio::completed_file(textio::io_state&)> write) {
+    for (const auto& e : entries_) {
+        if (!e.written.valid()) {
+            settle(); // a file of the run's own comes first: it must be in place before this one
+            break;
+        }
+    }
+    entry e;
+    e.mark = held_.size();
+    e.state = std::make_unique<textio::io_state>(state_);
+    e.statements = state_.statements;
+    e.written = helper_.post([this, st = e.state.get(), write = std::move(write)] {
+        if (helper_failed_) {
+            return; // an earlier file failed: the plain run stops there
+        }
+        try {
+            write(*st).commit();
+        } catch (...) {
+            helper_failed_ = true;
+            throw;
+        }
+    });
+    if (entries_.empty()) {
+        con_.hold(&held_);
+        in_.before_wait([this] { settle(); });
+    }
+    entries_.push_back(std::move(e));
 }
 
 void run_ahead::put_in_place(textio::completed_file file) {
-    if (settled_) {
+    if (entries_.empty()) {
         file.commit();
-    } else {
-        files_.emplace_back(held_.size(), std::move(file));
+        return;
     }
+    entry e;
+    e.mark = held_.size();
+    e.file = std::move(file);
+    entries_.push_back(std::move(e));
 }
 
 bool run_ahead::busy() const {
-    return written_.valid() &&
-           written_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    for (const auto& e : entries_) {
+        if (e.written.valid() &&
+            e.written.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void run_ahead::settle() {
-    if (settled_) {
+    if (entries_.empty()) {
         return;
     }
-    settled_ = true;
     con_.hold(nullptr);
     in_.before_wait(nullptr);
     const std::string held = std::move(held_);
-    auto files = std::move(files_);
-    written_.get(); // its failure comes first; the rest is then dropped
+    held_.clear();
+    auto entries = std::move(entries_);
+    entries_.clear();
+    // The helper's files still being written when a failure ends this: waited for, as they
+    // use their entries.
+    struct wait_all {
+        std::vector<entry>& list;
+        ~wait_all() {
+            for (auto& e : list) {
+                if (e.written.valid()) {
+                    e.written.wait();
+                }
+            }
+        }
+    } waiting{entries};
+    const std::string_view text(held);
     std::size_t at = 0;
-    for (auto& [mark, file] : files) {
-        con_.put_bytes(std::string_view(held).substr(at, mark - at));
-        at = mark;
-        file.commit();
+    for (auto& e : entries) {
+        con_.put_bytes(text.substr(at, e.mark - at));
+        at = e.mark;
+        if (e.written.valid()) {
+            e.written.get(); // its failure is the one reported; what follows is dropped
+            if (state_.statements == e.statements) {
+                state_ = *e.state; // the run made no statement after it: it is the last one
+            }
+        } else {
+            e.file.commit();
+        }
     }
-    con_.put_bytes(std::string_view(held).substr(at));
+    con_.put_bytes(text.substr(at));
 }
 
 } // namespace sitewave::driver

@@ -118,28 +118,29 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     }
 
     const std::string both = record_file + " on " + soil::soil_file;
-    driver::run_ahead ahead(con, in, *state.later);
+    driver::run_ahead ahead(con, in, state, *state.later);
     {
         // The factors file is written on the helper, which frees the tables once it is done.
         auto t = std::make_shared<const tables>(
             compute_tables(profile.layers, profile.theta, g, false, cores));
         driver::check_tables_finite(*t, g, soil::soil_file);
         driver::apply_tables(s, *t, profile.nin, g, both);
-        ahead.start(
-            [t, g, path = at("Amp-Factors.csv")](textio::io_state& st) {
-                return driver::write_factors_file("Amp-Factors.csv", path, *t, g, st);
-            },
-            state);
+        ahead.start([t, g, path = at("Amp-Factors.csv")](textio::io_state& st) {
+            return driver::write_factors_file("Amp-Factors.csv", path, *t, g, st);
+        });
     }
     try {
         const auto [nyes, band] = ask_processing(in, con, g);
         driver::process_or_refuse(s, g, band, nyes, both);
         empty_line(con);
         list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
-        ahead.put_in_place(
-            driver::write_spectra_file("amp1.csv", at("amp1.csv"), s, g, rec, state));
+        // The moduli written on the helper, as the transforms take over the spectra.
+        ahead.start([m = driver::spectra_moduli(s, g), g, h2 = rec.head2, h3 = rec.head3,
+                     path = at("amp1.csv")](textio::io_state& st) {
+            return driver::write_spectra_file("amp1.csv", path, m, g, h2, h3, st);
+        });
 
-        // The transforms share no core with the factors file still being written.
+        // The transforms share no core with the files still being written.
         const histories h =
             driver::inverse_transform(std::move(s), g, both, ahead.busy() ? 1 : cores);
         const auto ex = find_extremes(h.xr1);

@@ -220,19 +220,37 @@ textio::completed_file write_factors_file(const std::string& name, const std::st
     return out.finish();
 }
 
+std::vector<float> spectra_moduli(const spectra& s, const grid& g) {
+    std::vector<float> m;
+    m.reserve(2 * static_cast<std::size_t>(std::max(g.nom - 1, 0)));
+    for (int i = 1; i < g.nom; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        m.push_back(cabs(s.fx1[k]));
+        m.push_back(cabs(s.fy1[k]));
+    }
+    return m;
+}
+
 textio::completed_file write_spectra_file(const std::string& name, const std::string& path,
-                                          const spectra& s, const grid& g, const record& rec,
+                                          std::span<const float> moduli, const grid& g,
+                                          const std::string& head2, const std::string& head3,
                                           textio::io_state& state) {
     output_unit out(10, name, state, path);
     const float p = pi2();
-    list_write(out) << "frequency(Hz)," << rec.head2 << "," << rec.head3;
+    list_write(out) << "frequency(Hz)," << head2 << "," << head3;
     for (int i = 1; i < g.nom; ++i) {
-        const auto k = static_cast<std::size_t>(i);
+        const auto k = 2 * static_cast<std::size_t>(i - 1);
         const float om = static_cast<float>(i) * g.dom;
         const float f = om / p;
-        fmt_write(out, spectrum_line()) << f << cabs(s.fx1[k]) << cabs(s.fy1[k]);
+        fmt_write(out, spectrum_line()) << f << moduli[k] << moduli[k + 1];
     }
     return out.finish();
+}
+
+textio::completed_file write_spectra_file(const std::string& name, const std::string& path,
+                                          const spectra& s, const grid& g, const record& rec,
+                                          textio::io_state& state) {
+    return write_spectra_file(name, path, spectra_moduli(s, g), g, rec.head2, rec.head3, state);
 }
 
 textio::completed_file write_history_file(const std::string& name, const std::string& path,

@@ -7,7 +7,9 @@
 #include "textio/fatal.hpp"
 #include "textio/unit.hpp"
 
+#include <span>
 #include <string>
+#include <vector>
 
 namespace sitewave::driver {
 
@@ -32,6 +34,12 @@ histories inverse_transform(spectra&& s, const grid& g, const std::string& input
 // `path` where the file goes.
 textio::completed_file write_factors_file(const std::string& name, const std::string& path,
                                           const tables& t, const grid& g, textio::io_state& state);
+// The moduli of the horizontal spectra at the frequencies of amp1.csv, H1 and H2 for each.
+std::vector<float> spectra_moduli(const spectra& s, const grid& g);
+textio::completed_file write_spectra_file(const std::string& name, const std::string& path,
+                                          std::span<const float> moduli, const grid& g,
+                                          const std::string& head2, const std::string& head3,
+                                          textio::io_state& state);
 textio::completed_file write_spectra_file(const std::string& name, const std::string& path,
                                           const spectra& s, const grid& g, const record& rec,
                                           textio::io_state& state);

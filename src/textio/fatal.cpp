@@ -38,6 +38,7 @@ namespace textio {
 
 void io_state::record(bool is_write, std::string_view fmt, int unit_no,
                       const std::string& unit_name) {
+    ++statements;
     writing = is_write;
     has_format = true;
     if (format != fmt) {
@@ -50,6 +51,7 @@ void io_state::record(bool is_write, std::string_view fmt, int unit_no,
 }
 
 void io_state::clear_format() {
+    ++statements;
     has_format = false;
     format.clear();
 }

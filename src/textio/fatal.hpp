@@ -35,6 +35,8 @@ struct io_state {
     // exhausted in the computation).
     int unit = 0;
     std::string name;
+    // Statements recorded so far (each record() and clear_format() counts).
+    unsigned long statements = 0;
 
     void record(bool is_write, std::string_view fmt, int unit_no, const std::string& unit_name);
     void clear_format();
