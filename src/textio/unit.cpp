@@ -17,7 +17,10 @@ namespace sitewave::textio {
 
 namespace {
 
-constexpr std::size_t block_size = std::size_t{1} << 16;
+// Files are read and written a block at a time: few system calls, and few fresh pages of memory
+// (on a virtual machine the first touch of a page is dear; 16 KiB blocks made the mid-size run
+// about 0.3 ms faster than 64 KiB ones).
+constexpr std::size_t block_size = std::size_t{1} << 14;
 
 std::string os_text(int err) { return std::strerror(err); }
 
