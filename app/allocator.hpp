@@ -50,7 +50,9 @@ inline void keep_freed_memory() {
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
     mallopt(M_ARENA_MAX, 1);
+#if !defined(__SANITIZE_ADDRESS__) // the sanitizer's allocator lays out its heap its own way
     heap_in_huge_pages(std::size_t{8} << 20);
+#endif
 }
 
 } // namespace sitewave::app
