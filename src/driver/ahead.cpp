@@ -65,7 +65,7 @@ bool run_ahead::busy() const {
     return false;
 }
 
-void run_ahead::settle() {
+void run_ahead::settle(bool at_end) {
     if (entries_.empty()) {
         return;
     }
@@ -98,7 +98,7 @@ void run_ahead::settle() {
                 state_ = *e.state; // the run made no statement after it: it is the last one
             }
         } else {
-            e.file.commit();
+            e.file.commit(at_end && &e == &entries.back());
         }
     }
     con_.put_bytes(text.substr(at));

@@ -37,8 +37,9 @@ class run_ahead {
     // A file still being written on the helper.
     bool busy() const;
     // Waits for the helper's files, then puts out the held lines and files in order; the first
-    // failure among them is raised. Once settled, output goes out at once.
-    void settle();
+    // failure among them is raised. Once settled, output goes out at once. At the end of the
+    // run the file the last one replaces is released right here: nothing is left to overlap it.
+    void settle(bool at_end = false);
 
   private:
     // A file in the order of the run, after the held console text up to `mark`: written on

@@ -183,7 +183,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         ahead.settle(); // a failure met earlier in the plain order is the one reported
         throw;
     }
-    ahead.settle();
+    ahead.settle(true);
     con.close(); // the stop: everything written reaches standard output
 }
 

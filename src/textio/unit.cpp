@@ -320,13 +320,13 @@ void completed_file::discard() noexcept {
     }
 }
 
-void completed_file::commit() {
+void completed_file::commit(bool release_here) {
     if (!temp_) {
         return;
     }
     // The file being replaced stays open through the rename, when the run has a helper for the
     // rest: its release (pages and blocks) is then done by that helper, off the run's path.
-    background* later = report_.later;
+    background* later = release_here ? nullptr : report_.later;
     const int replaced =
         later != nullptr ? ::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
     const int err = std::rename(temp_->c_str(), path_.c_str()) != 0 ? errno : 0;

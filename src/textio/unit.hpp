@@ -89,7 +89,9 @@ class completed_file {
     ~completed_file();
 
     // The rename over the name; failure is the fatal "close" report, the temporary file removed.
-    void commit();
+    // The file replaced is released by the run's helper, if it has one, unless `release_here`
+    // (the run has nothing left to do meanwhile).
+    void commit(bool release_here = false);
 
   private:
     friend class output_unit;
