@@ -56,7 +56,7 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> load_d(const double* p) {
 template <std::size_t W> SITEWAVE_LANE_INLINE void store(float* p, vf_t<W> v) {
     std::memcpy(p, &v, sizeof v);
 }
-template <std::size_t W> SITEWAVE_LANE_INLINE void store_d(double* p, vd_t<W> v) {
+template <std::size_t W> SITEWAVE_LANE_INLINE void store_d(double* p, const vd_t<W>& v) {
     std::memcpy(p, &v, sizeof v);
 }
 template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> wide(vf_t<W> x) {
