@@ -64,6 +64,45 @@ std::pair<int, pass_band> ask_processing(textio::input_unit& in, textio::output_
     return {nyes, band};
 }
 
+// The closing lines on the histories: extremes of the three components and of all of them.
+void summary(textio::output_unit& con, const histories& h, int nf, const grid& g, float dt) {
+    const auto ex = find_extremes(h.xr1);
+    const auto ey = find_extremes(h.yr1);
+    const auto ez = find_extremes(h.zr1);
+    float amax = ex.max;
+    float amin = ex.min;
+    if (ey.max > amax) {
+        amax = ey.max;
+    }
+    if (ez.max > amax) {
+        amax = ez.max;
+    }
+    if (ey.min < amin) {
+        amin = ey.min;
+    }
+    if (ez.min < amin) {
+        amin = ez.min;
+    }
+    float aamax = amax;
+    if (std::fabs(amin) > aamax) {
+        aamax = std::fabs(amin);
+    }
+
+    empty_line(con);
+    list_write(con) << " Nmber of data points    =" << nf;
+    list_write(con) << " Duration and Delta Time =" << g.dur << dt;
+    list_write(con) << " Initial and final times =" << 0.0f << g.dur - dt;
+    empty_line(con);
+    list_write(con) << " Min X, Y and Z          =" << ex.min << ey.min << ez.min;
+    list_write(con) << " Max X, Y abd Z          =" << ex.max << ey.max << ez.max;
+    list_write(con) << " Min and Max amplitudes  =" << amin << amax;
+    list_write(con) << " Absolute Max amplitude  =" << aamax;
+    empty_line(con);
+    list_write(con) << "Output data are stored in \"wave1.csv\"";
+    list_write(con) << "You can plot the waveform using \"wave.m\" for Matlab";
+    empty_line(con);
+}
+
 void dialogue(const dialogue_io& io, textio::io_state& state) {
     textio::output_unit con(io.out, state);
     textio::input_unit in(io.in, state, io.out);
@@ -143,41 +182,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         // The transforms share no core with the files still being written.
         const histories h =
             driver::inverse_transform(std::move(s), g, both, ahead.busy() ? 1 : cores);
-        const auto ex = find_extremes(h.xr1);
-        const auto ey = find_extremes(h.yr1);
-        const auto ez = find_extremes(h.zr1);
-        float amax = ex.max;
-        float amin = ex.min;
-        if (ey.max > amax) {
-            amax = ey.max;
-        }
-        if (ez.max > amax) {
-            amax = ez.max;
-        }
-        if (ey.min < amin) {
-            amin = ey.min;
-        }
-        if (ez.min < amin) {
-            amin = ez.min;
-        }
-        float aamax = amax;
-        if (std::fabs(amin) > aamax) {
-            aamax = std::fabs(amin);
-        }
-
-        empty_line(con);
-        list_write(con) << " Nmber of data points    =" << nf;
-        list_write(con) << " Duration and Delta Time =" << g.dur << rec.dt;
-        list_write(con) << " Initial and final times =" << 0.0f << g.dur - rec.dt;
-        empty_line(con);
-        list_write(con) << " Min X, Y and Z          =" << ex.min << ey.min << ez.min;
-        list_write(con) << " Max X, Y abd Z          =" << ex.max << ey.max << ez.max;
-        list_write(con) << " Min and Max amplitudes  =" << amin << amax;
-        list_write(con) << " Absolute Max amplitude  =" << aamax;
-        empty_line(con);
-        list_write(con) << "Output data are stored in \"wave1.csv\"";
-        list_write(con) << "You can plot the waveform using \"wave.m\" for Matlab";
-        empty_line(con);
+        summary(con, h, nf, g, rec.dt);
         ahead.put_in_place(driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state));
     } catch (...) {
         ahead.settle(); // a failure met earlier in the plain order is the one reported
