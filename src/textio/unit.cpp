@@ -265,6 +265,12 @@ void output_unit::close() {
 }
 
 completed_file output_unit::finish() {
+    // Made first: a failure to allocate leaves this unit to remove the temporary file.
+    completed_file done;
+    done.temp_ = std::make_unique<std::string>(temp_);
+    done.path_ = path_;
+    done.name_ = name_;
+    done.unit_ = unit_;
     flush_pending();
     std::FILE* f = file_;
     file_ = nullptr;
@@ -279,17 +285,13 @@ completed_file output_unit::finish() {
         err = errno;
     }
     if (err != 0) {
+        done.temp_.reset();
         std::remove(temp_.c_str());
         release_pending(temp_.c_str());
         fail("close", err, unit_, name_, *state_);
     }
-    completed_file done;
-    done.temp_ = std::make_unique<std::string>(temp_);
     register_pending(done.temp_->c_str());
     release_pending(temp_.c_str());
-    done.path_ = path_;
-    done.name_ = name_;
-    done.unit_ = unit_;
     done.report_ = *state_;
     return done;
 }
