@@ -119,15 +119,15 @@ std::string stars(int w) { return std::string(static_cast<std::size_t>(w), '*');
 void justified_into(std::string& out, const char* text, std::size_t len, bool neg, int w) {
     const auto width = static_cast<std::size_t>(w);
     const std::size_t total = len + (neg ? 1 : 0);
-    if (total > width) {
-        out.append(width, '*');
-        return;
+    const std::size_t at = out.size();
+    out.resize(at + width, total > width ? '*' : ' '); // the field grows once
+    if (total <= width) {
+        char* p = out.data() + at + (width - total);
+        if (neg) {
+            *p++ = '-';
+        }
+        std::memcpy(p, text, len);
     }
-    out.append(width - total, ' ');
-    if (neg) {
-        out.push_back('-');
-    }
-    out.append(text, len);
 }
 
 // Fw.d appended to out where the digits in double are certain (finite values, 1 <= d <= 9);

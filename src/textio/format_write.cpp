@@ -135,9 +135,15 @@ fmt_write::~fmt_write() {
     out_.end_record();
 }
 
+void fmt_write::put_blanks() {
+    if (pending_blanks_ != 0) {
+        out_.record().append(pending_blanks_, ' ');
+        pending_blanks_ = 0;
+    }
+}
+
 void fmt_write::put(const std::string& text) {
-    out_.record().append(pending_blanks_, ' ');
-    pending_blanks_ = 0;
+    put_blanks();
     out_.record().append(text);
 }
 
@@ -187,13 +193,11 @@ fmt_write& fmt_write::operator<<(float v) {
     const auto& dsc = next_data();
     switch (dsc.k) {
     case format::kind::f:
-        out_.record().append(pending_blanks_, ' ');
-        pending_blanks_ = 0;
+        put_blanks();
         append_field_f(out_.record(), v, dsc.w, dsc.d);
         break;
     case format::kind::e:
-        out_.record().append(pending_blanks_, ' ');
-        pending_blanks_ = 0;
+        put_blanks();
         append_field_e(out_.record(), v, dsc.w, dsc.d);
         break;
     default:

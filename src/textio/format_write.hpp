@@ -50,6 +50,8 @@ class fmt_write {
   private:
     const format::descriptor& next_data();
     bool run_to_data();
+    // The blanks of nX descriptors before an item, then the item.
+    void put_blanks();
     void put(const std::string& text);
 
     output_unit& out_;
