@@ -18,6 +18,9 @@
 
 namespace sitewave::app {
 
+// The block that fills the heap up to the boundary, kept for the life of the program.
+inline void* heap_fill = nullptr;
+
 // Marks `bytes` of the heap, from a 2 MiB boundary on, for huge pages, before anything touches
 // them, and has the heap's next allocations come from there (glibc's heap: blocks are taken from
 // the start of its free top, each with a 16-byte header before it). The heap is first made to
@@ -41,9 +44,7 @@ inline void heap_in_huge_pages(std::size_t bytes) {
     std::free(probe);
     const std::uintptr_t boundary = (top + huge / 4 + huge - 1) & ~(huge - 1);
     ::madvise(reinterpret_cast<void*>(boundary), bytes, MADV_HUGEPAGE);
-    // Kept: the heap below the boundary stays as it is.
-    void* volatile fill = std::malloc(boundary - top - 16);
-    (void)fill;
+    heap_fill = std::malloc(boundary - top - 16);
 }
 
 inline void keep_freed_memory() {
