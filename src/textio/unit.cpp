@@ -24,6 +24,12 @@ constexpr std::size_t block_size = std::size_t{1} << 14;
 
 std::string os_text(int err) { return std::strerror(err); }
 
+// A temporary result file removed, and taken off the list of pending files.
+void remove_temporary(const std::string& temp) {
+    std::remove(temp.c_str());
+    release_pending(temp.c_str());
+}
+
 [[noreturn]] void fail(std::string_view op, int err, int unit, std::string_view name,
                        const io_state& state) {
     std::string message(op);
@@ -201,8 +207,7 @@ output_unit::output_unit(int unit, std::string name, io_state& state, const std:
             if (file_ == nullptr) {
                 const int err = errno;
                 ::close(fd);
-                std::remove(temp_.c_str());
-                release_pending(temp_.c_str());
+                remove_temporary(temp_);
                 fail("open", err, unit_, name_, *state_);
             }
             return;
@@ -216,8 +221,7 @@ output_unit::output_unit(int unit, std::string name, io_state& state, const std:
 output_unit::~output_unit() {
     if (file_ != nullptr && !console_) {
         std::fclose(file_);
-        std::remove(temp_.c_str());
-        release_pending(temp_.c_str());
+        remove_temporary(temp_);
     }
 }
 
@@ -286,8 +290,7 @@ completed_file output_unit::finish() {
     }
     if (err != 0) {
         done.temp_.reset();
-        std::remove(temp_.c_str());
-        release_pending(temp_.c_str());
+        remove_temporary(temp_);
         fail("close", err, unit_, name_, *state_);
     }
     register_pending(done.temp_->c_str());
@@ -316,8 +319,7 @@ completed_file::~completed_file() { discard(); }
 
 void completed_file::discard() noexcept {
     if (temp_) {
-        std::remove(temp_->c_str());
-        release_pending(temp_->c_str());
+        remove_temporary(*temp_);
         temp_.reset();
     }
 }
