@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -35,6 +36,25 @@ void remove_temporary(const std::string& temp) {
     std::string message(op);
     message.append(": ").append(os_text(err));
     fatal(message, unit, name, state);
+}
+
+// Puts the temporary file in the place of the file at `path`. A regular file found there is
+// exchanged with it, then unlinked under the temporary name: ext4 starts writing back a file
+// renamed over another at once (its guard for programs that do not sync), which made each result
+// file cost 0.2 to 0.3 ms more to put in place and then to release. The exchange keeps the name
+// always on a complete file, as the rename does. Anything else there, or no exchange on this
+// system: the plain rename. Returns the error of the rename, or 0.
+int put_in_place(const std::string& temp, const std::string& path, int replaced) {
+    struct stat st {};
+    if (replaced >= 0 && ::fstat(replaced, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+        if (::unlink(temp.c_str()) == 0) {
+            return 0;
+        }
+        // Something else came under the name meanwhile: put it back, and rename as usual.
+        ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+    }
+    return std::rename(temp.c_str(), path.c_str()) != 0 ? errno : 0;
 }
 
 } // namespace
@@ -328,16 +348,21 @@ void completed_file::commit(bool release_here) {
     if (!temp_) {
         return;
     }
-    // The file being replaced stays open through the rename, when the run has a helper for the
-    // rest: its release (pages and blocks) is then done by that helper, off the run's path.
+    // The file being replaced stays open through the rename: its release (pages and blocks) is
+    // then done by the run's helper, if it has one, off the run's path.
     background* later = release_here ? nullptr : report_.later;
-    const int replaced =
-        later != nullptr ? ::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
-    const int err = std::rename(temp_->c_str(), path_.c_str()) != 0 ? errno : 0;
+    const int replaced = ::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    const int err = put_in_place(*temp_, path_, replaced);
     if (replaced >= 0) {
-        try {
-            later->post([replaced] { ::close(replaced); });
-        } catch (...) {
+        bool posted = false;
+        if (later != nullptr) {
+            try {
+                later->post([replaced] { ::close(replaced); });
+                posted = true;
+            } catch (...) {
+            }
+        }
+        if (!posted) {
             ::close(replaced);
         }
     }

@@ -530,6 +530,24 @@ TEST_F(scratch, result_file_replaced_only_when_complete) {
               "close: Is a directory\napparent state: unit 10 named amp1.csv\nlast format: list "
               "io\nlately writing sequential formatted external IO\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+
+    // A link at the name is replaced as a rename replaces it: the file it leads to, or shares its
+    // data with, keeps the earlier results.
+    for (const bool symbolic : {true, false}) {
+        const auto other = write("other.csv", "kept\n");
+        const auto name = dir_ / "linked.csv";
+        fs::remove(name);
+        symbolic ? fs::create_symlink(other, name) : fs::create_hard_link(other, name);
+        {
+            output_unit out(9, name.string(), st);
+            list_write(out) << "new";
+            out.close();
+        }
+        EXPECT_EQ(read_file(name.string()), " new\n");
+        EXPECT_FALSE(fs::is_symlink(name));
+        EXPECT_EQ(read_file(other), "kept\n");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
 } // namespace
