@@ -1,5 +1,7 @@
 #include "driver/ahead.hpp"
 
+#include "driver/steps.hpp"
+
 #include <chrono>
 #include <utility>
 
@@ -102,6 +104,58 @@ void run_ahead::settle(bool at_end) {
         }
     }
     con_.put_bytes(text.substr(at));
+}
+
+profile_ahead::profile_ahead(textio::io_state& state, const std::string& path, const grid& g,
+                             background* helper)
+    : state_(state), own_(state), before_(state.statements) {
+    try {
+        soil::soilin(soil::soil_file, own_, profile_, prog_, path);
+    } catch (const textio::failure&) {
+        read_failure_ = std::current_exception();
+        echo_failure_ = true;
+        return;
+    } catch (...) {
+        read_failure_ = std::current_exception();
+        return;
+    }
+    try {
+        why_ = soil::check_profile(profile_);
+        if (why_.empty()) {
+            tables_ = std::make_shared<tables>(table_storage(g.nom));
+            rows_ = std::make_unique<layered::tables_ahead>(0.0f, g.dom, g.nom, profile_.layers,
+                                                            profile_.theta, tables_->samp,
+                                                            tables_->pamp, helper);
+        }
+    } catch (...) {
+        later_failure_ = std::current_exception();
+    }
+}
+
+const soil::soil_profile& profile_ahead::take(textio::output_unit& con) {
+    const unsigned long made = own_.statements - before_;
+    const unsigned long now = state_.statements;
+    state_ = own_;
+    state_.statements = now + made;
+    if (read_failure_) {
+        if (echo_failure_) {
+            soil::echo(con, profile_, prog_);
+        }
+        std::rethrow_exception(read_failure_);
+    }
+    soil::echo(con, profile_, prog_);
+    if (later_failure_) {
+        std::rethrow_exception(later_failure_);
+    }
+    if (!why_.empty()) {
+        textio::refuse(why_);
+    }
+    return profile_;
+}
+
+std::shared_ptr<const tables> profile_ahead::finished_tables() {
+    rows_->finish();
+    return tables_;
 }
 
 } // namespace sitewave::driver

@@ -6,8 +6,12 @@
 #pragma once
 
 #include "common/helper_thread.hpp"
+#include "layered/transfer.hpp"
+#include "sitewave/steps.hpp"
+#include "soil/soilin.hpp"
 #include "textio/unit.hpp"
 
+#include <exception>
 #include <functional>
 #include <future>
 #include <memory>
@@ -59,6 +63,35 @@ class run_ahead {
     std::string held_;
     std::vector<entry> entries_;
     bool helper_failed_ = false; // read and written on the helper only
+};
+
+// The soil file read ahead of its place in the run, on a record of statements of its own, and
+// the tables of a sound profile begun on the helper (when given) while the run goes on with the
+// record. What the reading raised is raised in its place, by take().
+class profile_ahead {
+  public:
+    profile_ahead(textio::io_state& state, const std::string& path, const grid& g,
+                  background* helper);
+    // Tables are being computed: the profile was read and is sound.
+    bool begun() const { return rows_ != nullptr; }
+    // In the place of the reading in the plain run: its statements become the run's, the echo
+    // goes to the console, and what the reading raised is raised, or an unsound profile refused.
+    const soil::soil_profile& take(textio::output_unit& con);
+    // The tables, once every row is done (after take()).
+    std::shared_ptr<const tables> finished_tables();
+
+  private:
+    textio::io_state& state_;
+    textio::io_state own_; // the reading's statements, from the run's when it began
+    unsigned long before_ = 0;
+    soil::soil_profile profile_;
+    soil::progress prog_;
+    std::exception_ptr read_failure_;  // raised by the reading
+    bool echo_failure_ = false;        // a failure of the text layer: echoed before it is raised
+    std::exception_ptr later_failure_; // raised after the reading, met after the echo
+    std::string why_;                  // why the profile is refused
+    std::shared_ptr<tables> tables_;
+    std::unique_ptr<layered::tables_ahead> rows_;
 };
 
 } // namespace sitewave::driver

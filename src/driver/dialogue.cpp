@@ -132,9 +132,12 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     empty_line(con);
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 
-    // The work of a step is shared among the cores where it can be.
+    // The work of a step is shared among the cores where it can be. The soil file is read
+    // ahead, and the tables of a sound profile begun on the helper while the record is
+    // transformed here; what the reading raised is raised in its place.
     const int cores = usable_cores();
-    spectra s = driver::forward_transform(rec, nf, record_file, cores);
+    driver::profile_ahead soil(state, at(soil::soil_file), g, cores > 1 ? state.later : nullptr);
+    spectra s = driver::forward_transform(rec, nf, record_file, soil.begun() ? 1 : cores);
     // The samples are in the spectra now; their memory goes to the steps that follow.
     for (auto* samples : {&rec.xr1, &rec.yr1, &rec.zr1}) {
         std::vector<float>().swap(*samples);
@@ -143,25 +146,12 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     list_write(con) << " DUR,DOM,NOM,EOM=" << g.dur << g.dom << g.nom << g.eom;
     list_write(con) << " Highest Frequency (hz)=" << g.eom / two_pi;
 
-    soil::progress prog;
-    soil::soil_profile profile;
-    try {
-        soil::soilin(soil::soil_file, state, profile, prog, at(soil::soil_file));
-    } catch (const textio::failure&) {
-        soil::echo(con, profile, prog);
-        throw;
-    }
-    soil::echo(con, profile, prog);
-    if (const std::string why = soil::check_profile(profile); !why.empty()) {
-        textio::refuse(why);
-    }
-
+    const soil::soil_profile& profile = soil.take(con);
     const std::string both = record_file + " on " + soil::soil_file;
     driver::run_ahead ahead(con, in, state, *state.later);
     {
         // The factors file is written on the helper, which frees the tables once it is done.
-        auto t = std::make_shared<const tables>(
-            compute_tables(profile.layers, profile.theta, g, false, cores));
+        auto t = soil.finished_tables();
         driver::check_tables_finite(*t, g, soil::soil_file);
         driver::apply_tables(s, *t, profile.nin, g, both);
         ahead.start([t, g, path = at("Amp-Factors.csv")](textio::io_state& st) {

@@ -91,6 +91,12 @@ std::vector<cplx> load(const std::vector<float>& samples, int nf) {
 
 float pi2() { return 8.0f * atan_d(1.0f); }
 
+tables table_storage(int nom) {
+    const auto n = static_cast<std::size_t>(std::max(nom, 0));
+    return {{{std::vector<cplx>(n), std::vector<cplx>(n)}},
+            {{std::vector<cplx>(n), std::vector<cplx>(n)}}};
+}
+
 grid checked_grid(const record& rec, int nf, const std::string& input) {
     if (rec.nt < 2) {
         textio::refuse(input + ": " + std::to_string(rec.nt) +
@@ -278,9 +284,7 @@ result<spectra> forward_spectra(const record& rec, int nf, const std::string& in
 
 tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique,
                       int row_threads) {
-    const auto nom = static_cast<std::size_t>(g.nom);
-    tables t{{{std::vector<cplx>(nom), std::vector<cplx>(nom)}},
-             {{std::vector<cplx>(nom), std::vector<cplx>(nom)}}};
+    tables t = driver::table_storage(g.nom);
     if (oblique) {
         layered::oblique_tables(g.dom, g.nom, layers, theta, t.samp, t.pamp);
         return t;

@@ -21,6 +21,9 @@ float pi2();
 // positive time step, and a finite duration and frequency step.
 grid checked_grid(const record& rec, int nf, const std::string& input);
 
+// Tables of nom rows, each entry zero.
+tables table_storage(int nom);
+
 // The transforms with `threads` > 1 share the three components between two threads.
 spectra forward_transform(const record& rec, int nf, const std::string& input, int threads = 1);
 void check_tables_finite(const tables& t, const grid& g, const std::string& input);

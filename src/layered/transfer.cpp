@@ -649,60 +649,74 @@ void work(const plan& p, scratch& s, block_queue& q, amp_table* const out[2]) {
     }
 }
 
-// A helper thread's share of the work.
-struct helper {
-    const plan* p;
-    scratch* s;
-    block_queue* q;
-    amp_table* const* out;
+} // namespace
+
+// The rows of one call: the plan, the queue of blocks, and working storage for each thread that
+// takes blocks from it. All storage is taken here, before any thread starts, so that no thread
+// can fail.
+struct row_work {
+    plan p;
+    block_queue q;
+    std::vector<scratch> scr;
+    amp_table* out[2];
+
+    row_work(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table* sh,
+             amp_table* ud, const table_options& options, int threads)
+        : out{sh, ud} {
+        assert(lt.nl() >= 1);
+        assert(sh == nullptr || nom <= 0 ||
+               (sh->col[0].size() >= at(nom) && sh->col[1].size() >= at(nom)));
+        assert(ud == nullptr || nom <= 0 ||
+               (ud->col[0].size() >= at(nom) && ud->col[1].size() >= at(nom)));
+        if (nom <= 0) {
+            return;
+        }
+        // At zero frequency the profile moves as a rigid block: surface motion twice the
+        // incident amplitude and equal to the motion at the top of the half-space. Set, not
+        // evaluated.
+        if (fom == 0.0f) {
+            for (amp_table* t : {sh, ud}) {
+                if (t != nullptr) {
+                    t->col[0][0] = {2.0f, 0.0f};
+                    t->col[1][0] = {1.0f, 0.0f};
+                }
+            }
+        }
+        p = make_plan(fom, dom, nom, lt, theta, sh != nullptr, ud != nullptr);
+#if defined(__x86_64__)
+        p.avx2 = !options.baseline_kernels && __builtin_cpu_supports("avx2");
+#endif
+        q.end = nom;
+        scr.resize(at(threads));
+        for (scratch& s : scr) {
+            init_scratch(p, s);
+        }
+    }
+    // Rows taken with the working storage of thread k until none is left.
+    void run(std::size_t k) {
+        if (q.end > 0) {
+            work(p, scr[k], q, out);
+        }
+    }
+    // The threads take no more rows.
+    void stop() { q.next.store(q.end); }
 };
+
+namespace {
 
 void tables(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table* sh,
             amp_table* ud, const table_options& options) {
-    const int row_threads = options.row_threads;
-    assert(lt.nl() >= 1);
-    assert(sh == nullptr || nom <= 0 ||
-           (sh->col[0].size() >= at(nom) && sh->col[1].size() >= at(nom)));
-    assert(ud == nullptr || nom <= 0 ||
-           (ud->col[0].size() >= at(nom) && ud->col[1].size() >= at(nom)));
-    if (nom <= 0) {
-        return;
-    }
-    // At zero frequency the profile moves as a rigid block: surface motion twice the incident
-    // amplitude and equal to the motion at the top of the half-space. Set, not evaluated.
-    if (fom == 0.0f) {
-        for (amp_table* t : {sh, ud}) {
-            if (t != nullptr) {
-                t->col[0][0] = {2.0f, 0.0f};
-                t->col[1][0] = {1.0f, 0.0f};
-            }
-        }
-    }
-    plan p = make_plan(fom, dom, nom, lt, theta, sh != nullptr, ud != nullptr);
-#if defined(__x86_64__)
-    p.avx2 = !options.baseline_kernels && __builtin_cpu_supports("avx2");
-#endif
-    amp_table* const out[2] = {sh, ud};
-    block_queue q;
-    q.end = nom;
-    const int blocks = (nom + lanes - 1) / lanes;
-    const int helpers = std::clamp(row_threads, 1, std::max(1, blocks / 4)) - 1;
-    // All storage is taken before any helper starts, so that a helper cannot fail.
-    std::vector<scratch> scr(at(helpers + 1));
-    for (scratch& s : scr) {
-        init_scratch(p, s);
-    }
+    const int blocks = (std::max(nom, 0) + lanes - 1) / lanes;
+    const int helpers = std::clamp(options.row_threads, 1, std::max(1, blocks / 4)) - 1;
+    row_work w(fom, dom, nom, lt, theta, sh, ud, options, helpers + 1);
     // One helper is placed on another processor than the caller's.
-    std::vector<helper> pool(at(helpers));
     std::vector<helper_thread> threads(at(helpers));
-    for (std::size_t i = 0; i < pool.size(); ++i) {
-        pool[i] = {&p, &scr[i + 1], &q, out};
-        const helper* h = &pool[i];
-        if (!threads[i].start([h] { work(*h->p, *h->s, *h->q, h->out); }, helpers == 1)) {
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        if (!threads[i].start([&w, i] { w.run(i + 1); }, helpers == 1)) {
             break; // no more threads to be had: the ones started and the caller do the rest
         }
     }
-    work(p, scr[0], q, out);
+    w.run(0);
     for (helper_thread& t : threads) {
         t.join();
     }
@@ -736,6 +750,29 @@ void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float
 void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
                      amp_table& sh, amp_table& ud, const table_options& options) {
     tables(fom, dom, nom, lt, theta, &sh, &ud, options);
+}
+
+tables_ahead::tables_ahead(float fom, float dom, int nom, const layer_table& lt, float theta,
+                           amp_table& sh, amp_table& ud, background* helper)
+    : work_(std::make_unique<row_work>(fom, dom, nom, lt, theta, &sh, &ud, table_options{},
+                                       helper != nullptr ? 2 : 1)) {
+    if (helper != nullptr) {
+        helper_ = helper->post([w = work_.get()] { w->run(1); });
+    }
+}
+
+tables_ahead::~tables_ahead() {
+    if (helper_.valid()) {
+        work_->stop();
+        helper_.wait();
+    }
+}
+
+void tables_ahead::finish() {
+    work_->run(0);
+    if (helper_.valid()) {
+        helper_.get();
+    }
 }
 
 } // namespace sitewave::layered

@@ -215,6 +215,15 @@ int check(const run& r, bool all_configs = true) {
         EXPECT_EQ(first_difference(both_sh, want[0], rows), -1) << r.name << " SH, " << how;
         EXPECT_EQ(first_difference(both_ud, want[1], rows), -1) << r.name << " vertical, " << how;
     }
+    // Begun on a helper, finished by the caller; and on the caller alone.
+    background helper;
+    for (background* h : {&helper, static_cast<background*>(nullptr)}) {
+        amp_table both_sh = make_amp(rows), both_ud = make_amp(rows);
+        layered::tables_ahead ahead(r.fom, r.dom, r.nom, r.lt, r.theta, both_sh, both_ud, h);
+        ahead.finish();
+        EXPECT_EQ(first_difference(both_sh, want[0], rows), -1) << r.name << " SH, ahead";
+        EXPECT_EQ(first_difference(both_ud, want[1], rows), -1) << r.name << " vertical, ahead";
+    }
     return rescaled;
 }
 
