@@ -1,5 +1,6 @@
 #include "textio/fields.hpp"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -47,9 +48,9 @@ void put_digits(char* out, std::uint64_t n, int count) {
 }
 
 // |v| = 0.d1d2...dn x 10^e10 rounded to n significant digits (1 <= n <= 9), v a nonzero finite
-// float given as double: the digits into `out` and the exponent e10 (as in the E field).
-// False when the rounding is in doubt.
-bool scientific_digits(double a, int n, char* out, int& e10) {
+// float given as double: the digits as a whole number (10^(n-1) <= digits < 10^n) and the
+// exponent e10 (as in the E field). False when the rounding is in doubt.
+bool scientific_digits(double a, int n, std::uint64_t& digits, int& e10) {
     // Decimal exponent X of a = d.ddd x 10^X: an estimate from the binary exponent that is X or
     // X - 1, put right by the range of the scaled value.
     const int binary_exponent =
@@ -78,57 +79,118 @@ bool scientific_digits(double a, int n, char* out, int& e10) {
     if (std::fabs(frac - 0.5) <= margin) {
         return false;
     }
-    auto digits = whole + (frac > 0.5 ? 1u : 0u);
+    digits = whole + (frac > 0.5 ? 1u : 0u);
     if (digits == pow10_int[n]) {
         digits = pow10_int[n - 1]; // 0.99996 -> 0.1000E+01
         ++x;
     }
-    put_digits(out, digits, n);
     e10 = x + 1;
     return true;
 }
 
-// The fixed-point text of a >= 0 with d digits after the point (1 <= d <= 9), as
-// std::to_chars(fixed, d) writes it: integer digits ("0" when none), the point, d digits.
-// a * 10^d is exact in double for a float a (24 + 21 bits), so the rounding to an integer
-// (to nearest, ties to even) is exact. Returns the length, or 0 when a * 10^d is too large.
-std::size_t fixed_text(double a, int d, char* out, bool& zero) {
+// 10^k for k = -63..63 at [k + 63], each the nearest double.
+constexpr auto pow10_signed = [] {
+    std::array<double, 127> p{};
+    for (int k = 0; k < 64; ++k) {
+        p[static_cast<std::size_t>(63 + k)] = pow10[k];
+        p[static_cast<std::size_t>(63 - k)] = pow10_neg[k];
+    }
+    return p;
+}();
+
+// The two digits of each number 0..99.
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> p{};
+    for (int i = 0; i < 100; ++i) {
+        p[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        p[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return p;
+}();
+
+void put_pair(char* out, unsigned n) { std::memcpy(out, &digit_pairs[2 * n], 2); }
+
+// scientific_digits for the 4 digits of the E12.4 fields, the most frequent in the result
+// files: the same products and the same test of certainty, with the decade chosen by a
+// selection instead of a retry (the estimate from the binary exponent is the decade or the one
+// below it, and which is as random as the data).
+bool four_digits(double a, std::uint64_t& digits_out, int& e10) {
+    const int binary_exponent =
+        static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7ffu) - 1023;
+    const int x0 = (binary_exponent * 78913) >> 18; // floor(e log10 2)
+    if (x0 < -60 || x0 > 60) {
+        return false;
+    }
+    const double s0 = a * pow10_signed[static_cast<std::size_t>(63 + 3 - x0)];
+    const double s1 = a * pow10_signed[static_cast<std::size_t>(63 + 2 - x0)];
+    const bool up = s0 >= 1e4;
+    const double s = up ? s1 : s0;
+    if (!(s >= 1e3 && s < 1e4)) {
+        return false;
+    }
+    const auto whole = static_cast<std::int64_t>(s);
+    const double frac = s - static_cast<double>(whole); // exact
+    if (std::fabs(frac - 0.5) <= 1e4 * 0x1p-50) {
+        return false;
+    }
+    auto digits = static_cast<unsigned>(whole) + (frac > 0.5 ? 1u : 0u);
+    int x = x0 + (up ? 1 : 0);
+    if (digits == 10000) {
+        digits = 1000; // 0.99996 -> 0.1000E+01
+        ++x;
+    }
+    digits_out = digits;
+    e10 = x + 1;
+    return true;
+}
+
+// a >= 0 with d digits after the point (1 <= d <= 9), as a whole number of units of 10^-d:
+// a * 10^d is exact in double for a float a (24 + 21 bits), so its rounding to an integer (to
+// nearest, ties to even, as std::to_chars rounds) is exact. False when a * 10^d is too large.
+bool fixed_digits(double a, int d, std::uint64_t& n) {
     const double s = a * pow10[d];
     if (!(s < 0x1p53)) {
-        return 0;
+        return false;
     }
-    auto n = static_cast<std::uint64_t>(s);         // s >= 0: truncation is the floor
+    n = static_cast<std::uint64_t>(s);              // s >= 0: truncation is the floor
     const double frac = s - static_cast<double>(n); // exact
     if (frac > 0.5 || (frac == 0.5 && (n & 1u) != 0)) {
         ++n;
     }
-    zero = n == 0;
-    const std::uint64_t unit = pow10_int[d];
-    const std::uint64_t ip = n / unit;
-    const auto r = std::to_chars(out, out + 24, ip);
-    char* p = r.ptr;
-    *p++ = '.';
-    put_digits(p, n % unit, d);
-    return static_cast<std::size_t>(p + d - out);
+    return true;
+}
+
+// Decimal digits of n (1 for 0).
+int digit_count(std::uint64_t n) {
+    int c = 1;
+    while (n >= 10) {
+        n /= 10;
+        ++c;
+    }
+    return c;
+}
+
+// Writes the d digits of n < 10^d (leading zeros kept); pairs at a time.
+void put_fraction(char* out, std::uint64_t n, int d) {
+    if (d == 4) {
+        put_pair(out, static_cast<unsigned>(n / 100));
+        put_pair(out + 2, static_cast<unsigned>(n % 100));
+    } else {
+        put_digits(out, n, d);
+    }
+}
+
+// Room for a field of width w at the end of out, filled with blanks, or with asterisks when
+// `total` characters do not fit: where the text goes (right-justified), or null when it does not
+// fit. The text is written in place, so that no byte is stored twice.
+char* field_room(std::string& out, std::size_t total, int w) {
+    const auto width = static_cast<std::size_t>(w);
+    const std::size_t at = out.size();
+    out.resize(at + width, total > width ? '*' : ' '); // the field grows once
+    return total > width ? nullptr : out.data() + at + (width - total);
 }
 
 std::string stars(int w) { return std::string(static_cast<std::size_t>(w), '*'); }
-
-// The field of width w holding text[0..len) (with a leading minus when neg), appended to out:
-// right-justified, or w asterisks when it does not fit.
-void justified_into(std::string& out, const char* text, std::size_t len, bool neg, int w) {
-    const auto width = static_cast<std::size_t>(w);
-    const std::size_t total = len + (neg ? 1 : 0);
-    const std::size_t at = out.size();
-    out.resize(at + width, total > width ? '*' : ' '); // the field grows once
-    if (total <= width) {
-        char* p = out.data() + at + (width - total);
-        if (neg) {
-            *p++ = '-';
-        }
-        std::memcpy(p, text, len);
-    }
-}
 
 // Fw.d appended to out where the digits in double are certain (finite values, 1 <= d <= 9);
 // false, with nothing appended, for the values the general path takes.
@@ -136,21 +198,32 @@ bool fixed_field_into(std::string& out, float v, int w, int d) {
     if (!std::isfinite(v) || d < 1 || d > 9 || w < 1) {
         return false;
     }
-    char text[40];
-    bool zero = false;
-    std::size_t len = fixed_text(std::fabs(static_cast<double>(v)), d, text, zero);
-    if (len == 0) {
+    std::uint64_t n = 0;
+    if (!fixed_digits(std::fabs(static_cast<double>(v)), d, n)) {
         return false;
     }
+    const std::uint64_t unit = pow10_int[d];
+    const std::uint64_t ip = n / unit;
     // -0.00001 in F8.4 is "  0.0000": no sign on a value that rounds to zero.
-    const bool neg = std::signbit(v) && !zero;
-    const auto width = static_cast<std::size_t>(w);
-    const char* start = text;
-    if (len + (neg ? 1 : 0) == width + 1 && text[0] == '0') {
-        ++start; // 0.5 in F5.4 is ".5000"
-        --len;
+    const bool neg = std::signbit(v) && n != 0;
+    const auto ud = static_cast<std::size_t>(d);
+    const auto int_len = static_cast<std::size_t>(digit_count(ip));
+    // 0.5 in F5.4 is ".5000": the integer zero gives way when it alone does not fit.
+    const bool lead =
+        !(ip == 0 && int_len + 1 + ud + (neg ? 1 : 0) == static_cast<std::size_t>(w) + 1);
+    const std::size_t total = (lead ? int_len : 0) + 1 + ud + (neg ? 1 : 0);
+    char* p = field_room(out, total, w);
+    if (p != nullptr) {
+        if (neg) {
+            *p++ = '-';
+        }
+        if (lead) {
+            put_digits(p, ip, static_cast<int>(int_len));
+            p += int_len;
+        }
+        *p++ = '.';
+        put_fraction(p, n % unit, d);
     }
-    justified_into(out, start, len, neg, w);
     return true;
 }
 
@@ -161,27 +234,34 @@ bool exponent_field_into(std::string& out, float v, int w, int d) {
         return false;
     }
     // "0." digits "E" sign, two exponent digits (a float's exponent has at most two).
-    char text[24] = {'0', '.'};
+    std::uint64_t digits = 0; // 0.0000E+00, either sign
     int e10 = 0;
-    if (v == 0.0f) {
-        std::memset(text + 2, '0', static_cast<std::size_t>(d)); // 0.0000E+00, either sign
-    } else if (!scientific_digits(std::fabs(static_cast<double>(v)), d, text + 2, e10)) {
-        return false;
+    if (v != 0.0f) {
+        const double a = std::fabs(static_cast<double>(v));
+        if (d == 4 ? !four_digits(a, digits, e10) : !scientific_digits(a, d, digits, e10)) {
+            return false;
+        }
     }
-    const auto ud = static_cast<std::size_t>(d);
-    char* p = text + 2 + ud;
-    *p++ = 'E';
-    *p++ = e10 < 0 ? '-' : '+';
-    put_digits(p, static_cast<std::uint64_t>(std::abs(e10)), 2);
-    std::size_t len = ud + 6;
     const bool neg = v < 0.0f;
-    const auto width = static_cast<std::size_t>(w);
-    const char* start = text;
-    if (len + (neg ? 1 : 0) == width + 1) {
-        ++start; // with one position short the field starts with the point: ".1234E+01"
-        --len;
+    const auto ud = static_cast<std::size_t>(d);
+    // With one position short the field starts with the point: ".1234E+01".
+    const bool lead = ud + 6 + (neg ? 1 : 0) != static_cast<std::size_t>(w) + 1;
+    const std::size_t total = (lead ? 1 : 0) + ud + 5 + (neg ? 1 : 0);
+    char* p = field_room(out, total, w);
+    if (p != nullptr) {
+        if (neg) {
+            *p++ = '-';
+        }
+        if (lead) {
+            *p++ = '0';
+        }
+        *p++ = '.';
+        put_fraction(p, digits, d);
+        p += ud;
+        *p++ = 'E';
+        *p++ = e10 < 0 ? '-' : '+';
+        put_pair(p, static_cast<unsigned>(std::abs(e10)));
     }
-    justified_into(out, start, len, neg, w);
     return true;
 }
 
