@@ -120,40 +120,35 @@ struct quick_value {
     double wide;
 };
 
-// The common short number: at most 15 significant digits and a power of ten up to 22. Its
-// digits and 10^|e| are exact doubles, so one multiplication or division gives the number
+// The number digits x 10^e10 with its sign, rounded once to double and to float, for the common
+// short number: at most 15 significant digits (`digits` below 10^15) and a power of ten up to 22.
+// Its digits and 10^|e10| are exact doubles, so one multiplication or division gives the number
 // rounded once to double. Rounding that double to float gives the number rounded once to float,
 // unless the double lies exactly halfway between two floats (the decimal number may then be on
 // either side of it) or outside the normal floats; those, and every other number, go the long
-// way.
-std::optional<quick_value> quick_real(const real_text& t) {
+// way (nullopt).
+std::optional<quick_value> short_decimal(std::uint64_t digits, long e10, bool neg) {
     static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const std::size_t total = t.int_digits.size() + t.frac_digits.size();
-    if (total > 15 && total - leading_zeros(t) > 15) {
-        return std::nullopt;
-    }
-    const long e10 = t.exponent - static_cast<long>(t.frac_digits.size());
     if (e10 < -22 || e10 > 22) {
         return std::nullopt;
     }
     // The sign goes on as a bit (of a positive number or zero): negative and positive values
     // come mixed in a record, and a branch on the sign would be guessed wrong half of the time.
-    const std::uint64_t sign = static_cast<std::uint64_t>(t.neg) << 63;
+    const std::uint64_t sign = static_cast<std::uint64_t>(neg) << 63;
     const auto with_sign = [sign](double d) {
         return quick_value{
             std::bit_cast<float>(std::bit_cast<std::uint32_t>(static_cast<float>(d)) |
                                  static_cast<std::uint32_t>(sign >> 32)),
             std::bit_cast<double>(std::bit_cast<std::uint64_t>(d) | sign)};
     };
-    if (t.digits == 0) {
+    if (digits == 0) {
         return with_sign(0.0);
     }
-    // At most 15 significant digits: the whole number is below 10^15.
-    const auto digits = static_cast<double>(static_cast<std::int64_t>(t.digits));
+    const auto whole = static_cast<double>(static_cast<std::int64_t>(digits));
     const double p = powers[e10 < 0 ? -e10 : e10];
-    const double d = e10 < 0 ? digits / p : digits * p;
+    const double d = e10 < 0 ? whole / p : whole * p;
     if (!(d >= 0x1p-126 && d < 0x1p127)) {
         return std::nullopt;
     }
@@ -161,6 +156,49 @@ std::optional<quick_value> quick_real(const real_text& t) {
         return std::nullopt;
     }
     return with_sign(d);
+}
+
+// A scanned number as short_decimal takes it, when it has at most 15 significant digits.
+std::optional<quick_value> quick_real(const real_text& t) {
+    const std::size_t total = t.int_digits.size() + t.frac_digits.size();
+    if (total > 15 && total - leading_zeros(t) > 15) {
+        return std::nullopt;
+    }
+    return short_decimal(t.digits, t.exponent - static_cast<long>(t.frac_digits.size()), t.neg);
+}
+
+// The field of a record line at `pos` when it is the most common kind: [-]digits[.digits] with
+// at most 15 digits in all, no exponent, then a separator or the end of the line. Its value is
+// the one scan_real and quick_real give it; nullopt for any other field. `pos` moves past it.
+std::optional<quick_value> plain_field(std::string_view record, std::size_t& pos) {
+    const char* const start = record.data() + pos;
+    const char* const end = record.data() + record.size();
+    const char* p = start;
+    const bool neg = p < end && *p == '-';
+    p += neg ? 1 : 0;
+    std::uint64_t m = 0;
+    const char* const first = p;
+    while (p < end && is_digit(*p)) {
+        m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    }
+    std::size_t count = static_cast<std::size_t>(p - first);
+    long frac = 0;
+    if (p < end && *p == '.') {
+        const char* const point = ++p;
+        while (p < end && is_digit(*p)) {
+            m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        }
+        frac = p - point;
+        count += static_cast<std::size_t>(frac);
+    }
+    if (count == 0 || count > 15 || (p < end && !is_separator(*p))) {
+        return std::nullopt;
+    }
+    const auto value = short_decimal(m, -frac, neg);
+    if (value) {
+        pos += static_cast<std::size_t>(p - start);
+    }
+    return value;
 }
 
 } // namespace
@@ -515,17 +553,20 @@ bool plain_reals(std::string_view record, std::span<float> v, double& first_wide
         }
         // The field must be a number: a repeat count, a quote or any other character after the
         // number makes it none.
-        real_text t;
-        if (scan_real(record.substr(pos), t) != real_syntax::number) {
-            return false;
-        }
-        pos += t.end;
-        if (pos < n && !is_separator(record[pos])) {
-            return false;
-        }
-        const auto quick = quick_real(t);
+        auto quick = plain_field(record, pos);
         if (!quick) {
-            return false;
+            real_text t;
+            if (scan_real(record.substr(pos), t) != real_syntax::number) {
+                return false;
+            }
+            pos += t.end;
+            if (pos < n && !is_separator(record[pos])) {
+                return false;
+            }
+            quick = quick_real(t);
+            if (!quick) {
+                return false;
+            }
         }
         v[k] = quick->value;
         if (k == 0) {
