@@ -18,10 +18,11 @@ namespace sitewave::textio {
 
 namespace {
 
-// Files are read and written a block at a time: few system calls, and few fresh pages of memory
-// (on a virtual machine the first touch of a page is dear; 16 KiB blocks made the mid-size run
-// about 0.3 ms faster than 64 KiB ones).
-constexpr std::size_t block_size = std::size_t{1} << 14;
+// Files are read and written a block at a time: few system calls (each costs some
+// microseconds on the virtual machines these programs often run on). With the heap in huge
+// pages a large block costs no more fresh pages than a small one: 256 KiB blocks made the
+// mid-size run about 0.35 ms faster than 16 KiB ones, and the largest about 0.9 ms.
+constexpr std::size_t block_size = std::size_t{1} << 18;
 
 std::string os_text(int err) { return std::strerror(err); }
 
