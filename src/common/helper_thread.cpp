@@ -95,15 +95,19 @@ background::~background() {
     thread_.join();
 }
 
+void background::start() {
+    if (!started_) {
+        started_ = thread_.start([this] { loop(); });
+    }
+}
+
 std::future<void> background::post(std::function<void()> work) {
     std::packaged_task<void()> task(std::move(work));
     auto done = task.get_future();
+    start();
     if (!started_) {
-        started_ = thread_.start([this] { loop(); });
-        if (!started_) {
-            task();
-            return done;
-        }
+        task();
+        return done;
     }
     {
         const std::lock_guard<std::mutex> lock(mutex_);

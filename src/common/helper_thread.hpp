@@ -48,6 +48,9 @@ class background {
     background& operator=(const background&) = delete;
     ~background();
 
+    // Starts the thread ahead of the first work, so that it is running when work comes (a
+    // new thread takes a while to be running on another processor).
+    void start();
     // Queues `work`; it is done here and now when no thread can start. The future tells when
     // it is done, and holds what it raised.
     std::future<void> post(std::function<void()> work);

@@ -1,5 +1,6 @@
 #include "driver/ahead.hpp"
 
+#include "driver/record.hpp"
 #include "driver/steps.hpp"
 
 #include <chrono>
@@ -106,9 +107,51 @@ void run_ahead::settle(bool at_end) {
     con_.put_bytes(text.substr(at));
 }
 
-profile_ahead::profile_ahead(textio::io_state& state, const std::string& path, const grid& g,
+profile_ahead::profile_ahead(textio::io_state& state, const textio::output_unit& con,
+                             const std::string& soil_path, const std::string& record_path,
                              background* helper)
-    : state_(state), own_(state), before_(state.statements) {
+    : state_(state), own_(state), helper_(helper) {
+    own_.record(true, "list io", con.unit(), con.name());
+    before_ = own_.statements;
+    if (helper_ != nullptr) {
+        read_ = read_done_.get_future();
+        try {
+            job_ = helper_->post([this, soil_path, record_path] {
+                read(soil_path);
+                if (sound()) {
+                    try {
+                        if (const auto g = likely_grid(record_path)) {
+                            start_rows(*g);
+                        }
+                    } catch (...) {
+                        rows_.reset(); // no guess then: the tables begin on the record's grid
+                    }
+                }
+                read_done_.set_value();
+                if (rows_) {
+                    rows_->run(1);
+                }
+            });
+            return;
+        } catch (...) {
+            read_ = {};
+            helper_ = nullptr;
+        }
+    }
+    read(soil_path);
+}
+
+profile_ahead::~profile_ahead() {
+    wait_read();
+    if (rows_) {
+        rows_->stop();
+    }
+    if (job_.valid()) {
+        job_.wait();
+    }
+}
+
+void profile_ahead::read(const std::string& path) {
     try {
         soil::soilin(soil::soil_file, own_, profile_, prog_, path);
     } catch (const textio::failure&) {
@@ -121,18 +164,56 @@ profile_ahead::profile_ahead(textio::io_state& state, const std::string& path, c
     }
     try {
         why_ = soil::check_profile(profile_);
-        if (why_.empty()) {
-            tables_ = std::make_shared<tables>(table_storage(g.nom));
-            rows_ = std::make_unique<layered::tables_ahead>(0.0f, g.dom, g.nom, profile_.layers,
-                                                            profile_.theta, tables_->samp,
-                                                            tables_->pamp, helper);
-        }
     } catch (...) {
         later_failure_ = std::current_exception();
     }
 }
 
+void profile_ahead::start_rows(const grid& g) {
+    rows_.reset();
+    tables_ = std::make_shared<tables>(table_storage(g.nom));
+    rows_ = std::make_unique<layered::shared_tables>(0.0f, g.dom, g.nom, profile_.layers,
+                                                     profile_.theta, tables_->samp, tables_->pamp);
+    guess_ = g;
+}
+
+void profile_ahead::wait_read() {
+    if (read_.valid()) {
+        read_.wait();
+    }
+}
+
+bool profile_ahead::begin_tables(const grid& g) {
+    wait_read();
+    if (!sound()) {
+        return false;
+    }
+    if (rows_ && guess_->dom == g.dom && guess_->nom == g.nom) {
+        return true; // the tables depend on nothing else of the grid
+    }
+    if (rows_) {
+        rows_->stop();
+        job_.wait();
+    }
+    try {
+        start_rows(g);
+    } catch (...) {
+        later_failure_ = std::current_exception(); // met after the echo, as in the plain run
+        return false;
+    }
+    if (helper_ != nullptr) {
+        try {
+            job_ = helper_->post([r = rows_.get()] { r->run(1); });
+            return true;
+        } catch (...) {
+            job_ = {};
+        }
+    }
+    return false;
+}
+
 const soil::soil_profile& profile_ahead::take(textio::output_unit& con) {
+    wait_read();
     const unsigned long made = own_.statements - before_;
     const unsigned long now = state_.statements;
     state_ = own_;
@@ -154,7 +235,10 @@ const soil::soil_profile& profile_ahead::take(textio::output_unit& con) {
 }
 
 std::shared_ptr<const tables> profile_ahead::finished_tables() {
-    rows_->finish();
+    rows_->run(0);
+    if (job_.valid()) {
+        job_.get();
+    }
     return tables_;
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,32 +67,51 @@ class run_ahead {
 };
 
 // The soil file read ahead of its place in the run, on a record of statements of its own, and
-// the tables of a sound profile begun on the helper (when given) while the run goes on with the
-// record. What the reading raised is raised in its place, by take().
+// the tables of a sound profile begun early on the helper: on the grid the record file appears
+// to have, while the run reads the record, and kept if the record has that grid. What the
+// reading raised is raised in its place, by take().
 class profile_ahead {
   public:
-    profile_ahead(textio::io_state& state, const std::string& path, const grid& g,
-                  background* helper);
-    // Tables are being computed: the profile was read and is sound.
-    bool begun() const { return rows_ != nullptr; }
+    // Begins at once: on the helper when given (the reading, the likely grid, then rows of the
+    // tables), here otherwise (the reading only). In the plain run the reading follows a list
+    // write on the console `con`.
+    profile_ahead(textio::io_state& state, const textio::output_unit& con,
+                  const std::string& soil_path, const std::string& record_path, background* helper);
+    profile_ahead(const profile_ahead&) = delete;
+    profile_ahead& operator=(const profile_ahead&) = delete;
+    ~profile_ahead();
+
+    // With the record's grid: the tables of a sound profile go on if begun on it, else begin on
+    // it. True when the helper computes some of their rows.
+    bool begin_tables(const grid& g);
     // In the place of the reading in the plain run: its statements become the run's, the echo
     // goes to the console, and what the reading raised is raised, or an unsound profile refused.
     const soil::soil_profile& take(textio::output_unit& con);
-    // The tables, once every row is done (after take()).
+    // The tables, once every row is done (after begin_tables() and take()).
     std::shared_ptr<const tables> finished_tables();
 
   private:
+    void read(const std::string& path);
+    bool sound() const { return !read_failure_ && !later_failure_ && why_.empty(); }
+    void start_rows(const grid& g);
+    void wait_read();
+
     textio::io_state& state_;
     textio::io_state own_; // the reading's statements, from the run's when it began
     unsigned long before_ = 0;
+    background* helper_;
     soil::soil_profile profile_;
     soil::progress prog_;
     std::exception_ptr read_failure_;  // raised by the reading
     bool echo_failure_ = false;        // a failure of the text layer: echoed before it is raised
     std::exception_ptr later_failure_; // raised after the reading, met after the echo
     std::string why_;                  // why the profile is refused
+    std::promise<void> read_done_;     // the reading and the guess of the grid are done
+    std::future<void> read_;
+    std::future<void> job_; // the helper's work
+    std::optional<grid> guess_;
     std::shared_ptr<tables> tables_;
-    std::unique_ptr<layered::tables_ahead> rows_;
+    std::unique_ptr<layered::shared_tables> rows_;
 };
 
 } // namespace sitewave::driver

@@ -110,6 +110,13 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         return io.dir.empty() ? name : (std::filesystem::path(io.dir) / name).string();
     };
 
+    // The work of a step is shared among the cores where it can be; the helper is started at
+    // once, to be running by the time its first work comes.
+    const int cores = usable_cores();
+    if (cores > 1) {
+        state.later->start();
+    }
+
     empty_line(con);
     list_write(con) << " : Soil Data must be \"soil_dat.csv\"";
     {
@@ -118,6 +125,11 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     }
     const std::string infile1 = textio::read_name(in);
 
+    // The soil file is read ahead on the helper, and the tables of a sound profile begun there on
+    // the grid the record file appears to have, while the record is read here; what the reading
+    // raised is raised in its place.
+    driver::profile_ahead soil(state, con, at(soil::soil_file), at(infile1),
+                               cores > 1 ? state.later : nullptr);
     record rec = driver::read_record(infile1, state, at(infile1));
     list_write(con) << "NT and DT=" << rec.nt << rec.dt;
 
@@ -132,12 +144,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     empty_line(con);
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 
-    // The work of a step is shared among the cores where it can be. The soil file is read
-    // ahead, and the tables of a sound profile begun on the helper while the record is
-    // transformed here; what the reading raised is raised in its place.
-    const int cores = usable_cores();
-    driver::profile_ahead soil(state, at(soil::soil_file), g, cores > 1 ? state.later : nullptr);
-    spectra s = driver::forward_transform(rec, nf, record_file, soil.begun() ? 1 : cores);
+    spectra s = driver::forward_transform(rec, nf, record_file, soil.begin_tables(g) ? 1 : cores);
     // The samples are in the spectra now; their memory goes to the steps that follow.
     for (auto* samples : {&rec.xr1, &rec.yr1, &rec.zr1}) {
         std::vector<float>().swap(*samples);

@@ -5,8 +5,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <iterator>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sitewave::driver {
 
@@ -106,6 +112,76 @@ record read_record(const std::string& name, textio::io_state& state, const std::
         written->line.resize(kept);
     }
     return rec;
+}
+
+std::optional<grid> likely_grid(const std::string& path) {
+    // A regular file only: a pipe or a device (standard input named as the record, say) would
+    // lose to this guess what the run has to read. Not blocking on the opening of a pipe.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    constexpr std::size_t block = std::size_t{1} << 18;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(block);
+    // The heading and the first two samples, from the first block.
+    ssize_t got = ::read(fd, buffer.get(), block);
+    std::string_view text(buffer.get(), static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    float times[2] = {0.0f, 0.0f};
+    bool plain = true;
+    long lines = 0; // the lines, the heading included
+    std::size_t at = 0;
+    for (int k = -1; k < 2 && plain; ++k) {
+        const std::size_t nl = text.find('\n', at);
+        std::string_view line = text.substr(at, nl == std::string_view::npos ? nl : nl - at);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (k >= 0) {
+            float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+            double wide = 0.0;
+            plain = textio::plain_reals(line, v, wide);
+            times[k] = v[0];
+        }
+        plain = plain && nl != std::string_view::npos;
+        at = nl + 1;
+        ++lines;
+    }
+    // The other lines, counted by their ends (a blank line would be counted too, and the guess
+    // then found wrong), up to more than the longest transform takes.
+    constexpr long most_lines = (long{1} << 15) + 1;
+    bool ends_line = true;
+    while (plain && got > 0 && lines <= most_lines) {
+        lines += std::count(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\n');
+        ends_line = text.back() == '\n';
+        at = 0;
+        got = ::read(fd, buffer.get(), block);
+        text = std::string_view(buffer.get(), static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    }
+    ::close(fd);
+    lines += ends_line ? 0 : 1;
+    if (got < 0) {
+        return std::nullopt;
+    }
+    const long nt = lines - 1;
+    if (!plain || nt < 2 || lines > most_lines) {
+        return std::nullopt;
+    }
+    const auto length = choose_length(static_cast<int>(nt));
+    const float dt = times[1] - times[0];
+    if (!length || !(dt > 0.0f) || !std::isfinite(dt)) {
+        return std::nullopt;
+    }
+    const grid g = make_grid(length->nf, dt);
+    if (!std::isfinite(g.dur) || !std::isfinite(g.dom) || !(g.dom > 0.0f) ||
+        !std::isfinite(g.eom)) {
+        return std::nullopt;
+    }
+    return g;
 }
 
 } // namespace sitewave::driver

@@ -752,27 +752,14 @@ void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float
     tables(fom, dom, nom, lt, theta, &sh, &ud, options);
 }
 
-tables_ahead::tables_ahead(float fom, float dom, int nom, const layer_table& lt, float theta,
-                           amp_table& sh, amp_table& ud, background* helper)
-    : work_(std::make_unique<row_work>(fom, dom, nom, lt, theta, &sh, &ud, table_options{},
-                                       helper != nullptr ? 2 : 1)) {
-    if (helper != nullptr) {
-        helper_ = helper->post([w = work_.get()] { w->run(1); });
-    }
-}
+shared_tables::shared_tables(float fom, float dom, int nom, const layer_table& lt, float theta,
+                             amp_table& sh, amp_table& ud)
+    : work_(std::make_unique<row_work>(fom, dom, nom, lt, theta, &sh, &ud, table_options{}, 2)) {}
 
-tables_ahead::~tables_ahead() {
-    if (helper_.valid()) {
-        work_->stop();
-        helper_.wait();
-    }
-}
+shared_tables::~shared_tables() = default;
 
-void tables_ahead::finish() {
-    work_->run(0);
-    if (helper_.valid()) {
-        helper_.get();
-    }
-}
+void shared_tables::run(int thread) { work_->run(thread == 0 ? 0 : 1); }
+
+void shared_tables::stop() { work_->stop(); }
 
 } // namespace sitewave::layered

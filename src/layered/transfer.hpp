@@ -1,10 +1,8 @@
 // Transfer functions of a horizontally layered profile over an elastic half-space.
 #pragma once
 
-#include "common/helper_thread.hpp"
 #include "layered/profile.hpp"
 
-#include <future>
 #include <memory>
 
 namespace sitewave::layered {
@@ -41,22 +39,22 @@ void transfer_tables(float fom, float dom, int nom, const layer_table& lt, float
 
 struct row_work;
 
-// Both tables as transfer_tables fills them, begun on `helper` (when given) as soon as the object
-// is made, while the caller goes on with other work; finish() has the caller share the rows left
-// and returns when every row is done. Destroyed unfinished, it stops the helper and waits for it.
-// The layer table and the two tables must outlive the object.
-class tables_ahead {
+// The rows of both tables, as transfer_tables fills them, shared between two threads: each calls
+// run() with its own index (0 or 1) and takes rows until none is left; stop() has them take no
+// more. Nothing is computed until a thread runs. The layer table and the two tables must outlive
+// the object.
+class shared_tables {
   public:
-    tables_ahead(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& sh,
-                 amp_table& ud, background* helper);
-    tables_ahead(const tables_ahead&) = delete;
-    tables_ahead& operator=(const tables_ahead&) = delete;
-    ~tables_ahead();
-    void finish();
+    shared_tables(float fom, float dom, int nom, const layer_table& lt, float theta, amp_table& sh,
+                  amp_table& ud);
+    shared_tables(const shared_tables&) = delete;
+    shared_tables& operator=(const shared_tables&) = delete;
+    ~shared_tables();
+    void run(int thread);
+    void stop();
 
   private:
     std::unique_ptr<row_work> work_;
-    std::future<void> helper_;
 };
 
 } // namespace sitewave::layered

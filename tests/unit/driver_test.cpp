@@ -1,13 +1,17 @@
 #include "driver/grid.hpp"
 #include "driver/history.hpp"
+#include "driver/record.hpp"
 #include "driver/spectral.hpp"
 #include "fft/wvfast.hpp"
 #include "sitewave/steps.hpp"
+#include "support/scratch_dir.hpp"
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace sitewave;
@@ -45,6 +49,58 @@ TEST(grid, three_hundred_samples_at_one_hundredth_of_a_second) {
 }
 
 // Filter weights at and around each corner: 5, 10, 20, 30 Hz, in rad/s.
+// A heading and n samples at 0.005 s, each line ending in `end`.
+std::string samples(int n, const std::string& end = "\n") {
+    std::string text = "Time,H1,H2,V1" + end;
+    for (int i = 0; i < n; ++i) {
+        text += std::to_string(i * 0.005) + "," + std::to_string(std::sin(i * 0.1)) + ",0.5,-0.25" +
+                end;
+    }
+    return text;
+}
+
+using guess = scratch_dir;
+
+// The grid guessed from a record file is the one its reading gives, or none.
+TEST_F(guess, likely_grid_of_record_files) {
+    const struct {
+        const char* what;
+        std::string text;
+        bool guessed;
+    } cases[] = {
+        {"plain", samples(300), true},
+        {"a power of two", samples(512), true},
+        {"one more", samples(513), true},
+        {"CR LF, no end on the last line",
+         samples(600, "\r\n").substr(0, samples(600, "\r\n").size() - 2), true},
+        {"the longest transform", samples(32768), true},
+        {"longer", samples(32769), false},
+        {"one sample", samples(1), false},
+        {"exponent in a time", "t\n0,1,2,3\n5e-3,1,2,3\n0.01,1,2,3\n", true},
+        {"repeat count", "t\n0,3*1\n0.1,1,2,3\n0.2,1,2,3\n", false},
+        {"three values", "t\n0,1,2\n0.1,1,2\n0.2,1,2\n", false},
+        {"times falling", "t\n0.1,1,2,3\n0,1,2,3\n0.2,1,2,3\n", false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = write("r.csv", c.text);
+        const auto g = likely_grid(path);
+        ASSERT_EQ(g.has_value(), c.guessed) << c.what;
+        if (g) {
+            textio::io_state st;
+            const record rec = read_record("r.csv", st, path);
+            const grid want = make_grid(choose_length(rec.nt)->nf, rec.dt);
+            EXPECT_EQ(g->dom, want.dom) << c.what;
+            EXPECT_EQ(g->nom, want.nom) << c.what;
+        }
+    }
+    // Only regular files are read: a pipe named as the record keeps what it holds for the run.
+    const auto fifo = (dir_ / "pipe.csv").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(likely_grid(fifo));
+    EXPECT_FALSE(likely_grid(dir_.string()));
+    EXPECT_FALSE(likely_grid((dir_ / "missing.csv").string()));
+}
+
 TEST(spectral, trapezoid_weights) {
     const float w = two_pi;
     const pass_band band{true, 5 * w, 10 * w, 20 * w, 30 * w};

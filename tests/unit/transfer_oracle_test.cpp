@@ -4,6 +4,7 @@
 // recursion meets a value that is not finite carried through again with power-of-two
 // rescaling. The tables must hold the same bits, whatever the grouping of rows, the sharing of
 // work between the two tables and the number of row threads.
+#include "common/helper_thread.hpp"
 #include "common/real.hpp"
 #include "layered/transfer.hpp"
 #include "support/random_profile.hpp"
@@ -215,14 +216,16 @@ int check(const run& r, bool all_configs = true) {
         EXPECT_EQ(first_difference(both_sh, want[0], rows), -1) << r.name << " SH, " << how;
         EXPECT_EQ(first_difference(both_ud, want[1], rows), -1) << r.name << " vertical, " << how;
     }
-    // Begun on a helper, finished by the caller; and on the caller alone.
-    background helper;
-    for (background* h : {&helper, static_cast<background*>(nullptr)}) {
+    // Shared between a helper and the caller.
+    {
         amp_table both_sh = make_amp(rows), both_ud = make_amp(rows);
-        layered::tables_ahead ahead(r.fom, r.dom, r.nom, r.lt, r.theta, both_sh, both_ud, h);
-        ahead.finish();
-        EXPECT_EQ(first_difference(both_sh, want[0], rows), -1) << r.name << " SH, ahead";
-        EXPECT_EQ(first_difference(both_ud, want[1], rows), -1) << r.name << " vertical, ahead";
+        layered::shared_tables shared(r.fom, r.dom, r.nom, r.lt, r.theta, both_sh, both_ud);
+        background helper;
+        auto done = helper.post([&shared] { shared.run(1); });
+        shared.run(0);
+        done.get();
+        EXPECT_EQ(first_difference(both_sh, want[0], rows), -1) << r.name << " SH, shared";
+        EXPECT_EQ(first_difference(both_ud, want[1], rows), -1) << r.name << " vertical, shared";
     }
     return rescaled;
 }
