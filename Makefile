@@ -5,7 +5,7 @@ CLANG_FORMAT ?= clang-format
 
 FORMAT_FILES = $(sort $(shell find src app tests bench fuzz include \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
-.PHONY: all build demo test sanitize arith-check consumer fuzz-check valgrind bench format format-check clean
+.PHONY: all build demo test sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean
 
 all: build
 
@@ -46,6 +46,13 @@ sanitize:
 
 # The tables' bits on random profiles, from the release build and the -O0 sanitizer build (both
 # built by `make test` and `make sanitize`), must be identical.
+# The tests with ThreadSanitizer: the run's helper thread shares the reading, the tables, the
+# transforms and the result files.
+tsan:
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSITEWAVE_TSAN=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
+	cmake --build build-tsan -j$(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS)
+
 arith-check:
 	build/tests/table_bits > build/table_bits.txt
 	build-asan/tests/table_bits > build-asan/table_bits.txt
@@ -95,4 +102,4 @@ format-check:
 	$(CLANG_FORMAT) --dry-run -Werror $(FORMAT_FILES)
 
 clean:
-	rm -rf build build-asan build-bench build-valgrind build-fuzz demo-out
+	rm -rf build build-asan build-tsan build-bench build-valgrind build-fuzz demo-out

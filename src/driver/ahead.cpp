@@ -127,9 +127,12 @@ profile_ahead::profile_ahead(textio::io_state& state, const textio::output_unit&
                         rows_.reset(); // no guess then: the tables begin on the record's grid
                     }
                 }
+                // The run may begin other rows once the reading is done: these stay until
+                // this work ends.
+                layered::shared_tables* const guessed = rows_.get();
                 read_done_.set_value();
-                if (rows_) {
-                    rows_->run(1);
+                if (guessed != nullptr) {
+                    guessed->run(1);
                 }
             });
             return;
