@@ -111,9 +111,9 @@ constexpr auto digit_pairs = [] {
 void put_pair(char* out, unsigned n) { std::memcpy(out, &digit_pairs[2 * n], 2); }
 
 // scientific_digits for the 4 digits of the E12.4 fields, the most frequent in the result
-// files: the same products and the same test of certainty, with the decade chosen by a
-// selection instead of a retry (the estimate from the binary exponent is the decade or the one
-// below it, and which is as random as the data).
+// files: the same products and the same test of certainty, with the decade chosen without a
+// retry (the estimate from the binary exponent is the decade or the one below it, and which is
+// as random as the data).
 bool four_digits(double a, std::uint64_t& digits_out, int& e10) {
     const int binary_exponent =
         static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7ffu) - 1023;
@@ -121,10 +121,10 @@ bool four_digits(double a, std::uint64_t& digits_out, int& e10) {
     if (x0 < -60 || x0 > 60) {
         return false;
     }
+    // The product for the decade above when the first reaches 10^4 (an index, not a branch).
     const double s0 = a * pow10_signed[static_cast<std::size_t>(63 + 3 - x0)];
-    const double s1 = a * pow10_signed[static_cast<std::size_t>(63 + 2 - x0)];
-    const bool up = s0 >= 1e4;
-    const double s = up ? s1 : s0;
+    const int up = s0 >= 1e4 ? 1 : 0;
+    const double s = a * pow10_signed[static_cast<std::size_t>(63 + 3 - x0 - up)];
     if (!(s >= 1e3 && s < 1e4)) {
         return false;
     }
@@ -134,7 +134,7 @@ bool four_digits(double a, std::uint64_t& digits_out, int& e10) {
         return false;
     }
     auto digits = static_cast<unsigned>(whole) + (frac > 0.5 ? 1u : 0u);
-    int x = x0 + (up ? 1 : 0);
+    int x = x0 + up;
     if (digits == 10000) {
         digits = 1000; // 0.99996 -> 0.1000E+01
         ++x;
@@ -202,8 +202,27 @@ bool fixed_field_into(std::string& out, float v, int w, int d) {
     if (!fixed_digits(std::fabs(static_cast<double>(v)), d, n)) {
         return false;
     }
-    const std::uint64_t unit = pow10_int[d];
-    const std::uint64_t ip = n / unit;
+    // The whole units and the fraction, by the constant divisors of the files' fields.
+    std::uint64_t ip = 0;
+    std::uint64_t fp = 0;
+    switch (d) {
+    case 3:
+        ip = n / 1000;
+        fp = n % 1000;
+        break;
+    case 4:
+        ip = n / 10000;
+        fp = n % 10000;
+        break;
+    case 5:
+        ip = n / 100000;
+        fp = n % 100000;
+        break;
+    default:
+        ip = n / pow10_int[d];
+        fp = n % pow10_int[d];
+        break;
+    }
     // -0.00001 in F8.4 is "  0.0000": no sign on a value that rounds to zero.
     const bool neg = std::signbit(v) && n != 0;
     const auto ud = static_cast<std::size_t>(d);
@@ -222,7 +241,7 @@ bool fixed_field_into(std::string& out, float v, int w, int d) {
             p += int_len;
         }
         *p++ = '.';
-        put_fraction(p, n % unit, d);
+        put_fraction(p, fp, d);
     }
     return true;
 }
@@ -244,6 +263,23 @@ bool exponent_field_into(std::string& out, float v, int w, int d) {
     }
     const bool neg = v < 0.0f;
     const auto ud = static_cast<std::size_t>(d);
+    const auto width = static_cast<std::size_t>(w);
+    if (width >= ud + 7) {
+        // The usual width, where every value fits in one layout: blanks, the sign or a blank,
+        // "0.", the digits, "E", the sign and digits of the exponent. Written without a branch
+        // on the sign, which is as random as the data.
+        const std::size_t at = out.size();
+        out.resize(at + width, ' ');
+        char* p = out.data() + at + (width - ud - 7);
+        p[0] = neg ? '-' : ' ';
+        p[1] = '0';
+        p[2] = '.';
+        put_fraction(p + 3, digits, d);
+        p[3 + ud] = 'E';
+        p[4 + ud] = e10 < 0 ? '-' : '+';
+        put_pair(p + 5 + ud, static_cast<unsigned>(std::abs(e10)));
+        return true;
+    }
     // With one position short the field starts with the point: ".1234E+01".
     const bool lead = ud + 6 + (neg ? 1 : 0) != static_cast<std::size_t>(w) + 1;
     const std::size_t total = (lead ? 1 : 0) + ud + 5 + (neg ? 1 : 0);
