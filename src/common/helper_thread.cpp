@@ -90,6 +90,7 @@ background::~background() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
+        pending_.store(true, std::memory_order_release);
     }
     wake_.notify_one();
     thread_.join();
@@ -112,6 +113,7 @@ std::future<void> background::post(std::function<void()> work) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(std::move(task));
+        pending_.store(true, std::memory_order_release);
     }
     wake_.notify_one();
     return done;
@@ -120,12 +122,18 @@ std::future<void> background::post(std::function<void()> work) {
 void background::loop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+        if (!stopping_ && queue_.empty()) {
+            lock.unlock();
+            spin_until([this] { return pending_.load(std::memory_order_acquire); });
+            lock.lock();
+        }
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) {
             return; // stopping, and nothing left to do
         }
         auto work = std::move(queue_.front());
         queue_.pop_front();
+        pending_.store(!queue_.empty() || stopping_, std::memory_order_release);
         lock.unlock();
         work();
         lock.lock();

@@ -3,6 +3,8 @@
 // processor at first, which cancels the gain on short work. It never outlives its owner.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -64,9 +66,37 @@ class background {
     std::deque<std::packaged_task<void()>> queue_;
     bool started_ = false;
     bool stopping_ = false;
+    std::atomic<bool> pending_{false}; // work queued or stopping: the loop need not block
 };
 
 // Processors this process may run on, at least 1.
 int usable_cores();
+
+// Waits a little while, polling, for `ready()` to hold, before the caller blocks on it. A thread
+// that blocks lets its processor halt, and on a virtual machine a halted processor may take from
+// a tenth of a millisecond to a millisecond to run again once woken; the waits between the steps
+// of a run are mostly shorter than that. True when `ready()` came to hold.
+template <typename Ready> bool spin_until(Ready&& ready) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(500);
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (ready()) {
+                return true;
+            }
+#if defined(__x86_64__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+    }
+}
+
+// Waits for a future, polling a little while first (see spin_until).
+inline void spin_wait(const std::future<void>& f) {
+    spin_until([&f] { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    f.wait();
+}
 
 } // namespace sitewave

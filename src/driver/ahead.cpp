@@ -96,6 +96,7 @@ void run_ahead::settle(bool at_end) {
         con_.put_bytes(text.substr(at, e.mark - at));
         at = e.mark;
         if (e.written.valid()) {
+            spin_wait(e.written);
             e.written.get(); // its failure is the one reported; what follows is dropped
             if (state_.statements == e.statements) {
                 state_ = *e.state; // the run made no statement after it: it is the last one
@@ -182,7 +183,7 @@ void profile_ahead::start_rows(const grid& g) {
 
 void profile_ahead::wait_read() {
     if (read_.valid()) {
-        read_.wait();
+        spin_wait(read_);
     }
 }
 
@@ -240,6 +241,7 @@ const soil::soil_profile& profile_ahead::take(textio::output_unit& con) {
 std::shared_ptr<const tables> profile_ahead::finished_tables() {
     rows_->run(0);
     if (job_.valid()) {
+        spin_wait(job_);
         job_.get();
     }
     return tables_;
