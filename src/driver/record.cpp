@@ -13,6 +13,9 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace sitewave::driver {
 
@@ -38,6 +41,30 @@ void reserve_samples(textio::input_unit& in, int keep, record& rec, written_time
         written->time.reserve(n);
         written->line.reserve(n);
     }
+}
+
+// The line ends in text.
+std::size_t line_ends(std::string_view text) {
+    const char* p = text.data();
+    std::size_t n = text.size();
+    std::size_t count = 0;
+#if defined(__SSE2__)
+    // 16 bytes at a time, the matches summed in byte counters (at most 255 rounds each).
+    const __m128i nl = _mm_set1_epi8('\n');
+    while (n >= 16) {
+        __m128i sums = _mm_setzero_si128();
+        const std::size_t rounds = std::min<std::size_t>(n / 16, 255);
+        for (std::size_t r = 0; r < rounds; ++r, p += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            sums = _mm_sub_epi8(sums, _mm_cmpeq_epi8(v, nl));
+        }
+        const __m128i wide = _mm_sad_epu8(sums, _mm_setzero_si128());
+        count += static_cast<std::size_t>(_mm_cvtsi128_si32(wide)) +
+                 static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(wide, 8)));
+        n -= rounds * 16;
+    }
+#endif
+    return count + static_cast<std::size_t>(std::count(p, p + n, '\n'));
 }
 
 } // namespace
@@ -156,7 +183,7 @@ std::optional<grid> likely_grid(const std::string& path) {
     constexpr long most_lines = (long{1} << 15) + 1;
     bool ends_line = true;
     while (plain && got > 0 && lines <= most_lines) {
-        lines += std::count(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\n');
+        lines += static_cast<long>(line_ends(text.substr(at)));
         ends_line = text.back() == '\n';
         at = 0;
         got = ::read(fd, buffer.get(), block);
