@@ -102,6 +102,45 @@ SITEWAVE_LANE_INLINE void sincos_v(const vd_t<W>& y, vd_t<W>& sn, vd_t<W>& cs, v
     held = (q == vd_t<W>{}) | (abs_v<W>(r) >= splat_d<W>(0x1p-30));
 }
 
+// log m for the mantissa part of each lane of x (a positive normal double): x = 2^k m with m in
+// [sqrt(1/2), sqrt(2)), and log m = 2 atanh(s) with s = (m - 1)/(m + 1), |s| < 0.172, from the
+// series of atanh to s^23 (the rest below 2^-56 of it). m - 1 is exact, s within 2^-52 of its
+// value, so log m comes within 2^-53 of its value. k is returned as a double.
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> log_mantissa_v(const vd_t<W>& x, vd_t<W>& k) {
+    const vi_t<W> bits = same_bits<vi_t<W>>(x);
+    const vi_t<W> ki = (bits - 0x3fe6a09e667f3bcdL) >> 52; // 0x3fe6a09e667f3bcd: sqrt(1/2)
+    const vd_t<W> m = same_bits<vd_t<W>>(bits - (ki << 52));
+    const vd_t<W> shift = splat_d<W>(round_shift);
+    k = same_bits<vd_t<W>>(same_bits<vi_t<W>>(shift) + ki) - shift;
+    const vd_t<W> one = splat_d<W>(1.0);
+    const vd_t<W> s = (m - one) / (m + one);
+    const vd_t<W> s2 = s * s;
+    vd_t<W> t = splat_d<W>(1.0 / 23.0);
+    for (int d = 21; d >= 3; d -= 2) {
+        t = t * s2 + splat_d<W>(1.0 / d);
+    }
+    return splat_d<W>(2.0) * (s + (s * s2) * t);
+}
+
+// The range where pow_v holds: x in [2^-11, 2^11), |n| <= 1.
+inline constexpr double pow_x_low = 0x1p-11;
+inline constexpr double pow_x_high = 0x1p11;
+
+// x^n = e^(n log x) for x in [2^-11, 2^11) and |n| <= 1, n a float: with log x = k ln2 + log m,
+// n k ln2 is formed exactly from a part of ln2 of 17 bits (n k has at most 28 bits), and the rest
+// n (k ln2_lo + log m) within 2^-52 of its value; their sum y (|y| < 8) is rounded once, 2^-51
+// at most, so e^y comes within 2^-50 of x^n, and within 2^-49 of the library's pow.
+template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> pow_v(const vd_t<W>& x, double n) {
+    vd_t<W> k;
+    const vd_t<W> lm = log_mantissa_v<W>(x, k);
+    const vd_t<W> vn = splat_d<W>(n);
+    const vd_t<W> hi = (vn * k) * splat_d<W>(0x1.62e4p-1);
+    const vd_t<W> lo = vn * (k * splat_d<W>(0x1.7f7d1cf79abcap-20) + lm);
+    vd_t<W> up, down;
+    exp_pair_v<W>(hi + lo, up, down);
+    return up;
+}
+
 // settled(double) of common/real.hpp on W lanes.
 template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> settled(const vd_t<W>& x) {
     const vi_t<W> bits = same_bits<vi_t<W>>(x);
@@ -110,6 +149,28 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> settled(const vd_t<W>& x) 
     const vd_t<W> ax = abs_v<W>(x);
     return ((from_mid > margin) | (from_mid < -margin)) & (ax >= splat_d<W>(0x1p-126)) &
            (ax < splat_d<W>(0x1p127));
+}
+
+// pow_d(x[i], n) for `count` values (a multiple of W): the vector version where the arguments
+// lie in its range and the result is settled, the library elsewhere.
+template <std::size_t W>
+SITEWAVE_LANE_INLINE void pow_floats(const float* x, std::size_t count, float n, float* out) {
+    const auto nd = static_cast<double>(n);
+    const bool in_range = std::fabs(nd) <= 1.0;
+    for (std::size_t g = 0; g < count; g += W) {
+        const vd_t<W> xd = wide<W>(load<W>(x + g));
+        vi_t<W> ok = (xd >= splat_d<W>(pow_x_low)) & (xd < splat_d<W>(pow_x_high));
+        vd_t<W> v{};
+        if (in_range) {
+            v = pow_v<W>(xd, nd);
+            ok &= settled<W>(v);
+        } else {
+            ok = vi_t<W>{};
+        }
+        for (std::size_t l = 0; l < W; ++l) {
+            out[g + l] = ok[l] != 0 ? static_cast<float>(v[l]) : pow_d(x[g + l], n);
+        }
+    }
 }
 
 // cos_d and sin_d of n float arguments, two at a time: the vector versions where settled, the

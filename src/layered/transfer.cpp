@@ -317,10 +317,7 @@ SITEWAVE_LANE_INLINE void layer_terms(const plan& p, const table_plan& tp, table
 template <std::size_t W> SITEWAVE_LANE_INLINE void velocities(const plan& p, scratch& s) {
     const layer_table& lt = *p.lt;
     for (std::size_t j = 0; j < p.expo.size(); ++j) {
-        const auto n = static_cast<double>(p.expo[j]);
-        for (std::size_t i = 0; i < nlane; ++i) {
-            s.pw[j * nlane + i] = static_cast<float>(std::pow(static_cast<double>(s.freq[i]), n));
-        }
+        pow_floats<W>(s.freq, nlane, p.expo[j], &s.pw[j * nlane]);
     }
     for (const int k : p.s_vary) {
         const auto K = at(k);

@@ -1,6 +1,6 @@
-// The vector exponential, sine and cosine of the tables against the library's double results:
-// within 2^-48 wherever they claim to hold, and `settled` only where rounding to float cannot
-// tell them apart.
+// The vector exponential, power, sine and cosine of the tables against the library's double
+// results: within 2^-48 wherever they claim to hold, and `settled` only where rounding to float
+// cannot tell them apart.
 #include "common/elementary.hpp"
 #include "common/real.hpp"
 
@@ -43,6 +43,34 @@ TEST(elementary, exp_within_bound_of_library) {
         exp_pair_v<2>(vd{x, x}, up, down);
         EXPECT_LE(rel(up[0], std::exp(static_cast<double>(x))), 0x1p-48) << x;
         EXPECT_LE(rel(down[0], std::exp(-static_cast<double>(x))), 0x1p-48) << x;
+    }
+}
+
+// Powers of float frequencies in the vector range, with float exponents of the soil files'
+// kind; and, through pow_floats, every argument (zero, out of range, |n| > 1) giving the
+// library's float.
+TEST(elementary, power_within_bound_of_library) {
+    std::mt19937 gen(12);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    for (int i = 0; i < 200000; ++i) {
+        const float x = std::ldexp(std::uniform_real_distribution<float>(1.0f, 2.0f)(gen),
+                                   static_cast<int>(gen() % 22) - 11);
+        const float n = i % 7 == 0 ? std::round(unit(gen) * 10.0f) / 10.0f : unit(gen);
+        const vd v =
+            pow_v<2>(vd{static_cast<double>(x), static_cast<double>(x)}, static_cast<double>(n));
+        EXPECT_LE(rel(v[0], std::pow(static_cast<double>(x), static_cast<double>(n))), 0x1p-48)
+            << x << " ^ " << n;
+    }
+    const float xs[] = {0.0f, 1e-30f, 0x1p-11f, 0.0244f, 1.0f, 99.9f, 0x1p11f, 3e5f, 1e30f};
+    const float ns[] = {-1.0f, -0.3f, 0.1f, 0.5f, 0.7f, 1.0f, 1.5f, 3.0f};
+    for (const float n : ns) {
+        for (const float x : xs) {
+            float out[2];
+            const float in[2] = {x, std::nextafter(x, 1e38f)};
+            pow_floats<2>(in, 2, n, out);
+            EXPECT_EQ(out[0], pow_d(in[0], n)) << x << " ^ " << n;
+            EXPECT_EQ(out[1], pow_d(in[1], n)) << in[1] << " ^ " << n;
+        }
     }
 }
 
