@@ -1,5 +1,6 @@
 #include "textio/fatal.hpp"
 
+#include <atomic>
 #include <cstring>
 
 namespace sitewave {
@@ -36,17 +37,29 @@ std::string error::report() const {
 
 namespace textio {
 
+unsigned long next_serial() {
+    static std::atomic<unsigned long> made{0};
+    return ++made;
+}
+
 void io_state::record(bool is_write, std::string_view fmt, int unit_no,
-                      const std::string& unit_name) {
+                      const std::string& unit_name, unsigned long fmt_serial,
+                      unsigned long of_unit) {
     ++statements;
     writing = is_write;
     has_format = true;
-    if (format != fmt) {
-        format.assign(fmt);
+    if (fmt_serial == 0 || fmt_serial != format_serial) {
+        if (format != fmt) {
+            format.assign(fmt);
+        }
+        format_serial = fmt_serial;
     }
-    if (unit != unit_no || name != unit_name) {
-        unit = unit_no;
-        name = unit_name;
+    if (of_unit == 0 || of_unit != unit_serial) {
+        if (unit != unit_no || name != unit_name) {
+            unit = unit_no;
+            name = unit_name;
+        }
+        unit_serial = of_unit;
     }
 }
 
@@ -54,6 +67,7 @@ void io_state::clear_format() {
     ++statements;
     has_format = false;
     format.clear();
+    format_serial = 0;
 }
 
 void fatal(std::string_view message, int unit, std::string_view name, const io_state& state) {

@@ -37,10 +37,19 @@ struct io_state {
     std::string name;
     // Statements recorded so far (each record() and clear_format() counts).
     unsigned long statements = 0;
+    // The format object and the unit `format` and `name` were last taken from (their serial
+    // numbers, next_serial()), 0 for none: a statement of the same ones leaves the texts as they
+    // are, without comparing them.
+    unsigned long format_serial = 0;
+    unsigned long unit_serial = 0;
 
-    void record(bool is_write, std::string_view fmt, int unit_no, const std::string& unit_name);
+    void record(bool is_write, std::string_view fmt, int unit_no, const std::string& unit_name,
+                unsigned long fmt_serial = 0, unsigned long of_unit = 0);
     void clear_format();
 };
+
+// A number of its own for each format and unit made in the process (never 0).
+unsigned long next_serial();
 
 // Messages of the error codes the text layer reaches.
 inline constexpr std::string_view msg_list_input = "incomprehensible list input";

@@ -124,10 +124,11 @@ class format_parser {
 
 } // namespace
 
-format::format(std::string_view text) : text_(text), list_(format_parser(text).parse()) {}
+format::format(std::string_view text)
+    : text_(text), list_(format_parser(text).parse()), serial_(next_serial()) {}
 
 fmt_write::fmt_write(output_unit& out, const format& f) : out_(out), f_(f) {
-    out_.state().record(true, f.text(), out_.unit(), out_.name());
+    out_.state().record(true, f.text(), out_.unit(), out_.name(), f.serial(), out_.serial());
 }
 
 fmt_write::~fmt_write() {
@@ -135,11 +136,9 @@ fmt_write::~fmt_write() {
     out_.end_record();
 }
 
-void fmt_write::put_blanks() {
-    if (pending_blanks_ != 0) {
-        out_.record().append(pending_blanks_, ' ');
-        pending_blanks_ = 0;
-    }
+void fmt_write::put_pending_blanks() {
+    out_.record().append(pending_blanks_, ' ');
+    pending_blanks_ = 0;
 }
 
 void fmt_write::put(const std::string& text) {
@@ -154,7 +153,11 @@ bool fmt_write::run_to_data() {
         const auto& dsc = list[pos_];
         switch (dsc.k) {
         case format::kind::literal:
-            put(dsc.text);
+            if (dsc.text.size() == 1 && pending_blanks_ == 0) {
+                out_.record().push_back(dsc.text[0]); // the comma between the fields of a line
+            } else {
+                put(dsc.text);
+            }
             break;
         case format::kind::blanks:
             pending_blanks_ += static_cast<std::size_t>(dsc.w);

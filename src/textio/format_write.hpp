@@ -26,10 +26,13 @@ class format {
     explicit format(std::string_view text);
     const std::string& text() const { return text_; }
     const std::vector<descriptor>& descriptors() const { return list_; }
+    // A number of its own for each format made in the process (never 0).
+    unsigned long serial() const { return serial_; }
 
   private:
     std::string text_;
     std::vector<descriptor> list_;
+    unsigned long serial_;
 };
 
 // A formatted write statement: each item takes the next data descriptor (Iw, Fw.d, Ew.d); the
@@ -51,7 +54,12 @@ class fmt_write {
     const format::descriptor& next_data();
     bool run_to_data();
     // The blanks of nX descriptors before an item, then the item.
-    void put_blanks();
+    void put_blanks() {
+        if (pending_blanks_ != 0) {
+            put_pending_blanks();
+        }
+    }
+    void put_pending_blanks();
     void put(const std::string& text);
 
     output_unit& out_;

@@ -204,7 +204,7 @@ std::optional<quick_value> plain_field(std::string_view record, std::size_t& pos
 } // namespace
 
 list_read::list_read(input_unit& in, bool eof_branch) : in_(in), eof_branch_(eof_branch) {
-    in_.state().record(false, "list io", in_.unit(), in_.name());
+    in_.state().record(false, "list io", in_.unit(), in_.name(), 0, in_.serial());
 }
 
 void list_read::error(std::string_view word, std::string_view message) const {

@@ -10,7 +10,7 @@ constexpr std::size_t line_length = 80;
 }
 
 list_write::list_write(output_unit& out) : out_(out) {
-    out_.state().record(true, "list io", out_.unit(), out_.name());
+    out_.state().record(true, "list io", out_.unit(), out_.name(), 0, out_.serial());
 }
 
 list_write::~list_write() { out_.end_record(); }

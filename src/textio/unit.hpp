@@ -51,6 +51,7 @@ class input_unit {
     std::optional<std::uint64_t> bytes_left() const;
 
     int unit() const { return unit_; }
+    unsigned long serial() const { return serial_; }
     const std::string& name() const { return name_; }
     io_state& state() const { return *state_; }
     // Number of records read so far: the line number of the last one.
@@ -74,6 +75,7 @@ class input_unit {
     int records_ = 0;
     std::function<void()> before_wait_;
     int unit_ = unit_stdin;
+    unsigned long serial_ = next_serial();
     std::string name_;
     io_state* state_;
 };
@@ -138,6 +140,7 @@ class output_unit {
     void put_bytes(std::string_view bytes) { write_out(bytes); }
 
     int unit() const { return unit_; }
+    unsigned long serial() const { return serial_; }
     const std::string& name() const { return name_; }
     io_state& state() const { return *state_; }
 
@@ -153,6 +156,7 @@ class output_unit {
     std::string pending_;
     bool console_ = false;
     int unit_ = unit_stdout;
+    unsigned long serial_ = next_serial();
     std::string name_;
     std::string path_;
     std::string temp_;
