@@ -75,8 +75,14 @@ int usable_cores();
 // Waits a little while, polling, for `ready()` to hold, before the caller blocks on it. A thread
 // that blocks lets its processor halt, and on a virtual machine a halted processor may take from
 // a tenth of a millisecond to a millisecond to run again once woken; the waits between the steps
-// of a run are mostly shorter than that. True when `ready()` came to hold.
+// of a run are mostly shorter than that. No polling where the process has one processor only.
+// True when `ready()` came to hold.
 template <typename Ready> bool spin_until(Ready&& ready) {
+    // On one processor the thread waited for could not run meanwhile.
+    static const bool several = usable_cores() > 1;
+    if (!several) {
+        return ready();
+    }
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(500);
     for (;;) {
         for (int i = 0; i < 64; ++i) {
