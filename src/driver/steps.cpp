@@ -41,11 +41,13 @@ std::string hz(int i, const grid& g) {
 }
 
 // Index of the first entry among 0..n-1 that is not finite, or whose modulus is not finite when
-// `modulus`; -1 when there is none.
+// `modulus`; -1 when there is none. Parts of at most 2^126 have a modulus below 2^127: only
+// larger ones need it formed.
 int first_nonfinite(std::span<const cplx> a, int n, bool modulus) {
     for (int i = 0; i < n; ++i) {
         const cplx v = a[static_cast<std::size_t>(i)];
-        if (!is_finite(v) || (modulus && !is_finite(cabs(v)))) {
+        const bool small = std::fabs(v.re) <= 0x1p126f && std::fabs(v.im) <= 0x1p126f;
+        if (!is_finite(v) || (modulus && !small && !is_finite(cabs(v)))) {
             return i;
         }
     }

@@ -2,6 +2,7 @@
 #include "driver/history.hpp"
 #include "driver/record.hpp"
 #include "driver/spectral.hpp"
+#include "driver/steps.hpp"
 #include "fft/wvfast.hpp"
 #include "sitewave/steps.hpp"
 #include "support/scratch_dir.hpp"
@@ -99,6 +100,22 @@ TEST_F(guess, likely_grid_of_record_files) {
     EXPECT_FALSE(likely_grid(fifo));
     EXPECT_FALSE(likely_grid(dir_.string()));
     EXPECT_FALSE(likely_grid((dir_ / "missing.csv").string()));
+}
+
+// A table entry is refused when it or its modulus is not finite: parts near the float limit
+// whose modulus overflows, and not those whose modulus stays finite.
+TEST(grid, table_moduli_near_the_float_limit) {
+    const struct {
+        cplx v;
+        bool refused;
+    } cases[] = {{{0x1p126f, 0x1p126f}, false}, {{-3e38f, 1.0f}, false},  {{3e38f, 3e38f}, true},
+                 {{-2.5e38f, -2.5e38f}, true},  {{1.0f, INFINITY}, true}, {{NAN, 0.0f}, true}};
+    const grid g = make_grid(8, 0.01f);
+    for (const auto& c : cases) {
+        tables t = table_storage(g.nom);
+        t.pamp.col[1][2] = c.v;
+        EXPECT_EQ(!check_tables(t, g), c.refused) << c.v.re << " " << c.v.im;
+    }
 }
 
 TEST(spectral, trapezoid_weights) {
