@@ -143,12 +143,17 @@ record read_record(const std::string& name, textio::io_state& state, const std::
 
 std::optional<grid> likely_grid(const std::string& path) {
     // A regular file only: a pipe or a device (standard input named as the record, say) would
-    // lose to this guess what the run has to read. Not blocking on the opening of a pipe.
+    // lose to this guess what the run has to read, and even opening a named pipe would let its
+    // writer go on (and meet a closed pipe) before the run opens it. So the kind is looked at
+    // before opening, and again after (not blocking, should a pipe have come under the name).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return std::nullopt;
     }
-    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return std::nullopt;
