@@ -18,7 +18,6 @@ namespace sitewave::driver {
 
 namespace {
 
-using textio::fmt_write;
 using textio::list_write;
 using textio::output_unit;
 
@@ -33,6 +32,9 @@ const textio::format& history_line() {
 }
 
 const char* const component[3] = {"H1", "H2", "V1"};
+
+// A count of rows given as an int, none when it is not positive.
+std::size_t rows_of(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
 
 std::array<std::span<cplx>, 3> parts(spectra& s) { return {s.fx1, s.fy1, s.fz1}; }
 
@@ -218,13 +220,14 @@ textio::completed_file write_factors_file(const std::string& name, const std::st
                                           const tables& t, const grid& g, textio::io_state& state) {
     output_unit out(9, name, state, path);
     list_write(out) << "frequency (Hz),Samp1,Samp2,Pamp1,Pamp2";
-    for (int i = 0; i < g.nom; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const float om = static_cast<float>(i) * g.dom;
-        const float freq = om / two_pi;
-        fmt_write(out, spectrum_line()) << freq << cabs(t.samp.col[0][k]) << cabs(t.samp.col[1][k])
-                                        << cabs(t.pamp.col[0][k]) << cabs(t.pamp.col[1][k]);
-    }
+    textio::write_real_lines(out, spectrum_line(), 5, rows_of(g.nom), [&](std::size_t k, float* v) {
+        const float om = static_cast<float>(k) * g.dom;
+        v[0] = om / two_pi;
+        v[1] = cabs(t.samp.col[0][k]);
+        v[2] = cabs(t.samp.col[1][k]);
+        v[3] = cabs(t.pamp.col[0][k]);
+        v[4] = cabs(t.pamp.col[1][k]);
+    });
     return out.finish();
 }
 
@@ -246,12 +249,14 @@ textio::completed_file write_spectra_file(const std::string& name, const std::st
     output_unit out(10, name, state, path);
     const float p = pi2();
     list_write(out) << "frequency(Hz)," << head2 << "," << head3;
-    for (int i = 1; i < g.nom; ++i) {
-        const auto k = 2 * static_cast<std::size_t>(i - 1);
-        const float om = static_cast<float>(i) * g.dom;
-        const float f = om / p;
-        fmt_write(out, spectrum_line()) << f << moduli[k] << moduli[k + 1];
-    }
+    // Rows 1 to nom - 1.
+    textio::write_real_lines(out, spectrum_line(), 3, rows_of(g.nom - 1),
+                             [&](std::size_t k, float* v) {
+                                 const float om = static_cast<float>(k + 1) * g.dom;
+                                 v[0] = om / p;
+                                 v[1] = moduli[2 * k];
+                                 v[2] = moduli[2 * k + 1];
+                             });
     return out.finish();
 }
 
@@ -266,11 +271,12 @@ textio::completed_file write_history_file(const std::string& name, const std::st
                                           textio::io_state& state) {
     output_unit out(11, name, state, path);
     list_write(out) << rec.head1 << "," << rec.head2 << "," << rec.head3;
-    for (std::size_t i = 0; i < h.xr1.size(); ++i) {
+    textio::write_real_lines(out, history_line(), 3, h.xr1.size(), [&](std::size_t i, float* v) {
         // The record's own times, then the step continued over the zero extension.
-        const float t = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
-        fmt_write(out, history_line()) << t << h.xr1[i] - h.xr1[0] << h.yr1[i] - h.yr1[0];
-    }
+        v[0] = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
+        v[1] = h.xr1[i] - h.xr1[0];
+        v[2] = h.yr1[i] - h.yr1[0];
+    });
     return out.finish();
 }
 

@@ -1,5 +1,6 @@
 #include "textio/fields.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -130,38 +131,81 @@ int digit_count(std::uint64_t n) {
     return c;
 }
 
-// Writes the d digits of n < 10^d (leading zeros kept); pairs at a time.
-void put_fraction(char* out, std::uint64_t n, int d) {
-    if (d == 4) {
-        put_pair(out, static_cast<unsigned>(n / 100));
-        put_pair(out + 2, static_cast<unsigned>(n % 100));
-    } else {
+// Writes the d digits of n < 10^d (leading zeros kept); pairs at a time for the digit counts of
+// the files' fields.
+[[gnu::always_inline]] inline void put_fraction(char* out, std::uint64_t n, int d) {
+    const auto u = static_cast<unsigned>(n);
+    switch (d) {
+    case 3:
+        put_pair(out, u / 10);
+        out[2] = static_cast<char>('0' + u % 10);
+        break;
+    case 4:
+        put_pair(out, u / 100);
+        put_pair(out + 2, u % 100);
+        break;
+    case 5:
+        put_pair(out, u / 1000);
+        put_pair(out + 2, u / 10 % 100);
+        out[4] = static_cast<char>('0' + u % 10);
+        break;
+    default:
         put_digits(out, n, d);
+        break;
     }
 }
 
-// Room for a field of width w at the end of out, filled with blanks, or with asterisks when
-// `total` characters do not fit: where the text goes (right-justified), or null when it does not
-// fit. The text is written in place, so that no byte is stored twice.
-char* field_room(std::string& out, std::size_t total, int w) {
-    const auto width = static_cast<std::size_t>(w);
-    const std::size_t at = out.size();
-    out.resize(at + width, total > width ? '*' : ' '); // the field grows once
-    return total > width ? nullptr : out.data() + at + (width - total);
+// `count` copies of c at out: the few of a field's padding without a call.
+inline void put_repeated(char* out, char c, std::size_t count) {
+    if (count > 16) {
+        std::memset(out, c, count);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = c;
+    }
 }
 
-std::string stars(int w) { return std::string(static_cast<std::size_t>(w), '*'); }
+// The digits of an F or E field in double arithmetic, as the layouts below take them: for F the
+// value in whole units of 10^-d, for E the d significant digits and the exponent. Not `certain`
+// for the values the general path takes (not finite, d outside 1..9, a rounding in doubt).
+// Left uninitialized until digits_of sets every member.
+struct field_digits {
+    std::uint64_t n;
+    int e10;
+    bool certain;
+};
 
-// Fw.d appended to out where the digits in double are certain (finite values, 1 <= d <= 9);
-// false, with nothing appended, for the values the general path takes.
-bool fixed_field_into(std::string& out, float v, int w, int d) {
+// Written into `r` in place (a whole struct built apart and copied in stalled on its load).
+inline void digits_of(field_digits& r, float v, bool exponent, int w, int d) {
+    r.n = 0;
+    r.e10 = 0;
+    r.certain = false;
     if (!std::isfinite(v) || d < 1 || d > 9 || w < 1) {
-        return false;
+        return;
     }
-    std::uint64_t n = 0;
-    if (!fixed_digits(std::fabs(static_cast<double>(v)), d, n)) {
-        return false;
+    const double a = std::fabs(static_cast<double>(v));
+    if (!exponent) {
+        r.certain = fixed_digits(a, d, r.n);
+    } else if (v == 0.0f) {
+        r.certain = true; // 0.0000E+00, either sign
+    } else {
+        // d = 4 written out, for the powers of the E12.4 fields to be folded in.
+        r.certain =
+            d == 4 ? scientific_digits(a, 4, r.n, r.e10) : scientific_digits(a, d, r.n, r.e10);
     }
+}
+
+// The w characters of a field whose text of `total` characters is right-justified: blanks, or
+// asterisks when the text does not fit. Where the text goes, or null when it does not fit.
+char* field_room(char* p, std::size_t total, int w) {
+    const auto width = static_cast<std::size_t>(w);
+    put_repeated(p, total > width ? '*' : ' ', width);
+    return total > width ? nullptr : p + (width - total);
+}
+
+// Fw.d of a value of n units of 10^-d (its sign bit `sign`), written at p.
+void lay_out_fixed(char* p, std::uint64_t n, bool sign, int w, int d) {
     // The whole units and the fraction, by the constant divisors of the files' fields.
     std::uint64_t ip = 0;
     std::uint64_t fp = 0;
@@ -184,46 +228,33 @@ bool fixed_field_into(std::string& out, float v, int w, int d) {
         break;
     }
     // -0.00001 in F8.4 is "  0.0000": no sign on a value that rounds to zero.
-    const bool neg = std::signbit(v) && n != 0;
+    const bool neg = sign && n != 0;
     const auto ud = static_cast<std::size_t>(d);
     const auto int_len = static_cast<std::size_t>(digit_count(ip));
     // 0.5 in F5.4 is ".5000": the integer zero gives way when it alone does not fit.
     const bool lead =
         !(ip == 0 && int_len + 1 + ud + (neg ? 1 : 0) == static_cast<std::size_t>(w) + 1);
     const std::size_t total = (lead ? int_len : 0) + 1 + ud + (neg ? 1 : 0);
-    char* p = field_room(out, total, w);
+    p = field_room(p, total, w);
     if (p != nullptr) {
         if (neg) {
             *p++ = '-';
         }
         if (lead) {
-            put_digits(p, ip, static_cast<int>(int_len));
+            if (int_len == 2) {
+                put_pair(p, static_cast<unsigned>(ip));
+            } else {
+                put_digits(p, ip, static_cast<int>(int_len));
+            }
             p += int_len;
         }
         *p++ = '.';
         put_fraction(p, fp, d);
     }
-    return true;
 }
 
-// Ew.d appended to out where the digits in double are certain (finite values, 1 <= d <= 9);
-// false, with nothing appended, for the values the general path takes.
-bool exponent_field_into(std::string& out, float v, int w, int d) {
-    if (!std::isfinite(v) || d < 1 || d > 9 || w < 1) {
-        return false;
-    }
-    // "0." digits "E" sign, two exponent digits (a float's exponent has at most two).
-    std::uint64_t digits = 0; // 0.0000E+00, either sign
-    int e10 = 0;
-    if (v != 0.0f) {
-        const double a = std::fabs(static_cast<double>(v));
-        // d = 4 written out, for the powers of the E12.4 fields to be folded in.
-        if (!(d == 4 ? scientific_digits(a, 4, digits, e10)
-                     : scientific_digits(a, d, digits, e10))) {
-            return false;
-        }
-    }
-    const bool neg = v < 0.0f;
+// Ew.d of a value of the given digits and exponent, written at p.
+void lay_out_exponent(char* p, std::uint64_t digits, int e10, bool neg, int w, int d) {
     const auto ud = static_cast<std::size_t>(d);
     const auto width = static_cast<std::size_t>(w);
     if (width >= ud + 7) {
@@ -231,9 +262,8 @@ bool exponent_field_into(std::string& out, float v, int w, int d) {
         // "0.", the digits, "E", the sign and digits of the exponent. Written without a branch
         // on the sign, which is as random as the data (one layout for every width, the sign's
         // place settled by a test of the width, made the E12.4 field about 2 ns slower).
-        const std::size_t at = out.size();
-        out.resize(at + width, ' ');
-        char* p = out.data() + at + (width - ud - 7);
+        put_repeated(p, ' ', width - ud - 7);
+        p += width - ud - 7;
         p[0] = neg ? '-' : ' ';
         p[1] = '0';
         p[2] = '.';
@@ -241,12 +271,12 @@ bool exponent_field_into(std::string& out, float v, int w, int d) {
         p[3 + ud] = 'E';
         p[4 + ud] = e10 < 0 ? '-' : '+';
         put_pair(p + 5 + ud, static_cast<unsigned>(std::abs(e10)));
-        return true;
+        return;
     }
     // With one position short the field starts with the point: ".1234E+01".
     const bool lead = ud + 6 + (neg ? 1 : 0) != static_cast<std::size_t>(w) + 1;
     const std::size_t total = (lead ? 1 : 0) + ud + 5 + (neg ? 1 : 0);
-    char* p = field_room(out, total, w);
+    p = field_room(p, total, w);
     if (p != nullptr) {
         if (neg) {
             *p++ = '-';
@@ -261,8 +291,17 @@ bool exponent_field_into(std::string& out, float v, int w, int d) {
         *p++ = e10 < 0 ? '-' : '+';
         put_pair(p, static_cast<unsigned>(std::abs(e10)));
     }
-    return true;
 }
+
+void lay_out(char* p, const field_digits& dg, float v, bool exponent, int w, int d) {
+    if (exponent) {
+        lay_out_exponent(p, dg.n, dg.e10, v < 0.0f, w, d);
+    } else {
+        lay_out_fixed(p, dg.n, std::signbit(v), w, d);
+    }
+}
+
+std::string stars(int w) { return std::string(static_cast<std::size_t>(w), '*'); }
 
 // Decimal digits (without point) and exponent X of |v| = d.ddd x 10^X, rounded to `digits`
 // significant digits.
@@ -375,7 +414,7 @@ std::string field_i(int v, int w) {
 
 namespace {
 
-// Fw.d of the values fixed_field_into leaves: non-finite values, and digits from std::to_chars.
+// Fw.d of the values digits_of leaves uncertain: non-finite values, and digits from std::to_chars.
 std::string fixed_field_general(float v, int w, int d) {
     if (!std::isfinite(v)) {
         return non_finite_field(v, w);
@@ -400,7 +439,7 @@ std::string fixed_field_general(float v, int w, int d) {
     return right_justify(neg ? std::string("-").append(text) : text, w);
 }
 
-// Ew.d of the values exponent_field_into leaves: non-finite values, 0, and digits from
+// Ew.d of the values digits_of leaves uncertain: non-finite values, 0, and digits from
 // std::to_chars.
 std::string exponent_field_general(float v, int w, int d) {
     if (!std::isfinite(v)) {
@@ -429,15 +468,54 @@ std::string exponent_field_general(float v, int w, int d) {
 
 } // namespace
 
-void append_field_f(std::string& out, float v, int w, int d) {
-    if (!fixed_field_into(out, v, w, d)) {
-        out += fixed_field_general(v, w, d);
+namespace {
+
+// The field of v appended to out: laid out in place where the digits are certain, else the
+// general path's text.
+void append_field(std::string& out, float v, bool exponent, int w, int d) {
+    field_digits dg;
+    digits_of(dg, v, exponent, w, d);
+    if (!dg.certain) {
+        out += exponent ? exponent_field_general(v, w, d) : fixed_field_general(v, w, d);
+        return;
     }
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(w));
+    lay_out(out.data() + at, dg, v, exponent, w, d);
 }
 
-void append_field_e(std::string& out, float v, int w, int d) {
-    if (!exponent_field_into(out, v, w, d)) {
-        out += exponent_field_general(v, w, d);
+} // namespace
+
+void append_field_f(std::string& out, float v, int w, int d) { append_field(out, v, false, w, d); }
+
+void append_field_e(std::string& out, float v, int w, int d) { append_field(out, v, true, w, d); }
+
+void put_real_fields(std::span<char* const> at, std::span<const float> v,
+                     std::span<const real_field> fields) {
+    // The digits of a few fields first, then their layouts: the digits of one field are a chain
+    // of dependent multiplications and conversions, and those of the next can go on meanwhile.
+    constexpr std::size_t batch = 8;
+    std::array<field_digits, batch> dg; // not cleared first: a cost of its own per line
+    std::array<const real_field*, batch> fd;
+    std::size_t j = 0; // the field of v[i] in its line
+    for (std::size_t b = 0; b < v.size(); b += batch) {
+        const std::size_t e = std::min(v.size(), b + batch);
+        for (std::size_t i = b; i < e; ++i) {
+            const real_field& f = fields[j];
+            j = j + 1 == fields.size() ? 0 : j + 1;
+            fd[i - b] = &f;
+            digits_of(dg[i - b], v[i], f.exponent, f.w, f.d);
+        }
+        for (std::size_t i = b; i < e; ++i) {
+            const real_field& f = *fd[i - b];
+            if (dg[i - b].certain) {
+                lay_out(at[i], dg[i - b], v[i], f.exponent, f.w, f.d);
+            } else {
+                const std::string text = f.exponent ? exponent_field_general(v[i], f.w, f.d)
+                                                    : fixed_field_general(v[i], f.w, f.d);
+                std::memcpy(at[i], text.data(), text.size()); // w characters
+            }
+        }
     }
 }
 

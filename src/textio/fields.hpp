@@ -4,6 +4,7 @@
 // std::to_chars where it could be in doubt; the functions here lay them out.
 #pragma once
 
+#include <span>
 #include <string>
 
 namespace sitewave::textio {
@@ -36,5 +37,15 @@ std::string field_e(float v, int w, int d);
 // The same fields appended to `out`.
 void append_field_f(std::string& out, float v, int w, int d);
 void append_field_e(std::string& out, float v, int w, int d);
+
+// The real fields of lines, each exactly w characters, written in place: the field of v[i] at
+// at[i], as fields[i % fields.size()] says (Fw.d, or Ew.d when `exponent`).
+struct real_field {
+    bool exponent = false;
+    int w = 0;
+    int d = 0;
+};
+void put_real_fields(std::span<char* const> at, std::span<const float> v,
+                     std::span<const real_field> fields);
 
 } // namespace sitewave::textio

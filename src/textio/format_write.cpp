@@ -3,8 +3,11 @@
 #include "textio/fatal.hpp"
 #include "textio/fields.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cassert>
 #include <cctype>
+#include <cstring>
 #include <new>
 
 namespace sitewave::textio {
@@ -124,8 +127,60 @@ class format_parser {
 
 } // namespace
 
+namespace {
+
+// The line layouts of a format, found by following it as fmt_write does: literals and the
+// blanks of nX descriptors before them are written, blanks before a value too, and blanks
+// followed by nothing else before the next value or the end are dropped.
+format::line_layout line_of(const std::vector<format::descriptor>& list) {
+    format::line_layout line;
+    std::string text; // what comes before the next value
+    std::size_t blanks = 0;
+    std::size_t width = 0;
+    bool open = false; // a value was laid out whose record end is being followed
+    std::size_t i = 0;
+    for (;; ++i) {
+        const bool end = i == list.size();
+        const auto k = end ? format::kind::slash : list[i].k;
+        if (k == format::kind::literal) {
+            text.append(blanks, ' ').append(list[i].text);
+            blanks = 0;
+            continue;
+        }
+        if (k == format::kind::blanks) {
+            blanks += static_cast<std::size_t>(list[i].w);
+            continue;
+        }
+        if (open) {
+            // The record ends here when the last value came before: the literals up to here.
+            // A slash ends it here as well, but starts another: no layout then.
+            if (k == format::kind::slash && !end) {
+                line.fields.pop_back();
+                line.before.pop_back();
+                return line;
+            }
+            line.after.push_back(text);
+            line.width.push_back(width + text.size());
+            open = false;
+        }
+        if (end || k == format::kind::slash || k == format::kind::i) {
+            return line;
+        }
+        text.append(blanks, ' ');
+        blanks = 0;
+        line.fields.push_back({k == format::kind::e, list[i].w, list[i].d});
+        width += text.size() + static_cast<std::size_t>(list[i].w);
+        line.before.push_back(std::move(text));
+        text.clear();
+        open = true;
+    }
+}
+
+} // namespace
+
 format::format(std::string_view text)
-    : text_(text), list_(format_parser(text).parse()), serial_(next_serial()) {}
+    : text_(text), list_(format_parser(text).parse()), serial_(next_serial()),
+      line_(line_of(list_)) {}
 
 fmt_write::fmt_write(output_unit& out, const format& f) : out_(out), f_(f) {
     out_.state().record(true, f.text(), out_.unit(), out_.name(), f.serial(), out_.serial());
@@ -208,6 +263,50 @@ fmt_write& fmt_write::operator<<(float v) {
         break;
     }
     return *this;
+}
+
+void write_reals(output_unit& out, const format& f, std::span<const float> v,
+                 std::size_t per_line) {
+    const format::line_layout& line = f.line();
+    const std::size_t n = per_line;
+    assert(n != 0 && v.size() % n == 0);
+    if (n > line.after.size() || !out.writes_records_whole()) {
+        for (std::size_t at = 0; at < v.size(); at += n) {
+            fmt_write w(out, f);
+            for (const float x : v.subspan(at, n)) {
+                w << x;
+            }
+        }
+        return;
+    }
+    const std::size_t width = line.width[n - 1] + 1; // and the line end
+    // A few lines at a time, so that the digits of many fields are worked out together.
+    constexpr std::size_t most = 512;
+    std::array<char*, most> place;
+    const std::size_t lines_at_once = std::max<std::size_t>(1, most / n);
+    for (std::size_t first = 0; first < v.size(); first += lines_at_once * n) {
+        const std::size_t count = std::min(v.size() - first, lines_at_once * n);
+        char* p = out.records_room(count / n * width);
+        // The literals are mostly a comma: copied a character at a time, without a call.
+        const auto put = [&p](const std::string& text) {
+            for (const char c : text) {
+                *p++ = c;
+            }
+        };
+        for (std::size_t k = 0; k < count;) {
+            out.state().record(true, f.text(), out.unit(), out.name(), f.serial(), out.serial());
+            for (std::size_t j = 0; j < n; ++j, ++k) {
+                put(line.before[j]);
+                place[k] = p;
+                p += static_cast<std::size_t>(line.fields[j].w);
+            }
+            put(line.after[n - 1]);
+            *p++ = '\n';
+        }
+        put_real_fields(std::span(place.data(), count), v.subspan(first, count),
+                        std::span(line.fields.data(), n));
+        out.records_written();
+    }
 }
 
 std::string read_name(input_unit& in) {

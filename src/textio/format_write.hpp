@@ -1,8 +1,11 @@
 // Formatted output and the one formatted read of the program.
 #pragma once
 
+#include "textio/fields.hpp"
 #include "textio/unit.hpp"
 
+#include <algorithm>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,10 +32,23 @@ class format {
     // A number of its own for each format made in the process (never 0).
     unsigned long serial() const { return serial_; }
 
+    // A line of n reals as write_reals lays it out at once: the field of value k after the
+    // text before[k], and after the last field the text that ends the record. Known for the
+    // first data descriptors up to the first one that is not F or E, or that a slash precedes
+    // or follows before the next one.
+    struct line_layout {
+        std::vector<real_field> fields;
+        std::vector<std::string> before;
+        std::vector<std::string> after;
+        std::vector<std::size_t> width; // of the whole line when value k is the last
+    };
+    const line_layout& line() const { return line_; }
+
   private:
     std::string text_;
     std::vector<descriptor> list_;
     unsigned long serial_;
+    line_layout line_;
 };
 
 // A formatted write statement: each item takes the next data descriptor (Iw, Fw.d, Ew.d); the
@@ -67,6 +83,31 @@ class fmt_write {
     std::size_t pos_ = 0;
     std::size_t pending_blanks_ = 0;
 };
+
+// Formatted writes of lines of reals, `per_line` values a line: each line with the bytes and
+// the statement record of
+//   fmt_write(out, f) << v[0] << ... << v[per_line - 1];
+// Where the format has a line layout for that many values and the unit writes whole records (a
+// result file), a number of lines are laid out together, straight where they are to be written;
+// fmt_write writes them otherwise. Where memory runs out, the lines laid out together are not
+// written at all (fmt_write would end its record with the part it has).
+void write_reals(output_unit& out, const format& f, std::span<const float> v, std::size_t per_line);
+
+// The `lines` lines of `per_line` values each that fill(i, values) gives, written as
+// write_reals writes them; a number of lines at a time.
+template <class Fill>
+void write_real_lines(output_unit& out, const format& f, std::size_t per_line, std::size_t lines,
+                      Fill&& fill) {
+    constexpr std::size_t at_once = 64;
+    std::vector<float> v(at_once * per_line);
+    for (std::size_t first = 0; first < lines; first += at_once) {
+        const std::size_t count = std::min(at_once, lines - first);
+        for (std::size_t i = 0; i < count; ++i) {
+            fill(first + i, v.data() + i * per_line);
+        }
+        write_reals(out, f, std::span(v.data(), count * per_line), per_line);
+    }
+}
 
 // The file-name answer: the next record of standard input (format (A20)), less a trailing
 // carriage return and trailing blanks; leading blanks stay, and the whole line is the name

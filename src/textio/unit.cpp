@@ -263,6 +263,12 @@ void output_unit::end_record() {
     record_.clear();
 }
 
+void output_unit::records_written() {
+    if (pending_.size() >= block_size) {
+        flush_pending();
+    }
+}
+
 void output_unit::flush_pending() {
     if (!pending_.empty()) {
         write_out(pending_);

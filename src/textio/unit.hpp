@@ -128,6 +128,17 @@ class output_unit {
     std::string& record() { return record_; }
     // Writes the record and a line end, and starts an empty one.
     void end_record();
+    // Whole records can be put straight where they are to be written: a result file, with no
+    // record begun.
+    bool writes_records_whole() const { return !console_ && record_.empty(); }
+    // Room for `bytes` of whole records, each with its line end, where they are to be written;
+    // the caller fills it, then calls records_written(). Only where writes_records_whole().
+    char* records_room(std::size_t bytes) {
+        const std::size_t at = pending_.size();
+        pending_.resize(at + bytes);
+        return pending_.data() + at;
+    }
+    void records_written();
     // Completes the file: flush, close, rename over the target; failure is the fatal "close"
     // report. For the console: flushes, a failure being the console failure.
     void close();

@@ -7,9 +7,11 @@
 #include "textio/list_write.hpp"
 
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <unistd.h>
@@ -161,6 +163,65 @@ TEST_F(scratch, whole_formatted_statements) {
                       << 1 << 1.8f << 500.0f << 20.0f << 0.5f << 200.0f << 10.0f << 0.5f << 10.0f;
               }),
               "     1    1.800   500.00   20.000  0.500   200.00   10.000  0.500      10.000\n");
+}
+
+// Lines of reals laid out together are the bytes and statements fmt_write makes, whatever the
+// format: literals and blanks around the values, a slash or an I descriptor in the way, more
+// values than the format takes, values the general path takes, and more lines than are laid
+// out at once.
+TEST_F(scratch, lines_of_reals_as_fmt_write_writes_them) {
+    struct line_case {
+        const char* format;
+        std::size_t per_line;
+        bool specials; // NaN, infinities, values too wide (no I descriptor to take them)
+    };
+    const line_case cases[] = {
+        {"(F8.4,6(',',E12.4))", 5, true},       {"(F8.4,6(',',E12.4))", 3, true},
+        {"(F10.5,3(',',E12.4))", 3, true},      {"(1X,F5.4,2X,E9.4,'ab',3X)", 2, true},
+        {"(1X,F5.4,2X,E9.4,'ab',3X)", 1, true}, {"(F6.1,2X,/,E12.4)", 2, true},
+        {"(F6.1,'x',/,E12.4)", 1, true},        {"(F8.4,',',E12.4)", 3, true},
+        {"(E8.1,F7.3,E15.8,F12.3)", 4, true},   {"('x',F9.0,E12.0)", 2, true},
+        {"(F8.4,I5,E12.4)", 1, true},           {"(F8.4,I5,E12.4)", 2, false},
+    };
+    const float specials[] = {0.0f,
+                              -0.0f,
+                              0.5f,
+                              -0.00001f,
+                              99999.9f,
+                              1.0e30f,
+                              -3.0e-30f,
+                              0.99996f,
+                              1.00005f,
+                              0.12345f,
+                              std::numeric_limits<float>::quiet_NaN(),
+                              -INFINITY,
+                              12345.678f};
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> plain(-40.0f, 40.0f);
+    for (const line_case& c : cases) {
+        const format f(c.format);
+        for (const std::size_t lines : {std::size_t{1}, std::size_t{103}, std::size_t{400}}) {
+            std::vector<float> v(lines * c.per_line);
+            for (std::size_t i = 0; i < v.size(); ++i) {
+                v[i] =
+                    c.specials && i % 3 == 0 ? specials[i / 3 % std::size(specials)] : plain(rng);
+            }
+            const unsigned long before = st.statements;
+            const std::string want = written([&](output_unit& o) {
+                for (std::size_t at = 0; at < v.size(); at += c.per_line) {
+                    fmt_write w(o, f);
+                    for (std::size_t k = at; k < at + c.per_line; ++k) {
+                        w << v[k];
+                    }
+                }
+            });
+            const unsigned long by_statements = st.statements - before;
+            EXPECT_EQ(written([&](output_unit& o) { write_reals(o, f, v, c.per_line); }), want)
+                << c.format << " " << c.per_line << " values a line, " << lines << " lines";
+            EXPECT_EQ(st.statements - before - by_statements, by_statements) << c.format;
+            EXPECT_EQ(st.format, c.format);
+        }
+    }
 }
 
 TEST_F(scratch, free_format_statements) {
