@@ -408,7 +408,8 @@ class batch {
             input = prof.nin == 2 ? input_motion::within : input_motion::incident;
         }
 
-        spectra s = driver::forward_transform(rec, nf, label);
+        const fft::twiddles factors(static_cast<std::size_t>(nf), -1);
+        spectra s = driver::forward_transform(rec, nf, label, 1, &factors);
         const auto nom = static_cast<std::size_t>(g.nom);
         std::array<std::vector<float>, 3> in_amp;
         {
@@ -488,7 +489,8 @@ class batch {
             driver::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state)
                 .commit();
         }
-        const histories h = driver::inverse_transform(std::move(s), g, label);
+        const fft::twiddles inverse_factors = factors.opposite();
+        const histories h = driver::inverse_transform(std::move(s), g, label, 1, &inverse_factors);
         if (o_.dialogue_files) {
             driver::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state)
                 .commit();

@@ -144,7 +144,9 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     empty_line(con);
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 
-    spectra s = driver::forward_transform(rec, nf, record_file, soil.begin_tables(g) ? 1 : cores);
+    const fft::twiddles factors(static_cast<std::size_t>(nf), -1);
+    spectra s =
+        driver::forward_transform(rec, nf, record_file, soil.begin_tables(g) ? 1 : cores, &factors);
     // The samples are in the spectra now; their memory goes to the steps that follow.
     for (auto* samples : {&rec.xr1, &rec.yr1, &rec.zr1}) {
         std::vector<float>().swap(*samples);
@@ -177,8 +179,9 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         });
 
         // The transforms share no core with the files still being written.
-        const histories h =
-            driver::inverse_transform(std::move(s), g, both, ahead.busy() ? 1 : cores);
+        const fft::twiddles inverse_factors = factors.opposite();
+        const histories h = driver::inverse_transform(std::move(s), g, both,
+                                                      ahead.busy() ? 1 : cores, &inverse_factors);
         summary(con, h, nf, g, rec.dt);
         ahead.put_in_place(driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state));
     } catch (...) {

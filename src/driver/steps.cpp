@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 
 namespace sitewave::driver {
 
@@ -121,9 +122,14 @@ grid checked_grid(const record& rec, int nf, const std::string& input) {
     return g;
 }
 
-spectra forward_transform(const record& rec, int nf, const std::string& input, int threads) {
+spectra forward_transform(const record& rec, int nf, const std::string& input, int threads,
+                          const fft::twiddles* factors) {
     spectra s;
-    const fft::twiddles tw(static_cast<std::size_t>(nf), -1);
+    const std::optional<fft::twiddles> own =
+        factors != nullptr
+            ? std::nullopt
+            : std::optional<fft::twiddles>(std::in_place, static_cast<std::size_t>(nf), -1);
+    const fft::twiddles& tw = factors != nullptr ? *factors : *own;
     const std::array<std::vector<cplx>*, 3> out = {&s.fx1, &s.fy1, &s.fz1};
     const std::array<const std::vector<float>*, 3> in = {&rec.xr1, &rec.yr1, &rec.zr1};
     each_component(threads, [&](int c) {
@@ -186,11 +192,15 @@ void process_or_refuse(spectra& s, const grid& g, const pass_band& band, int nye
     refuse_nonfinite(s, g.nom, true, g, input, "processed spectrum");
 }
 
-histories inverse_transform(spectra&& s, const grid& g, const std::string& input, int threads) {
+histories inverse_transform(spectra&& s, const grid& g, const std::string& input, int threads,
+                            const fft::twiddles* factors) {
     histories h;
     std::array<std::vector<float>*, 3> out = {&h.xr1, &h.yr1, &h.zr1};
     const auto all = parts(s);
-    const fft::twiddles tw(all[0].size(), 1);
+    const std::optional<fft::twiddles> own =
+        factors != nullptr ? std::nullopt
+                           : std::optional<fft::twiddles>(std::in_place, all[0].size(), 1);
+    const fft::twiddles& tw = factors != nullptr ? *factors : *own;
     for (auto* x : out) {
         x->resize(all[0].size());
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/real.hpp"
+#include "fft/wvfast.hpp"
 #include "sitewave/steps.hpp"
 #include "textio/fatal.hpp"
 #include "textio/unit.hpp"
@@ -24,14 +25,18 @@ grid checked_grid(const record& rec, int nf, const std::string& input);
 // Tables of nom rows, each entry zero.
 tables table_storage(int nom);
 
-// The transforms with `threads` > 1 share the three components between two threads.
-spectra forward_transform(const record& rec, int nf, const std::string& input, int threads = 1);
+// The transforms with `threads` > 1 share the three components between two threads. Their
+// factors are evaluated here unless given (of nf points, each in its direction): a run that
+// transforms back takes the inverse's as the forward's opposite().
+spectra forward_transform(const record& rec, int nf, const std::string& input, int threads = 1,
+                          const fft::twiddles* factors = nullptr);
 void check_tables_finite(const tables& t, const grid& g, const std::string& input);
 void apply_tables(spectra& s, const tables& t, int nin, const grid& g, const std::string& input);
 pass_band corner_band(float fl1, float fl2, float fh1, float fh2, const std::string& input);
 void process_or_refuse(spectra& s, const grid& g, const pass_band& band, int nyes,
                        const std::string& input);
-histories inverse_transform(spectra&& s, const grid& g, const std::string& input, int threads = 1);
+histories inverse_transform(spectra&& s, const grid& g, const std::string& input, int threads = 1,
+                            const fft::twiddles* factors = nullptr);
 
 // The result files, complete under their temporary names; `name` is the name reports give,
 // `path` where the file goes.

@@ -45,6 +45,15 @@ twiddles::twiddles(std::size_t n, int ind) : n_(n), ind_(ind), w_(n > 1 ? n / 2 
     }
 }
 
+twiddles twiddles::opposite() const {
+    std::vector<cplx> w(w_.size());
+    for (std::size_t k = 1; k < w.size(); ++k) {
+        w[k] = cplx{w_[k].re, -w_[k].im};
+    }
+    w[0] = w_[0];
+    return twiddles(n_, -ind_, std::move(w));
+}
+
 namespace {
 
 // One pass of butterflies at a time, one butterfly at a time: kmax is the half-span of the pass.

@@ -23,8 +23,16 @@ class twiddles {
     // The factors of the last pass (half-span n/2), k = 0..n/2-1; the pass of half-span kmax
     // uses every (n/2)/kmax-th of them.
     const cplx* last() const { return w_.data(); }
+    // The factors of the same length and the other direction, without evaluating them again:
+    // the angle of factor k in one direction is the other's negated, bit for bit (the integer
+    // k*ind as a float, times pai, over kmax: each operation gives the negated result for the
+    // negated operand), and the cosine of each is the same and the sine negated. Factor 0 has
+    // the angle +0 in both directions, so it stays (1, +0).
+    twiddles opposite() const;
 
   private:
+    twiddles(std::size_t n, int ind, std::vector<cplx> w) : n_(n), ind_(ind), w_(std::move(w)) {}
+
     std::size_t n_;
     int ind_;
     std::vector<cplx> w_;

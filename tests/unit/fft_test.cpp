@@ -311,3 +311,19 @@ TEST(wvfastDeathTest, length_not_a_power_of_two_is_rejected) {
 #endif
 
 } // namespace
+
+// The factors of one direction taken from the other's are those evaluated directly, bit for
+// bit, for every length the program transforms (up to 2^15 points), both ways.
+TEST(wvfast, opposite_factors_are_the_evaluated_ones) {
+    for (std::size_t n = 2; n <= (std::size_t{1} << 15); n *= 2) {
+        for (const int ind : {-1, 1}) {
+            const sitewave::fft::twiddles direct(n, -ind);
+            const sitewave::fft::twiddles taken = sitewave::fft::twiddles(n, ind).opposite();
+            ASSERT_EQ(taken.size(), n);
+            ASSERT_EQ(taken.direction(), -ind);
+            for (std::size_t k = 0; k < n / 2; ++k) {
+                ASSERT_TRUE(same_bits(taken.last()[k], direct.last()[k])) << n << " " << k;
+            }
+        }
+    }
+}
