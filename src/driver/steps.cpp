@@ -84,6 +84,12 @@ template <typename F> void each_component(int threads, F&& f) {
     }
 }
 
+// The factors given, or those of n points in direction ind evaluated into `own`.
+const fft::twiddles& factors_or_own(const fft::twiddles* given, std::optional<fft::twiddles>& own,
+                                    std::size_t n, int ind) {
+    return given != nullptr ? *given : own.emplace(n, ind);
+}
+
 std::vector<cplx> load(const std::vector<float>& samples, int nf) {
     std::vector<cplx> a(static_cast<std::size_t>(nf));
     for (std::size_t i = 0; i < samples.size() && i < a.size(); ++i) {
@@ -125,11 +131,8 @@ grid checked_grid(const record& rec, int nf, const std::string& input) {
 spectra forward_transform(const record& rec, int nf, const std::string& input, int threads,
                           const fft::twiddles* factors) {
     spectra s;
-    const std::optional<fft::twiddles> own =
-        factors != nullptr
-            ? std::nullopt
-            : std::optional<fft::twiddles>(std::in_place, static_cast<std::size_t>(nf), -1);
-    const fft::twiddles& tw = factors != nullptr ? *factors : *own;
+    std::optional<fft::twiddles> own;
+    const fft::twiddles& tw = factors_or_own(factors, own, static_cast<std::size_t>(nf), -1);
     const std::array<std::vector<cplx>*, 3> out = {&s.fx1, &s.fy1, &s.fz1};
     const std::array<const std::vector<float>*, 3> in = {&rec.xr1, &rec.yr1, &rec.zr1};
     each_component(threads, [&](int c) {
@@ -197,10 +200,8 @@ histories inverse_transform(spectra&& s, const grid& g, const std::string& input
     histories h;
     std::array<std::vector<float>*, 3> out = {&h.xr1, &h.yr1, &h.zr1};
     const auto all = parts(s);
-    const std::optional<fft::twiddles> own =
-        factors != nullptr ? std::nullopt
-                           : std::optional<fft::twiddles>(std::in_place, all[0].size(), 1);
-    const fft::twiddles& tw = factors != nullptr ? *factors : *own;
+    std::optional<fft::twiddles> own;
+    const fft::twiddles& tw = factors_or_own(factors, own, all[0].size(), 1);
     for (auto* x : out) {
         x->resize(all[0].size());
     }

@@ -270,7 +270,9 @@ void write_reals(output_unit& out, const format& f, std::span<const float> v,
     const format::line_layout& line = f.line();
     const std::size_t n = per_line;
     assert(n != 0 && v.size() % n == 0);
-    if (n > line.after.size() || !out.writes_records_whole()) {
+    // The places of the fields laid out together.
+    constexpr std::size_t most = 512;
+    if (n > line.after.size() || n > most || !out.writes_records_whole()) {
         for (std::size_t at = 0; at < v.size(); at += n) {
             fmt_write w(out, f);
             for (const float x : v.subspan(at, n)) {
@@ -281,9 +283,8 @@ void write_reals(output_unit& out, const format& f, std::span<const float> v,
     }
     const std::size_t width = line.width[n - 1] + 1; // and the line end
     // A few lines at a time, so that the digits of many fields are worked out together.
-    constexpr std::size_t most = 512;
     std::array<char*, most> place;
-    const std::size_t lines_at_once = std::max<std::size_t>(1, most / n);
+    const std::size_t lines_at_once = most / n;
     for (std::size_t first = 0; first < v.size(); first += lines_at_once * n) {
         const std::size_t count = std::min(v.size() - first, lines_at_once * n);
         char* p = out.records_room(count / n * width);

@@ -256,9 +256,7 @@ void output_unit::end_record() {
         }
     } else {
         pending_.append(record_);
-        if (pending_.size() >= block_size) {
-            flush_pending();
-        }
+        records_written();
     }
     record_.clear();
 }

@@ -182,6 +182,7 @@ TEST_F(scratch, lines_of_reals_as_fmt_write_writes_them) {
         {"(F6.1,'x',/,E12.4)", 1, true},        {"(F8.4,',',E12.4)", 3, true},
         {"(E8.1,F7.3,E15.8,F12.3)", 4, true},   {"('x',F9.0,E12.0)", 2, true},
         {"(F8.4,I5,E12.4)", 1, true},           {"(F8.4,I5,E12.4)", 2, false},
+        {"(F8.4,600(',',E12.4))", 520, true},
     };
     const float specials[] = {0.0f,
                               -0.0f,
