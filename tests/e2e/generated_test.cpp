@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,8 @@
 #include <sstream>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -173,12 +176,22 @@ TEST_F(generated, file_size_limit_is_a_write_error) {
 TEST_F(generated, termination_signal_removes_the_temporary_file) {
     write("r.csv", record_of(32768));
     soil(1);
+    // The answers come through a pipe that gives the record's name only: the run then waits
+    // for the next answer, after its first result file, until the signal ends it (however late
+    // the signal comes after the file appears).
+    const fs::path answers = dir_ / ".answers";
+    ASSERT_EQ(::mkfifo(answers.c_str(), 0600), 0);
     const int fd = ::inotify_init1(IN_CLOEXEC);
     ASSERT_GE(fd, 0);
     ASSERT_GE(::inotify_add_watch(fd, dir_.c_str(), IN_CREATE), 0);
     bool sent = false;
-    const auto r = run("r.csv\n0\n0\n", [&](launch::options& o) {
+    const auto r = run("", [&](launch::options& o) {
+        o.in = answers;
         o.while_running = [&](pid_t pid) {
+            const int to_run = ::open(answers.c_str(), O_WRONLY | O_CLOEXEC);
+            if (to_run < 0 || ::write(to_run, "r.csv\n", 6) != 6) {
+                return;
+            }
             alignas(inotify_event) char buf[4096];
             while (!sent) {
                 const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -194,9 +207,11 @@ TEST_F(generated, termination_signal_removes_the_temporary_file) {
                     break;
                 }
             }
+            ::close(to_run); // should the signal not end the run, it meets the end of its input
         };
     });
     ::close(fd);
+    fs::remove(answers);
     ASSERT_TRUE(sent);
     EXPECT_EQ(r.signal, SIGTERM);
     // No temporary file is left. Result files put in place before the signal came may be there
