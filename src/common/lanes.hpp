@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstring>
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -60,6 +62,13 @@ template <std::size_t W> SITEWAVE_LANE_INLINE void store_d(double* p, const vd_t
     std::memcpy(p, &v, sizeof v);
 }
 template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> wide(vf_t<W> x) {
+#if defined(__x86_64__) && !defined(__clang__)
+    if constexpr (W == 4) {
+        // One instruction (the AVX2 kernels, where W = 4, may use it): GCC makes the general
+        // conversion of two halves put together, one of them through memory.
+        return __builtin_ia32_cvtps2pd256(x);
+    }
+#endif
     return __builtin_convertvector(x, vd_t<W>);
 }
 template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> narrow(const vd_t<W>& x) {

@@ -113,12 +113,7 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> widen(const pair& v) {
     if constexpr (W == 2) {
         return _mm_cvtps_pd(v);
     } else {
-#if defined(__clang__)
-        return __builtin_convertvector(v, vd_t<4>);
-#else
-        // One instruction; GCC makes the general conversion of two halves put together.
-        return __builtin_ia32_cvtps2pd256(v);
-#endif
+        return wide<4>(v);
     }
 }
 // W/2 complex values rounded to float, in the low half of the result.
