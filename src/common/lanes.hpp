@@ -98,6 +98,15 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vf_t<W> splat_f(float x) {
 
 // Whether every lane of a mask (lanes all ones or all zeros) is set.
 template <std::size_t W> SITEWAVE_LANE_INLINE bool all_set(const vi_t<W>& m) {
+#if defined(__x86_64__) && !defined(__clang__)
+    // The lanes' sign bits gathered in one instruction (the AVX2 kernels where W = 4).
+    if constexpr (W == 4) {
+        return __builtin_ia32_movmskpd256(same_bits<vd_t<4>>(m)) == 0xF;
+    } else {
+        static_assert(W == 2);
+        return _mm_movemask_pd(same_bits<vd_t<2>>(m)) == 0x3;
+    }
+#else
     if constexpr (W == 4) {
         return all_set<2>(__builtin_shufflevector(m, m, 0, 1) &
                           __builtin_shufflevector(m, m, 2, 3));
@@ -105,6 +114,7 @@ template <std::size_t W> SITEWAVE_LANE_INLINE bool all_set(const vi_t<W>& m) {
         static_assert(W == 2);
         return (m[0] & m[1]) != 0;
     }
+#endif
 }
 
 // Correctly rounded square roots, two at a time, the halves of a wider vector taken apart and
