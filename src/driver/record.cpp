@@ -1,5 +1,6 @@
 #include "driver/record.hpp"
 
+#include "driver/grid.hpp"
 #include "textio/list_read.hpp"
 #include "textio/unit.hpp"
 
@@ -200,17 +201,12 @@ std::optional<grid> likely_grid(const std::string& path) {
         return std::nullopt;
     }
     const long nt = lines - 1;
-    if (!plain || nt < 2 || lines > most_lines) {
+    if (!plain || lines > most_lines) {
         return std::nullopt;
     }
     const auto length = choose_length(static_cast<int>(nt));
-    const float dt = times[1] - times[0];
-    if (!length || !(dt > 0.0f) || !std::isfinite(dt)) {
-        return std::nullopt;
-    }
-    const grid g = make_grid(length->nf, dt);
-    if (!std::isfinite(g.dur) || !std::isfinite(g.dom) || !(g.dom > 0.0f) ||
-        !std::isfinite(g.eom)) {
+    grid g;
+    if (!length || !grid_fault(static_cast<int>(nt), times[1] - times[0], length->nf, g).empty()) {
         return std::nullopt;
     }
     return g;

@@ -1,6 +1,7 @@
 #include "driver/steps.hpp"
 
 #include "common/helper_thread.hpp"
+#include "driver/grid.hpp"
 #include "driver/history.hpp"
 #include "driver/spectral.hpp"
 #include "fft/wvfast.hpp"
@@ -109,21 +110,9 @@ tables table_storage(int nom) {
 }
 
 grid checked_grid(const record& rec, int nf, const std::string& input) {
-    if (rec.nt < 2) {
-        textio::refuse(input + ": " + std::to_string(rec.nt) +
-                       " sample(s); at least two are needed for the time step");
-    }
-    if (!(rec.dt > 0.0f) || !std::isfinite(rec.dt)) {
-        textio::refuse(input +
-                       ": the time step (second time minus first time) is not a positive number");
-    }
-    const grid g = make_grid(nf, rec.dt);
-    if (!std::isfinite(g.dur)) {
-        textio::refuse(input + ": the duration " + std::to_string(nf) +
-                       " x time step is not a finite number");
-    }
-    if (!std::isfinite(g.dom) || !(g.dom > 0.0f) || !std::isfinite(g.eom)) {
-        textio::refuse(input + ": the frequency step 2 pi / duration is not a finite number");
+    grid g;
+    if (const std::string why = grid_fault(rec.nt, rec.dt, nf, g); !why.empty()) {
+        textio::refuse(input + ": " + why);
     }
     return g;
 }
