@@ -171,32 +171,25 @@ std::optional<quick_value> quick_real(const real_text& t) {
 // at most 15 digits in all, no exponent, then a separator or the end of the line. Its value is
 // the one scan_real and quick_real give it; nullopt for any other field. `pos` moves past it.
 std::optional<quick_value> plain_field(std::string_view record, std::size_t& pos) {
-    const char* const start = record.data() + pos;
-    const char* const end = record.data() + record.size();
-    const char* p = start;
-    const bool neg = p < end && *p == '-';
-    p += neg ? 1 : 0;
+    const std::size_t n = record.size();
+    const bool neg = pos < n && record[pos] == '-';
+    const std::size_t first = pos + (neg ? 1 : 0);
     std::uint64_t m = 0;
-    const char* const first = p;
-    while (p < end && is_digit(*p)) {
-        m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    std::size_t i = take_digits(record, first, m);
+    std::size_t count = i - first;
+    std::size_t frac = 0;
+    if (i < n && record[i] == '.') {
+        const std::size_t point = i + 1;
+        i = take_digits(record, point, m);
+        frac = i - point;
+        count += frac;
     }
-    std::size_t count = static_cast<std::size_t>(p - first);
-    long frac = 0;
-    if (p < end && *p == '.') {
-        const char* const point = ++p;
-        while (p < end && is_digit(*p)) {
-            m = m * 10 + static_cast<std::uint64_t>(*p++ - '0');
-        }
-        frac = p - point;
-        count += static_cast<std::size_t>(frac);
-    }
-    if (count == 0 || count > 15 || (p < end && !is_separator(*p))) {
+    if (count == 0 || count > 15 || (i < n && !is_separator(record[i]))) {
         return std::nullopt;
     }
-    const auto value = short_decimal(m, -frac, neg);
+    const auto value = short_decimal(m, -static_cast<long>(frac), neg);
     if (value) {
-        pos += static_cast<std::size_t>(p - start);
+        pos = i;
     }
     return value;
 }
