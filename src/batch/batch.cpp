@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -110,8 +109,7 @@ class table_file {
             if (k > 0) {
                 r += ',';
             }
-            char buf[32];
-            r.append(buf, std::to_chars(buf, buf + sizeof buf, values[k]).ptr);
+            textio::append_shortest(r, values[k]);
         }
         out_.end_record();
     }

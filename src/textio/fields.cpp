@@ -470,13 +470,18 @@ std::string exponent_field_general(float v, int w, int d) {
 
 namespace {
 
+// Fw.d or Ew.d of the values digits_of leaves uncertain.
+std::string general_field(float v, bool exponent, int w, int d) {
+    return exponent ? exponent_field_general(v, w, d) : fixed_field_general(v, w, d);
+}
+
 // The field of v appended to out: laid out in place where the digits are certain, else the
 // general path's text.
 void append_field(std::string& out, float v, bool exponent, int w, int d) {
     field_digits dg;
     digits_of(dg, v, exponent, w, d);
     if (!dg.certain) {
-        out += exponent ? exponent_field_general(v, w, d) : fixed_field_general(v, w, d);
+        out += general_field(v, exponent, w, d);
         return;
     }
     const std::size_t at = out.size();
@@ -511,8 +516,7 @@ void put_real_fields(std::span<char* const> at, std::span<const float> v,
             if (dg[i - b].certain) {
                 lay_out(at[i], dg[i - b], v[i], f.exponent, f.w, f.d);
             } else {
-                const std::string text = f.exponent ? exponent_field_general(v[i], f.w, f.d)
-                                                    : fixed_field_general(v[i], f.w, f.d);
+                const std::string text = general_field(v[i], f.exponent, f.w, f.d);
                 std::memcpy(at[i], text.data(), text.size()); // w characters
             }
         }
@@ -532,13 +536,15 @@ std::string field_e(float v, int w, int d) {
 }
 
 std::string shortest(float v) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+    std::string out;
+    append_shortest(out, v);
+    return out;
 }
 
 std::string shortest(double v) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+    std::string out;
+    append_shortest(out, v);
+    return out;
 }
 
 } // namespace sitewave::textio

@@ -4,6 +4,7 @@
 // std::to_chars where it could be in doubt; the functions here lay them out.
 #pragma once
 
+#include <charconv>
 #include <span>
 #include <string>
 
@@ -22,6 +23,12 @@ std::string list_real(float v);
 // 1e-45f -> "1e-45". For messages and the batch tool's tidy files.
 std::string shortest(float v);
 std::string shortest(double v);
+// The same text appended to `out` (T float or double); inline, for the batch tool's lines of
+// numbers.
+template <class T> void append_shortest(std::string& out, T v) {
+    char buf[32];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
 
 // Iw: right-justified, w asterisks when too wide. 3 in I5 -> "    3"; 123456 in I5 -> "*****".
 std::string field_i(int v, int w);
