@@ -159,10 +159,9 @@ std::optional<grid> likely_grid(const std::string& path) {
         ::close(fd);
         return std::nullopt;
     }
-    constexpr std::size_t block = std::size_t{1} << 18;
-    const auto buffer = std::make_unique_for_overwrite<char[]>(block);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(textio::block_size);
     // The heading and the first two samples, from the first block.
-    ssize_t got = ::read(fd, buffer.get(), block);
+    ssize_t got = ::read(fd, buffer.get(), textio::block_size);
     std::string_view text(buffer.get(), static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     float times[2] = {0.0f, 0.0f};
     bool plain = true;
@@ -192,7 +191,7 @@ std::optional<grid> likely_grid(const std::string& path) {
         lines += static_cast<long>(line_ends(text.substr(at)));
         ends_line = text.back() == '\n';
         at = 0;
-        got = ::read(fd, buffer.get(), block);
+        got = ::read(fd, buffer.get(), textio::block_size);
         text = std::string_view(buffer.get(), static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     }
     ::close(fd);

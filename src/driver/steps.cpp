@@ -104,7 +104,7 @@ std::vector<cplx> load(const std::vector<float>& samples, int nf) {
 float pi2() { return 8.0f * atan_d(1.0f); }
 
 tables table_storage(int nom) {
-    const auto n = static_cast<std::size_t>(std::max(nom, 0));
+    const std::size_t n = rows_of(nom);
     return {{{std::vector<cplx>(n), std::vector<cplx>(n)}},
             {{std::vector<cplx>(n), std::vector<cplx>(n)}}};
 }
