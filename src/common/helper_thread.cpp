@@ -76,7 +76,11 @@ void helper_thread::join() {
     if (!running_) {
         return;
     }
-    pthread_join(id_, nullptr);
+    // Polled a while first, as the thread's end takes a little while after its work: a caller
+    // blocked in the join would let its processor halt, and be slow to run again.
+    if (!spin_until([this] { return pthread_tryjoin_np(id_, nullptr) == 0; })) {
+        pthread_join(id_, nullptr);
+    }
     running_ = false;
     if (failure_) {
         std::rethrow_exception(std::exchange(failure_, nullptr));
