@@ -88,20 +88,21 @@ void helper_thread::join() {
 }
 
 background::~background() {
-    if (!started_) {
-        return;
-    }
+    finish();
+    thread_.join();
+}
+
+void background::finish() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
         pending_.store(true, std::memory_order_release);
     }
     wake_.notify_one();
-    thread_.join();
 }
 
 void background::start() {
-    if (!started_) {
+    if (!started_ && !stopping_) {
         started_ = thread_.start([this] { loop(); });
     }
 }
@@ -110,16 +111,17 @@ std::future<void> background::post(std::function<void()> work) {
     std::packaged_task<void()> task(std::move(work));
     auto done = task.get_future();
     start();
-    if (!started_) {
-        task();
-        return done;
+    if (started_) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!stopping_) {
+            queue_.push_back(std::move(task));
+            pending_.store(true, std::memory_order_release);
+            lock.unlock();
+            wake_.notify_one();
+            return done;
+        }
     }
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(task));
-        pending_.store(true, std::memory_order_release);
-    }
-    wake_.notify_one();
+    task(); // no thread, or finishing: done here
     return done;
 }
 

@@ -53,9 +53,13 @@ class background {
     // Starts the thread ahead of the first work, so that it is running when work comes (a
     // new thread takes a while to be running on another processor).
     void start();
-    // Queues `work`; it is done here and now when no thread can start. The future tells when
-    // it is done, and holds what it raised.
+    // Queues `work`; it is done here and now when no thread can start, or after finish(). The
+    // future tells when it is done, and holds what it raised.
     std::future<void> post(std::function<void()> work);
+    // No more work is to come: the thread ends once the queued work is done, instead of
+    // waiting for more (and, waiting long, letting its processor halt), so that its end
+    // overlaps what the run does last.
+    void finish();
 
   private:
     void loop();

@@ -1,3 +1,4 @@
+#include "common/helper_thread.hpp"
 #include "driver/grid.hpp"
 #include "driver/history.hpp"
 #include "driver/record.hpp"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <vector>
 
@@ -229,6 +231,33 @@ TEST(history, extremes_start_at_zero) {
     EXPECT_EQ(find_extremes(pos).max, 3.0f);
     EXPECT_EQ(find_extremes(neg).min, -3.0f);
     EXPECT_EQ(find_extremes(neg).max, 0.0f);
+}
+
+// Work queued before finish() is done on the helper, in order; work posted after it is done by
+// the caller at once, and what was queued is still done before the helper ends.
+TEST(background, finish_lets_queued_work_end_and_runs_later_work_here) {
+    const auto here = std::this_thread::get_id();
+    std::vector<int> order;
+    std::thread::id ran_on[3];
+    {
+        background helper;
+        helper.start();
+        std::future<void> queued[2];
+        for (int k = 0; k < 2; ++k) {
+            queued[k] = helper.post([&, k] {
+                order.push_back(k);
+                ran_on[k] = std::this_thread::get_id();
+            });
+        }
+        helper.finish();
+        auto later = helper.post([&] { ran_on[2] = std::this_thread::get_id(); });
+        EXPECT_EQ(later.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+        queued[1].get();
+    }
+    EXPECT_EQ(order, (std::vector<int>{0, 1}));
+    EXPECT_EQ(ran_on[2], here);
+    EXPECT_NE(ran_on[0], here);
+    EXPECT_EQ(ran_on[1], ran_on[0]);
 }
 
 } // namespace
