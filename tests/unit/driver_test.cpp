@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace sitewave;
