@@ -12,14 +12,17 @@
 #include "textio/unit.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <unistd.h>
@@ -64,6 +67,11 @@ std::string trimmed(const std::string& s, const char* fallback) {
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
+// The names of the record's three components, from its heading.
+std::array<std::string, 3> heads(const record& rec) {
+    return {trimmed(rec.head2, "H1"), trimmed(rec.head3, "H2"), trimmed(rec.head4, "V")};
+}
+
 // RFC 4180: a cell with a comma, quote or line end is quoted, its quotes doubled.
 std::string csv_cell(const std::string& s) {
     if (s.find_first_of(",\"\r\n") == std::string::npos) {
@@ -90,6 +98,44 @@ std::string join(const std::vector<std::string>& cells) {
     return line;
 }
 
+// Numbers as num() writes them, separated by commas, appended to `line`: a number's text has
+// nothing to quote, and no cell is made apart.
+template <class T> void append_numbers(std::string& line, std::span<const T> values) {
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if (k > 0) {
+            line += ',';
+        }
+        textio::append_shortest(line, values[k]);
+    }
+}
+
+void append_numbers(std::string& line, std::initializer_list<float> values) {
+    append_numbers(line, std::span<const float>(values.begin(), values.size()));
+}
+
+// Lines laid out once and written by several runs: whole lines back to back, and where each
+// ends, so that a run can complete each line with cells of its own.
+struct laid_out_lines {
+    std::string text;
+    std::vector<std::size_t> ends;
+
+    void line(const std::string& cells) {
+        text += cells;
+        text += '\n';
+        ends.push_back(text.size());
+    }
+    void numbers(std::initializer_list<float> values) {
+        append_numbers(text, values);
+        text += '\n';
+        ends.push_back(text.size());
+    }
+    // Line i without its line end.
+    std::string_view line(std::size_t i) const {
+        const std::size_t from = i == 0 ? 0 : ends[i - 1];
+        return std::string_view(text).substr(from, ends[i] - 1 - from);
+    }
+};
+
 // A file of whole lines, written to a temporary file and renamed over `path` when complete.
 class table_file {
   public:
@@ -100,21 +146,38 @@ class table_file {
         out_.record() = text;
         out_.end_record();
     }
-    // A line of numbers, each as num() writes it, put straight into the line: a number's text
-    // has nothing to quote, and no cell is made apart.
     template <class T> void numbers(std::span<const T> values) {
         std::string& r = out_.record();
         r.clear();
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            if (k > 0) {
-                r += ',';
-            }
-            textio::append_shortest(r, values[k]);
-        }
+        append_numbers(r, values);
         out_.end_record();
     }
     void numbers(std::initializer_list<float> values) {
         numbers(std::span<const float>(values.begin(), values.size()));
+    }
+    // Line i of `head` followed by the numbers.
+    void numbers_after(const laid_out_lines& head, std::size_t i,
+                       std::initializer_list<float> values) {
+        std::string& r = out_.record();
+        r.assign(head.line(i));
+        r += ',';
+        append_numbers(r, values);
+        out_.end_record();
+    }
+    // Every line of `lines`, as they are.
+    void lines(const laid_out_lines& lines) {
+        std::string_view text = lines.text;
+        while (!text.empty()) {
+            // In pieces of whole lines of at most a block (a line is far shorter).
+            std::size_t n = text.size();
+            if (n > textio::block_size) {
+                const std::size_t end = text.rfind('\n', textio::block_size - 1);
+                n = end == std::string_view::npos ? n : end + 1;
+            }
+            std::memcpy(out_.records_room(n), text.data(), n);
+            out_.records_written();
+            text.remove_prefix(n);
+        }
     }
     void close() { out_.close(); }
 
@@ -300,19 +363,33 @@ class batch {
         plan_ = make_plan(o_);
         check_output(o_, plan_);
         fs::create_directories(o_.out);
-        records_.resize(o_.records.size());
-        for (std::size_t k = 0; k < records_.size(); ++k) {
+        const std::size_t nr = o_.records.size();
+        records_.resize(nr);
+        work_.resize(nr);
+        runs_left_ = std::vector<std::atomic<std::size_t>>(nr);
+        for (std::size_t k = 0; k < nr; ++k) {
             records_[k] = std::async(std::launch::deferred, [this, k] {
                               return load(o_.records[k]);
                           }).share();
+            work_[k] = std::async(std::launch::deferred, [this, k] {
+                           return prepare(records_[k].get().rec, o_.records[k]);
+                       }).share();
+            runs_left_[k] = profiles_.size();
         }
         std::vector<run_summary> rows(plan_.size());
         std::atomic<std::size_t> next{0};
         std::mutex done_mutex;
         int finished = 0;
         const auto worker = [&] {
-            for (std::size_t i; (i = next++) < plan_.size();) {
+            // Record by record, every profile in turn: what the runs of a record share is then
+            // prepared once and released soon after. The rows stay in the plan's order.
+            for (std::size_t k; (k = next++) < plan_.size();) {
+                const std::size_t i = (k % profiles_.size()) * nr + k / profiles_.size();
                 rows[i] = run_one(plan_[i]);
+                if (--runs_left_[plan_[i].record] == 0) {
+                    work_[plan_[i].record] = {};
+                    records_[plan_[i].record] = {};
+                }
                 if (done) {
                     const std::lock_guard lock(done_mutex);
                     done(++finished, static_cast<int>(plan_.size()));
@@ -333,10 +410,60 @@ class batch {
     }
 
   private:
-    // The tables of one profile on one grid, computed once and shared by every record on it.
-    const tables& tables_for(std::size_t p, float theta, int nf, float dt) {
+    // What the runs of one record share on every profile: its grid, forward spectra and their
+    // moduli, and the lines of its files that do not depend on the profile (input.csv whole,
+    // the first cells of each line of spectra.csv). Prepared by the first of its runs; a
+    // refusal met preparing it is each run's.
+    struct record_work {
+        int nf = 0;
+        grid g;
+        spectra s;
+        std::optional<fft::twiddles> inverse_factors;
+        laid_out_lines input_csv;
+        laid_out_lines spectra_head;
+    };
+
+    record_work prepare(const record& rec, const record_source& rs) const {
+        const std::string label = "record " + rs.file;
+        if (rec.nt > (1 << max_if1)) {
+            textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
+                           std::to_string(1 << max_if1));
+        }
+        record_work w;
+        w.nf = choose_length(rec.nt, max_if1)->nf;
+        w.g = driver::checked_grid(rec, w.nf, label);
+        const fft::twiddles factors(static_cast<std::size_t>(w.nf), -1);
+        w.s = driver::forward_transform(rec, w.nf, label, 1, &factors);
+        w.inverse_factors = factors.opposite();
+        const auto h = heads(rec);
+        w.input_csv.line(join({"time (s)", "input " + h[0], "input " + h[1], "input " + h[2]}));
+        for (std::size_t i = 0; i < rec.time.size(); ++i) {
+            w.input_csv.numbers({rec.time[i], rec.xr1[i], rec.yr1[i], rec.zr1[i]});
+        }
+        for (std::size_t i = 0; i < static_cast<std::size_t>(w.g.nom); ++i) {
+            const float freq = static_cast<float>(i) * w.g.dom / two_pi;
+            w.spectra_head.numbers({freq, cabs(w.s.fx1[i]), cabs(w.s.fy1[i]), cabs(w.s.fz1[i])});
+        }
+        return w;
+    }
+
+    // The tables of one profile on one grid, and what every record on it writes of them
+    // (transfer.csv whole, the frequency of the peak factor): computed once and shared.
+    struct profile_work {
+        tables t;
+        tables applied; // an outcrop motion's: column 1 halved (exact)
+        bool outcrop = false;
+        int nin = 1;
+        laid_out_lines transfer_csv;
+        std::size_t best = 1;
+
+        const tables& use() const { return outcrop ? applied : t; }
+    };
+
+    const profile_work& profile_work_for(std::size_t p, float theta, input_motion input, int nf,
+                                         float dt) {
         const auto key = std::make_tuple(p, nf, std::bit_cast<std::uint32_t>(dt));
-        std::shared_future<tables> f;
+        std::shared_future<profile_work> f;
         {
             const std::lock_guard lock(cache_mutex_);
             auto it = cache_.find(key);
@@ -349,9 +476,10 @@ class batch {
                     std::max(1, o_.jobs / std::max<int>(1, static_cast<int>(plan_.size())));
                 it = cache_
                          .emplace(key, std::async(std::launch::deferred,
-                                                  [layers, theta, g, oblique, row_threads] {
-                                                      return compute_tables(*layers, theta, g,
-                                                                            oblique, row_threads);
+                                                  [layers, theta, input, g, oblique, row_threads] {
+                                                      return make_profile_work(*layers, theta,
+                                                                               input, g, oblique,
+                                                                               row_threads);
                                                   })
                                            .share())
                          .first;
@@ -359,6 +487,39 @@ class batch {
             f = it->second;
         }
         return f.get();
+    }
+
+    static profile_work make_profile_work(const layer_table& layers, float theta,
+                                          input_motion input, const grid& g, bool oblique,
+                                          int row_threads) {
+        profile_work w;
+        w.t = compute_tables(layers, theta, g, oblique, row_threads);
+        // The factor applied: column 1, column 1 halved for an outcrop motion, or column 2.
+        w.nin = input == input_motion::within ? 2 : 1;
+        w.outcrop = input == input_motion::outcrop;
+        if (w.outcrop) {
+            w.applied = w.t;
+            for (auto* col : {&w.applied.samp.col[0], &w.applied.pamp.col[0]}) {
+                for (auto& v : *col) {
+                    v = v * 0.5f;
+                }
+            }
+        }
+        const auto nom = static_cast<std::size_t>(g.nom);
+        const auto& t = w.t;
+        const auto& fh = w.use().samp.col[static_cast<std::size_t>(w.nin - 1)];
+        const auto& fv = w.use().pamp.col[static_cast<std::size_t>(w.nin - 1)];
+        w.transfer_csv.line("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V");
+        for (std::size_t i = 0; i < nom; ++i) {
+            const float freq = static_cast<float>(i) * g.dom / two_pi;
+            w.transfer_csv.numbers({freq, cabs(t.samp.col[0][i]), cabs(t.samp.col[1][i]),
+                                    cabs(t.pamp.col[0][i]), cabs(t.pamp.col[1][i]), cabs(fh[i]),
+                                    cabs(fv[i])});
+            if (i >= 1 && w.best < nom && cabs(fh[i]) > cabs(fh[w.best])) {
+                w.best = i;
+            }
+        }
+        return w;
     }
 
     run_summary run_one(const plan_entry& e) {
@@ -412,12 +573,9 @@ class batch {
                                      textio::io_state& state) {
         const std::string label = "record " + rs.file;
         const profile& prof = profiles_[e.profile];
-        if (rec.nt > (1 << max_if1)) {
-            textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
-                           std::to_string(1 << max_if1));
-        }
-        const int nf = choose_length(rec.nt, max_if1)->nf;
-        const grid g = driver::checked_grid(rec, nf, label);
+        const record_work& w = work_[e.record].get();
+        const int nf = w.nf;
+        const grid& g = w.g;
         const float angle = o_.angle ? *o_.angle : prof.angle;
         const float theta = o_.angle ? *o_.angle * deg_to_rad : prof.theta;
         input_motion input = o_.input;
@@ -425,34 +583,13 @@ class batch {
             input = prof.nin == 2 ? input_motion::within : input_motion::incident;
         }
 
-        const fft::twiddles factors(static_cast<std::size_t>(nf), -1);
-        spectra s = driver::forward_transform(rec, nf, label, 1, &factors);
+        spectra s = w.s;
         const auto nom = static_cast<std::size_t>(g.nom);
-        std::array<std::vector<float>, 3> in_amp;
-        {
-            const std::vector<cplx>* c[3] = {&s.fx1, &s.fy1, &s.fz1};
-            for (std::size_t k = 0; k < 3; ++k) {
-                for (std::size_t i = 0; i < nom; ++i) {
-                    in_amp[k].push_back(cabs((*c[k])[i]));
-                }
-            }
-        }
-        const tables& t = tables_for(e.profile, theta, nf, rec.dt);
+        const profile_work& pw = profile_work_for(e.profile, theta, input, nf, rec.dt);
+        const tables& t = pw.t;
         driver::check_tables_finite(t, g, s_label(e));
-        // The factor applied: column 1, column 1 halved (exact) for an outcrop motion, or
-        // column 2.
-        tables applied;
-        int nin = input == input_motion::within ? 2 : 1;
-        const tables* use = &t;
-        if (input == input_motion::outcrop) {
-            applied = t;
-            for (auto* col : {&applied.samp.col[0], &applied.pamp.col[0]}) {
-                for (auto& v : *col) {
-                    v = v * 0.5f;
-                }
-            }
-            use = &applied;
-        }
+        const int nin = pw.nin;
+        const tables* use = &pw.use();
         driver::apply_tables(s, *use, nin, g, label);
         pass_band band;
         if (o_.band) {
@@ -461,42 +598,28 @@ class batch {
         }
         driver::process_or_refuse(s, g, band, o_.nyes, label);
 
-        const std::string h1 = trimmed(rec.head2, "H1"), h2 = trimmed(rec.head3, "H2"),
-                          hv = trimmed(rec.head4, "V");
+        const auto names = heads(rec);
         const auto& fh = use->samp.col[static_cast<std::size_t>(nin - 1)];
-        const auto& fv = use->pamp.col[static_cast<std::size_t>(nin - 1)];
-        std::size_t best = 1;
+        const std::size_t best = pw.best;
         {
             table_file f((dir / "transfer.csv").string(), state);
-            f.line("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V");
-            for (std::size_t i = 0; i < nom; ++i) {
-                const float freq = static_cast<float>(i) * g.dom / two_pi;
-                f.numbers({freq, cabs(t.samp.col[0][i]), cabs(t.samp.col[1][i]),
-                           cabs(t.pamp.col[0][i]), cabs(t.pamp.col[1][i]), cabs(fh[i]),
-                           cabs(fv[i])});
-                if (i >= 1 && best < nom && cabs(fh[i]) > cabs(fh[best])) {
-                    best = i;
-                }
-            }
+            f.lines(pw.transfer_csv);
             f.close();
         }
         {
             table_file f((dir / "spectra.csv").string(), state);
-            f.line(join({"frequency (Hz)", "input " + h1, "input " + h2, "input " + hv,
-                         "surface " + h1, "surface " + h2, "surface " + hv}));
+            f.line(join({"frequency (Hz)", "input " + names[0], "input " + names[1],
+                         "input " + names[2], "surface " + names[0], "surface " + names[1],
+                         "surface " + names[2]}));
             for (std::size_t i = 0; i < nom; ++i) {
-                const float freq = static_cast<float>(i) * g.dom / two_pi;
-                f.numbers({freq, in_amp[0][i], in_amp[1][i], in_amp[2][i], cabs(s.fx1[i]),
-                           cabs(s.fy1[i]), cabs(s.fz1[i])});
+                f.numbers_after(w.spectra_head, i,
+                                {cabs(s.fx1[i]), cabs(s.fy1[i]), cabs(s.fz1[i])});
             }
             f.close();
         }
         {
             table_file f((dir / "input.csv").string(), state);
-            f.line(join({"time (s)", "input " + h1, "input " + h2, "input " + hv}));
-            for (std::size_t i = 0; i < rec.time.size(); ++i) {
-                f.numbers({rec.time[i], rec.xr1[i], rec.yr1[i], rec.zr1[i]});
-            }
+            f.lines(w.input_csv);
             f.close();
         }
         if (o_.dialogue_files) {
@@ -506,8 +629,8 @@ class batch {
             driver::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state)
                 .commit();
         }
-        const fft::twiddles inverse_factors = factors.opposite();
-        const histories h = driver::inverse_transform(std::move(s), g, label, 1, &inverse_factors);
+        const histories h =
+            driver::inverse_transform(std::move(s), g, label, 1, &*w.inverse_factors);
         if (o_.dialogue_files) {
             driver::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state)
                 .commit();
@@ -529,7 +652,8 @@ class batch {
         }
         {
             table_file f((dir / "surface.csv").string(), state);
-            f.line(join({"time (s)", "surface " + h1, "surface " + h2, "surface " + hv}));
+            f.line(join(
+                {"time (s)", "surface " + names[0], "surface " + names[1], "surface " + names[2]}));
             for (std::size_t i = 0; i < n; ++i) {
                 const float tt = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
                 f.numbers({tt, surf[0][i], surf[1][i], surf[2][i]});
@@ -678,8 +802,10 @@ class batch {
     std::vector<profile> profiles_;
     std::vector<plan_entry> plan_;
     std::vector<std::shared_future<loaded_record>> records_;
+    std::vector<std::shared_future<record_work>> work_;
+    std::vector<std::atomic<std::size_t>> runs_left_; // of each record
     std::mutex cache_mutex_;
-    std::map<std::tuple<std::size_t, int, std::uint32_t>, std::shared_future<tables>> cache_;
+    std::map<std::tuple<std::size_t, int, std::uint32_t>, std::shared_future<profile_work>> cache_;
 };
 
 } // namespace

@@ -126,6 +126,52 @@ TEST_F(batch, equivalent_runs_give_the_same_bytes) {
     }
 }
 
+// What the runs of a record share on every profile, and the runs of a profile on every record of
+// one grid, is worked out once: each run's files are still those of the run made alone. Two
+// records share a grid here, a third (shorter) has its own; one record fails.
+TEST_F(batch, shared_work_gives_each_run_its_own_files) {
+    const auto rec = lines_of(read_file((examples / "elcentro.csv").string()));
+    std::string shorter, scaled;
+    for (std::size_t i = 0; i < rec.size(); ++i) {
+        shorter += i <= 3000 ? rec[i] + "\n" : "";
+        const auto comma = rec[i].find(',');
+        scaled += i == 0 ? rec[i] + "\n" : rec[i].substr(0, comma) + ",0.5,-0.25,1\n";
+    }
+    write("shorter.csv", shorter);
+    write("scaled.csv", scaled);
+    write("bad.csv", "t,a,b,c\n0,1,x,3\n");
+    const std::vector<std::string> records = {(examples / "elcentro.csv").string(), "shorter.csv",
+                                              "bad.csv", "scaled.csv"};
+    const std::vector<std::string> soils = {(examples / "profiles" / "lower.csv").string(),
+                                            (examples / "profiles" / "best.csv").string()};
+    std::vector<std::string> all{"--soil",  soils[0], "--soil", soils[1], "--input",
+                                 "outcrop", "--jobs", "2",      "--out",  "all"};
+    all.insert(all.end(), records.begin(), records.end());
+    EXPECT_EQ(run(all), 1) << err_;
+    for (const auto& soil : soils) {
+        for (const std::string r : {"elcentro", "shorter", "scaled"}) {
+            const std::string path = r == "elcentro" ? records[0] : r + ".csv";
+            ASSERT_EQ(run({"--soil", soil, "--input", "outcrop", "--out", "one", "--force", path}),
+                      0)
+                << err_;
+            const fs::path folder = fs::path(soil).stem() / r;
+            for (const char* f : {"transfer.csv", "spectra.csv", "input.csv", "surface.csv"}) {
+                EXPECT_EQ(read((fs::path("all") / folder / f).string()),
+                          read((fs::path("one") / folder / f).string()))
+                    << folder << " " << f;
+            }
+        }
+    }
+    // The input spectra at 0 Hz of the constant components: dt times their sums.
+    const auto row = lines_of(read("all/best/scaled/spectra.csv"))[1];
+    float v[4];
+    ASSERT_EQ(std::sscanf(row.c_str(), "%f,%f,%f,%f", &v[0], &v[1], &v[2], &v[3]), 4) << row;
+    const double sum_dt = 0.01 * static_cast<double>(rec.size() - 1);
+    EXPECT_NEAR(v[1], 0.5 * sum_dt, 1e-4 * sum_dt);
+    EXPECT_NEAR(v[2], 0.25 * sum_dt, 1e-4 * sum_dt);
+    EXPECT_NEAR(v[3], 1.0 * sum_dt, 1e-4 * sum_dt);
+}
+
 // A bad record among good ones: its row says why, the others run, status 1. Every value of the
 // tidy files reads back to the float it was written from.
 TEST_F(batch, bad_record_fails_alone_and_tidy_values_read_back) {
