@@ -124,7 +124,12 @@ struct laid_out_lines {
         text += '\n';
         ends.push_back(text.size());
     }
-    void numbers(std::initializer_list<float> values) {
+    void numbers(std::initializer_list<float> values) { numbers_after({}, values); }
+    // A line of `head`, a comma unless it is empty, and the numbers.
+    void numbers_after(std::string_view head, std::initializer_list<float> values) {
+        if (!head.empty()) {
+            text.append(head).append(1, ',');
+        }
         append_numbers(text, values);
         text += '\n';
         ends.push_back(text.size());
@@ -419,6 +424,7 @@ class batch {
         grid g;
         spectra s;
         std::optional<fft::twiddles> inverse_factors;
+        laid_out_lines times; // the time of each sample, one a line
         laid_out_lines input_csv;
         laid_out_lines spectra_head;
     };
@@ -438,7 +444,8 @@ class batch {
         const auto h = heads(rec);
         w.input_csv.line(join({"time (s)", "input " + h[0], "input " + h[1], "input " + h[2]}));
         for (std::size_t i = 0; i < rec.time.size(); ++i) {
-            w.input_csv.numbers({rec.time[i], rec.xr1[i], rec.yr1[i], rec.zr1[i]});
+            w.times.numbers({rec.time[i]});
+            w.input_csv.numbers_after(w.times.line(i), {rec.xr1[i], rec.yr1[i], rec.zr1[i]});
         }
         for (std::size_t i = 0; i < static_cast<std::size_t>(w.g.nom); ++i) {
             const float freq = static_cast<float>(i) * w.g.dom / two_pi;
@@ -655,8 +662,11 @@ class batch {
             f.line(join(
                 {"time (s)", "surface " + names[0], "surface " + names[1], "surface " + names[2]}));
             for (std::size_t i = 0; i < n; ++i) {
-                const float tt = i < rec.time.size() ? rec.time[i] : static_cast<float>(i) * rec.dt;
-                f.numbers({tt, surf[0][i], surf[1][i], surf[2][i]});
+                if (i < rec.time.size()) {
+                    f.numbers_after(w.times, i, {surf[0][i], surf[1][i], surf[2][i]});
+                } else {
+                    f.numbers({static_cast<float>(i) * rec.dt, surf[0][i], surf[1][i], surf[2][i]});
+                }
             }
             f.close();
         }
