@@ -177,7 +177,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
                      path = at("amp1.csv")](textio::io_state& st) {
             return driver::write_spectra_file("amp1.csv", path, m, g, h2, h3, st);
         });
-        state.later->finish(); // the helper's last work
+        state.later->finish(); // the helper's last file: it ends after it, as this run goes on
 
         // The transforms share no core with the files still being written.
         const fft::twiddles inverse_factors = factors.opposite();
