@@ -109,7 +109,12 @@ template <class T> void append_numbers(std::string& line, std::span<const T> val
     }
 }
 
-void append_numbers(std::string& line, std::initializer_list<float> values) {
+// Cells `head`, then the numbers (a comma between when there are both), appended to `line`.
+void append_cells(std::string& line, std::string_view head, std::initializer_list<float> values) {
+    line.append(head);
+    if (!head.empty() && values.size() != 0) {
+        line += ',';
+    }
     append_numbers(line, std::span<const float>(values.begin(), values.size()));
 }
 
@@ -119,21 +124,13 @@ struct laid_out_lines {
     std::string text;
     std::vector<std::size_t> ends;
 
-    void line(const std::string& cells) {
-        text += cells;
+    // A line of the cells `head`, then the numbers.
+    void add(std::string_view head, std::initializer_list<float> values = {}) {
+        append_cells(text, head, values);
         text += '\n';
         ends.push_back(text.size());
     }
-    void numbers(std::initializer_list<float> values) { numbers_after({}, values); }
-    // A line of `head`, a comma unless it is empty, and the numbers.
-    void numbers_after(std::string_view head, std::initializer_list<float> values) {
-        if (!head.empty()) {
-            text.append(head).append(1, ',');
-        }
-        append_numbers(text, values);
-        text += '\n';
-        ends.push_back(text.size());
-    }
+    void numbers(std::initializer_list<float> values) { add({}, values); }
     // Line i without its line end.
     std::string_view line(std::size_t i) const {
         const std::size_t from = i == 0 ? 0 : ends[i - 1];
@@ -157,16 +154,12 @@ class table_file {
         append_numbers(r, values);
         out_.end_record();
     }
-    void numbers(std::initializer_list<float> values) {
-        numbers(std::span<const float>(values.begin(), values.size()));
-    }
-    // Line i of `head` followed by the numbers.
-    void numbers_after(const laid_out_lines& head, std::size_t i,
-                       std::initializer_list<float> values) {
+    void numbers(std::initializer_list<float> values) { numbers_after({}, values); }
+    // The cells `head` followed by the numbers.
+    void numbers_after(std::string_view head, std::initializer_list<float> values) {
         std::string& r = out_.record();
-        r.assign(head.line(i));
-        r += ',';
-        append_numbers(r, values);
+        r.clear();
+        append_cells(r, head, values);
         out_.end_record();
     }
     // Every line of `lines`, as they are.
@@ -442,10 +435,10 @@ class batch {
         w.s = driver::forward_transform(rec, w.nf, label, 1, &factors);
         w.inverse_factors = factors.opposite();
         const auto h = heads(rec);
-        w.input_csv.line(join({"time (s)", "input " + h[0], "input " + h[1], "input " + h[2]}));
+        w.input_csv.add(join({"time (s)", "input " + h[0], "input " + h[1], "input " + h[2]}));
         for (std::size_t i = 0; i < rec.time.size(); ++i) {
             w.times.numbers({rec.time[i]});
-            w.input_csv.numbers_after(w.times.line(i), {rec.xr1[i], rec.yr1[i], rec.zr1[i]});
+            w.input_csv.add(w.times.line(i), {rec.xr1[i], rec.yr1[i], rec.zr1[i]});
         }
         for (std::size_t i = 0; i < static_cast<std::size_t>(w.g.nom); ++i) {
             const float freq = static_cast<float>(i) * w.g.dom / two_pi;
@@ -516,7 +509,7 @@ class batch {
         const auto& t = w.t;
         const auto& fh = w.use().samp.col[static_cast<std::size_t>(w.nin - 1)];
         const auto& fv = w.use().pamp.col[static_cast<std::size_t>(w.nin - 1)];
-        w.transfer_csv.line("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V");
+        w.transfer_csv.add("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V");
         for (std::size_t i = 0; i < nom; ++i) {
             const float freq = static_cast<float>(i) * g.dom / two_pi;
             w.transfer_csv.numbers({freq, cabs(t.samp.col[0][i]), cabs(t.samp.col[1][i]),
@@ -619,7 +612,7 @@ class batch {
                          "input " + names[2], "surface " + names[0], "surface " + names[1],
                          "surface " + names[2]}));
             for (std::size_t i = 0; i < nom; ++i) {
-                f.numbers_after(w.spectra_head, i,
+                f.numbers_after(w.spectra_head.line(i),
                                 {cabs(s.fx1[i]), cabs(s.fy1[i]), cabs(s.fz1[i])});
             }
             f.close();
@@ -663,7 +656,7 @@ class batch {
                 {"time (s)", "surface " + names[0], "surface " + names[1], "surface " + names[2]}));
             for (std::size_t i = 0; i < n; ++i) {
                 if (i < rec.time.size()) {
-                    f.numbers_after(w.times, i, {surf[0][i], surf[1][i], surf[2][i]});
+                    f.numbers_after(w.times.line(i), {surf[0][i], surf[1][i], surf[2][i]});
                 } else {
                     f.numbers({static_cast<float>(i) * rec.dt, surf[0][i], surf[1][i], surf[2][i]});
                 }
