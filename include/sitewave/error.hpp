@@ -20,11 +20,14 @@ struct error {
         refused, // input the computation cannot use (a message naming the file or answer)
         console, // standard output could not be written
         usage,   // (batch) an option, a profile or the output folder cannot be used
+        argument, // a library function called outside its documented contract
+        system,   // the system failed the library: the file system, a thread, a lock
     };
     kind what = kind::fatal;
     // fatal: the report's first line, e.g. "list in: end of file"; refused: the reason, naming
     // the file and the quantity (empty for the record that is too long, reported on the console
-    // only); console: the system's text; usage: what is wrong, naming the option or file.
+    // only); console: the system's text; usage: what is wrong, naming the option or file;
+    // argument: the function and the argument; system: the operation, its path and the cause.
     std::string message;
     // fatal only: the unit and file name of the statement that failed, and the last statement.
     int unit = 0;
@@ -34,7 +37,8 @@ struct error {
 
     // The text for standard error: the four-line report of the text layer, "sitewave: <reason>"
     // for a refusal (nothing when the reason is empty), "sitewave: standard output: <text>",
-    // "sitewave-batch: <message>".
+    // "sitewave-batch: <message>" for a usage error, "sitewave: <message>" for an argument or
+    // system error.
     std::string report() const;
     // exit_refused for a refusal, exit_fatal otherwise.
     int status() const { return what == kind::refused ? exit_refused : exit_fatal; }

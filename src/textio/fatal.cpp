@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace sitewave {
 
@@ -17,6 +19,9 @@ std::string error::report() const {
         return "sitewave: standard output: " + message + "\n";
     case kind::usage:
         return "sitewave-batch: " + message + "\n";
+    case kind::argument:
+    case kind::system:
+        return "sitewave: " + message + "\n";
     case kind::fatal:
         break;
     }
@@ -95,6 +100,38 @@ void console_failed(int err) {
     e.what = sitewave::error::kind::console;
     e.message = std::strerror(err);
     throw failure(std::move(e));
+}
+
+void invalid_argument(std::string_view function, std::string_view what) {
+    sitewave::error e;
+    e.what = sitewave::error::kind::argument;
+    e.message.assign(function).append(": ").append(what);
+    throw failure(std::move(e));
+}
+
+sitewave::error system_error_of(const std::exception& ex) {
+    sitewave::error e;
+    e.what = sitewave::error::kind::system;
+    if (const auto* f = dynamic_cast<const std::filesystem::filesystem_error*>(&ex)) {
+        // "<path>: <cause>" (and the second path of a rename or copy)
+        const auto& p1 = f->path1();
+        const auto& p2 = f->path2();
+        if (!p1.empty()) {
+            e.message.append(p1.string());
+            if (!p2.empty()) {
+                e.message.append(" -> ").append(p2.string());
+            }
+            e.message.append(": ");
+        }
+        e.message.append(f->code().message());
+        return e;
+    }
+    if (const auto* s = dynamic_cast<const std::system_error*>(&ex)) {
+        e.message = s->code().message();
+        return e;
+    }
+    e.message = ex.what();
+    return e;
 }
 
 sitewave::error out_of_memory(const io_state& state) {

@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -87,7 +88,14 @@ class failure : public std::exception {
 // word of the last statement.
 sitewave::error out_of_memory(const io_state& state);
 
-// Runs f(); a failure or exhausted memory becomes the returned error.
+// A call outside a function's contract: an error of kind `argument`, "<function>: <what>".
+[[noreturn]] void invalid_argument(std::string_view function, std::string_view what);
+
+// An error of kind `system` from an exception the standard library threw (a file system or
+// thread failure, a length beyond what a container holds): its paths and text.
+sitewave::error system_error_of(const std::exception& e);
+
+// Runs f(); a failure, exhausted memory or any other exception becomes the returned error.
 template <class F> auto capture(F&& f, const io_state* state = nullptr) {
     using T = std::invoke_result_t<F>;
     using R = sitewave::result<T>;
@@ -102,6 +110,10 @@ template <class F> auto capture(F&& f, const io_state* state = nullptr) {
         return R(e.err());
     } catch (const std::bad_alloc&) {
         return R(out_of_memory(state != nullptr ? *state : io_state{}));
+    } catch (const std::exception& e) {
+        return R(system_error_of(e));
+    } catch (...) {
+        return R(system_error_of(std::runtime_error("unknown failure")));
     }
 }
 
