@@ -1,6 +1,6 @@
 #include "batch_cli.hpp"
 
-#include "common/helper_thread.hpp"
+#include "sitewave/process.hpp"
 
 #include <CLI/CLI.hpp>
 #include <charconv>

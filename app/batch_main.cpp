@@ -1,7 +1,7 @@
 // sitewave-batch: every record on every profile, without the dialogue.
 #include "allocator.hpp"
 #include "batch_cli.hpp"
-#include "textio/pending.hpp"
+#include "sitewave/process.hpp"
 
 #include <cerrno>
 #include <chrono>
@@ -12,19 +12,17 @@
 
 int main(int argc, char** argv) {
     sitewave::app::keep_freed_memory();
-    sitewave::textio::install_signal_handlers();
+    // Before any thread: a termination signal lets the runs under way end and the summary say
+    // which were not made.
+    sitewave::termination_watch watch;
     const command_line cl = parse_command_line(argc, argv);
     std::fputs(cl.out.c_str(), stdout);
     std::fputs(cl.err.c_str(), stderr);
     if (!cl.options) {
         return cl.status;
     }
-    const sitewave::batch_options& o = *cl.options;
-    namespace fs = std::filesystem;
-    if (const auto r = sitewave::prepare_batch(o); !r) {
-        std::fputs(r.err().report().c_str(), stderr);
-        return sitewave::exit_fatal;
-    }
+    sitewave::batch_options o = *cl.options;
+    o.stop = &watch.stop();
 
     const bool tty = ::isatty(2) != 0;
     const auto start = std::chrono::steady_clock::now();
@@ -44,25 +42,43 @@ int main(int argc, char** argv) {
         std::fputs("\n", stderr);
     }
     if (!r) {
+        // A usage error, or the batch could not go on (nothing but the lock file written).
         std::fputs(r.err().report().c_str(), stderr);
-        // A usage error, or the summary that could not be written: status 2.
+        watch.end_if_signalled();
         return sitewave::exit_fatal;
     }
     int failed = 0;
-    for (const auto& row : *r) {
+    for (const auto& row : r->rows) {
         if (!row.ok) {
             ++failed;
-            std::fprintf(stderr, "sitewave-batch: %s on %s: %s\n", row.record.c_str(),
-                         row.profile.c_str(), row.note.c_str());
+            if (!row.interrupted) {
+                std::fprintf(stderr, "sitewave-batch: %s on %s: %s\n", row.record.c_str(),
+                             row.profile.c_str(), row.note.c_str());
+            }
         }
-        std::printf("%-6s %s%s%s\n", row.ok ? "ok" : "failed", row.folder.c_str(),
-                    row.note.empty() ? "" : "  ", row.note.c_str());
+        std::printf("%-6s %s%s%s\n",
+                    row.ok            ? "ok"
+                    : row.interrupted ? "interrupted"
+                                      : "failed",
+                    row.folder.c_str(), row.note.empty() ? "" : "  ", row.note.c_str());
     }
-    std::printf("%zu runs, %d failed; summary in %s\n", r->size(), failed,
-                (fs::path(o.out) / "summary.csv").c_str());
+    const std::string summary = (std::filesystem::path(o.out) / "summary.csv").string();
+    if (r->summary_error) {
+        // The runs are kept; the summary goes to standard error as a last resort.
+        std::printf("%zu runs, %d failed; summary.csv could not be written\n", r->rows.size(),
+                    failed);
+        std::fprintf(stderr, "sitewave-batch: %s: %s", summary.c_str(),
+                     r->summary_error->report().c_str());
+        std::fputs(sitewave::summary_csv(o, r->rows).c_str(), stderr);
+    } else {
+        std::printf("%zu runs, %d failed; summary in %s\n", r->rows.size(), failed,
+                    summary.c_str());
+    }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "sitewave-batch: standard output: %s\n", std::strerror(errno));
+        watch.end_if_signalled();
         return sitewave::exit_fatal;
     }
-    return failed > 0 ? sitewave::exit_refused : sitewave::exit_ok;
+    watch.end_if_signalled();
+    return failed > 0 || r->summary_error ? sitewave::exit_refused : sitewave::exit_ok;
 }

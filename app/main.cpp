@@ -2,7 +2,7 @@
 // given are ignored.
 #include "allocator.hpp"
 #include "sitewave/dialogue.hpp"
-#include "textio/pending.hpp"
+#include "sitewave/process.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +11,7 @@
 
 int main() {
     sitewave::app::keep_freed_memory();
-    sitewave::textio::install_signal_handlers();
+    sitewave::install_signal_handlers();
     const auto r = sitewave::run_dialogue({});
     if (r) {
         return sitewave::exit_ok;

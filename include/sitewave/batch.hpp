@@ -5,6 +5,7 @@
 #include "sitewave/record.hpp"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,27 +43,51 @@ struct batch_options {
     std::vector<double> damping{0.05};         // damping ratios of the response spectra
     double period_min = 0.01, period_max = 10; // seconds
     int periods = 100;
+    // Set (from any thread, a signal's watcher say) to stop: runs not yet begun are not made,
+    // their rows marked interrupted; runs under way end first.
+    const std::atomic<bool>* stop = nullptr;
 };
+
+// Limits of the options.
+inline constexpr int max_periods = 10000;
+inline constexpr double min_period = 1e-4, max_period = 1e4; // seconds
+inline constexpr int max_jobs = 1024;
 
 // One row of summary.csv.
 struct run_summary {
     std::string profile, record, folder;
     bool ok = false;
+    bool interrupted = false;        // not made: the batch was stopped first
     std::string note;                // the reason of a failure, or what was cut
     std::vector<std::string> values; // the value cells after the note (empty for a failed run)
 };
 
-// Checks the options and every profile, and the output folder (it must not exist or be empty,
-// unless force, which then removes summary.csv and the run folders this batch writes). An error
-// of kind usage names the option or file; nothing is written then.
+// Checks the options (each against the limits above), reads every profile (a regular file or a
+// pipe; a pipe is consumed), and checks the output folder without touching it: it must not
+// exist, be empty, or (with force) hold no input in what force would remove. An error of kind
+// usage names the option or file; nothing is written.
 result<void> prepare_batch(const batch_options& o);
 
-// Runs every record on every profile on o.jobs threads and writes the run folders and
-// DIR/summary.csv. `done(k, n)` is called after each run (from any thread, one at a time).
-// Returns the summary rows in order (profiles in argument order, records in argument order for
-// each); a failed run is a row with ok false, the other runs go on.
-result<std::vector<run_summary>> run_batch(const batch_options& o,
-                                           const std::function<void(int, int)>& done = {});
+// What a batch gives back: the summary's rows in order (profiles in argument order, records in
+// argument order for each), and the error of summary.csv when it could not be written (the run
+// folders are kept; summary_csv() gives its text to show elsewhere).
+struct batch_result {
+    std::vector<run_summary> rows;
+    std::optional<sitewave::error> summary_error;
+};
+
+// Checks as prepare_batch does (reading each profile once), locks the output folder (a second
+// batch on it is a usage error), with force removes summary.csv, the marked run folders this
+// batch writes and marked temporary folders left by a killed batch (never anything unmarked,
+// never through a symbolic link), then runs every record on every profile on up to o.jobs
+// threads (fewer when a thread cannot start) and writes the run folders and DIR/summary.csv.
+// `done(k, n)` is called after each run (from any thread, one at a time). A failed run is a row
+// with ok false, the other runs go on. Errors: usage (nothing written), or system.
+result<batch_result> run_batch(const batch_options& o,
+                               const std::function<void(int, int)>& done = {});
+
+// The text of summary.csv for these rows.
+std::string summary_csv(const batch_options& o, const std::vector<run_summary>& rows);
 
 // Reads a PEER NGA triple: four header lines each (line 3 the unit, line 4 NPTS and DT, as
 // "NPTS=  5372, DT=   .0100 SEC" or "5372   .0100   NPTS, DT"), then the samples in any layout

@@ -3,6 +3,8 @@
 // processor at first, which cancels the gain on short work. It never outlives its owner.
 #pragma once
 
+#include "sitewave/process.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -73,8 +75,6 @@ class background {
     std::atomic<bool> pending_{false}; // work queued or stopping: the loop need not block
 };
 
-// Processors this process may run on, at least 1.
-int usable_cores();
 
 // Waits a little while, polling, for `ready()` to hold, before the caller blocks on it. A thread
 // that blocks lets its processor halt, and on a virtual machine a halted processor may take from

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -64,16 +65,7 @@ void remove_dir(const char* path) noexcept {
     ::rmdir(path);
 }
 
-extern "C" void on_signal(int sig) {
-    terminating.store(true);
-    while (creating.load() != 0) {
-        const timespec pause{0, 20000};
-        ::nanosleep(&pause, nullptr);
-    }
-    remove_pending();
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
+extern "C" void on_signal(int sig) { terminate_by(sig); }
 
 } // namespace
 
@@ -104,6 +96,22 @@ void remove_pending() noexcept {
             remove_dir(p);
         }
     }
+}
+
+void terminate_by(int sig) noexcept {
+    terminating.store(true);
+    while (creating.load() != 0) {
+        const timespec pause{0, 20000};
+        ::nanosleep(&pause, nullptr);
+    }
+    remove_pending();
+    std::signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(sig);
+    ::_exit(128 + sig); // not reached: the default action of these signals ends the process
 }
 
 void install_signal_handlers() {

@@ -24,6 +24,10 @@ void release_pending_dir(const char* path) noexcept;
 // Unlinks every registered file and folder; async-signal-safe.
 void remove_pending() noexcept;
 
+// Ends the process by `sig` as the handlers do: waits for files being created, removes the
+// pending ones, then raises the signal with its default action (unblocked on this thread).
+[[noreturn]] void terminate_by(int sig) noexcept;
+
 // Installs the handlers of the dialogue and batch programs: SIGXFSZ ignored (exceeding the file
 // size limit is then a write error), and on SIGINT, SIGTERM and SIGHUP the pending temporary
 // files removed before the process ends by the same signal.

@@ -1,0 +1,22 @@
+// One run of a batch: a record on a profile, computed from the shared work and written into a
+// marked temporary folder renamed into place when complete.
+#pragma once
+
+#include "batch/plan.hpp"
+#include "batch/shared_work.hpp"
+
+namespace sitewave::batch {
+
+// The first line of an error's report, with the file named when the report does not.
+std::string reason(const sitewave::error& e);
+
+// The record's file, or its three AT2 files separated by ';'.
+std::string record_paths(const record_source& rs);
+
+// The run of plan entry `e` under the output folder `out`; never throws: a failure is the row's
+// note, naming the file and the cause.
+run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
+                    shared_work& work, const fs::path& out, const plan_entry& e,
+                    std::size_t index);
+
+} // namespace sitewave::batch

@@ -1,0 +1,192 @@
+#include "batch/shared_work.hpp"
+
+#include "driver/record.hpp"
+#include "driver/steps.hpp"
+#include "textio/fatal.hpp"
+
+#include <bit>
+#include <cmath>
+#include <filesystem>
+
+namespace sitewave::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Why `path` is not a file the batch reads, or nothing (a missing file is left to the reader,
+// whose report names it).
+std::optional<std::string> not_regular(const std::string& path) {
+    std::error_code ec;
+    const auto st = fs::status(path, ec);
+    if (!fs::exists(st) || fs::is_regular_file(st)) {
+        return std::nullopt;
+    }
+    const char* what = fs::is_directory(st)       ? "a folder"
+                       : fs::is_fifo(st)          ? "a named pipe"
+                       : fs::is_character_file(st) ? "a character device"
+                       : fs::is_block_file(st)    ? "a block device"
+                       : fs::is_socket(st)        ? "a socket"
+                                                  : "not a file";
+    return path + ": " + what + ", not a regular file";
+}
+
+} // namespace
+
+loaded_record load(const record_source& rs) {
+    loaded_record l;
+    const auto refuse = [&l](const std::string& message) {
+        sitewave::error e;
+        e.what = sitewave::error::kind::refused;
+        e.message = message;
+        l.err = e;
+    };
+    for (const auto& f : rs.is_at2() ? std::vector<std::string>(rs.at2.begin(), rs.at2.end())
+                                     : std::vector<std::string>{rs.file}) {
+        if (const auto why = not_regular(f)) {
+            refuse("record " + *why);
+            return l;
+        }
+    }
+    if (rs.is_at2()) {
+        auto r = read_at2(rs.at2, l.note);
+        if (r) {
+            l.rec = std::move(*r);
+        } else {
+            l.err = r.err();
+        }
+        return l;
+    }
+    textio::io_state state;
+    driver::written_times written;
+    auto r = textio::capture(
+        [&] { return driver::read_record(rs.file, state, {}, 1 << max_if1, &written); }, &state);
+    if (!r) {
+        l.err = r.err();
+        return l;
+    }
+    l.rec = std::move(*r);
+    // A constant time step, on the times as written: |t_k - t_1 - (k - 1) dt| <= 0.001 dt.
+    const auto& t = written.time;
+    if (t.size() >= 2) {
+        const double dt = t[1] - t[0];
+        for (std::size_t k = 2; k < t.size(); ++k) {
+            if (!(std::fabs(t[k] - t[0] - static_cast<double>(k) * dt) <= 0.001 * dt)) {
+                refuse("record file " + rs.file + ": line " + std::to_string(written.line[k]) +
+                       ": time " + num(t[k]) + " is off the constant time step " + num(dt));
+                break;
+            }
+        }
+    }
+    return l;
+}
+
+record_work prepare(const record& rec, const record_source& rs) {
+    const std::string label = "record " + rs.file;
+    if (rec.nt > (1 << max_if1)) {
+        textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
+                       std::to_string(1 << max_if1));
+    }
+    record_work w;
+    w.nf = choose_length(rec.nt, max_if1)->nf;
+    w.g = driver::checked_grid(rec, w.nf, label);
+    const fft::twiddles factors(static_cast<std::size_t>(w.nf), -1);
+    w.s = driver::forward_transform(rec, w.nf, label, 1, &factors);
+    w.inverse_factors = factors.opposite();
+    const auto h = heads(rec);
+    w.input_csv.add(join({"time (s)", "input " + h[0], "input " + h[1], "input " + h[2]}));
+    for (std::size_t i = 0; i < rec.time.size(); ++i) {
+        w.times.numbers({rec.time[i]});
+        w.input_csv.add(w.times.line(i), {rec.xr1[i], rec.yr1[i], rec.zr1[i]});
+    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(w.g.nom); ++i) {
+        const float freq = static_cast<float>(i) * w.g.dom / two_pi;
+        w.spectra_head.numbers({freq, cabs(w.s.fx1[i]), cabs(w.s.fy1[i]), cabs(w.s.fz1[i])});
+    }
+    return w;
+}
+
+profile_work make_profile_work(const layer_table& layers, float theta, input_motion input,
+                               const grid& g, bool oblique, int row_threads) {
+    profile_work w;
+    w.t = compute_tables(layers, theta, g, oblique, row_threads);
+    // The factor applied: column 1, column 1 halved for an outcrop motion, or column 2.
+    w.nin = input == input_motion::within ? 2 : 1;
+    w.outcrop = input == input_motion::outcrop;
+    if (w.outcrop) {
+        w.applied = w.t;
+        for (auto* col : {&w.applied.samp.col[0], &w.applied.pamp.col[0]}) {
+            for (auto& v : *col) {
+                v = v * 0.5f;
+            }
+        }
+    }
+    const auto nom = static_cast<std::size_t>(g.nom);
+    const auto& t = w.t;
+    const auto& fh = w.use().samp.col[static_cast<std::size_t>(w.nin - 1)];
+    const auto& fv = w.use().pamp.col[static_cast<std::size_t>(w.nin - 1)];
+    w.transfer_csv.add("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V");
+    for (std::size_t i = 0; i < nom; ++i) {
+        const float freq = static_cast<float>(i) * g.dom / two_pi;
+        w.transfer_csv.numbers({freq, cabs(t.samp.col[0][i]), cabs(t.samp.col[1][i]),
+                                cabs(t.pamp.col[0][i]), cabs(t.pamp.col[1][i]), cabs(fh[i]),
+                                cabs(fv[i])});
+        if (i >= 1 && w.best < nom && cabs(fh[i]) > cabs(fh[w.best])) {
+            w.best = i;
+        }
+    }
+    return w;
+}
+
+shared_work::shared_work(const batch_options& o, const std::vector<profile>& profiles,
+                         int row_threads)
+    : o_(o), profiles_(profiles), row_threads_(row_threads), records_(o.records.size()),
+      work_(o.records.size()), runs_left_(o.records.size()) {
+    for (std::size_t k = 0; k < o.records.size(); ++k) {
+        records_[k] =
+            std::async(std::launch::deferred, [this, k] { return load(o_.records[k]); }).share();
+        work_[k] = std::async(std::launch::deferred, [this, k] {
+                       return prepare(records_[k].get().rec, o_.records[k]);
+                   }).share();
+        runs_left_[k] = profiles.size();
+    }
+}
+
+const loaded_record& shared_work::record_of(std::size_t k) { return records_[k].get(); }
+
+const record_work& shared_work::work_of(std::size_t k) { return work_[k].get(); }
+
+void shared_work::run_done(std::size_t k) {
+    if (--runs_left_[k] == 0) {
+        work_[k] = {};
+        records_[k] = {};
+    }
+}
+
+const profile_work& shared_work::profile_of(std::size_t p, float theta, input_motion input,
+                                            int nf, float dt) {
+    const auto key = std::make_tuple(p, nf, std::bit_cast<std::uint32_t>(dt));
+    std::shared_future<profile_work> f;
+    {
+        const std::lock_guard lock(mutex_);
+        auto it = cache_.find(key);
+        if (it == cache_.end()) {
+            const grid g = make_grid(nf, dt);
+            const layer_table* layers = &profiles_[p].layers;
+            const bool oblique = o_.oblique;
+            const int rows = row_threads_;
+            it = cache_
+                     .emplace(key, std::async(std::launch::deferred,
+                                              [layers, theta, input, g, oblique, rows] {
+                                                  return make_profile_work(*layers, theta, input,
+                                                                           g, oblique, rows);
+                                              })
+                                       .share())
+                     .first;
+        }
+        f = it->second;
+    }
+    return f.get();
+}
+
+} // namespace sitewave::batch

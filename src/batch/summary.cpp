@@ -1,0 +1,76 @@
+#include "batch/summary.hpp"
+
+#include "batch/tidy.hpp"
+#include "textio/fatal.hpp"
+
+namespace sitewave::batch {
+
+namespace {
+
+std::vector<std::string> head(const batch_options& o) {
+    std::vector<std::string> h{"profile",
+                               "record",
+                               "folder",
+                               "status",
+                               "note",
+                               "input type",
+                               "angle (deg)",
+                               "processing",
+                               "nt",
+                               "dt (s)",
+                               "nf",
+                               "peak input H1",
+                               "peak input H2",
+                               "peak input V",
+                               "peak surface H1",
+                               "peak surface H2",
+                               "peak surface V",
+                               "peak factor H frequency (Hz)",
+                               "peak factor H"};
+    if (o.spectra) {
+        for (const char* c :
+             {"surface PSA H1 0.2 s", "surface PSA H2 0.2 s", "surface PSA H1 1.0 s",
+              "surface PSA H2 1.0 s", "PSA ratio H1 0.2 s", "PSA ratio H2 0.2 s",
+              "PSA ratio H1 1.0 s", "PSA ratio H2 1.0 s"}) {
+            h.push_back(c);
+        }
+    }
+    return h;
+}
+
+std::string row_line(const run_summary& r, std::size_t columns) {
+    std::vector<std::string> cells{r.profile, r.record, r.folder,
+                                   r.ok ? "ok" : (r.interrupted ? "interrupted" : "failed"), r.note};
+    std::vector<std::string> v = r.values;
+    v.resize(columns - cells.size());
+    cells.insert(cells.end(), v.begin(), v.end());
+    return join(cells);
+}
+
+} // namespace
+
+std::string summary_csv(const batch_options& o, const std::vector<run_summary>& rows) {
+    const auto h = head(o);
+    std::string text = join(h) + "\n";
+    for (const auto& r : rows) {
+        text += row_line(r, h.size()) + "\n";
+    }
+    return text;
+}
+
+result<void> write_summary(const batch_options& o, const std::vector<run_summary>& rows) {
+    textio::io_state state;
+    return textio::capture(
+        [&] {
+            const auto h = head(o);
+            table_file f((std::filesystem::path(o.out) / "summary.csv").string(), state);
+            f.line(join(h));
+            for (const auto& r : rows) {
+                f.line(row_line(r, h.size()));
+            }
+            f.close();
+        },
+        &state);
+}
+
+} // namespace sitewave::batch
