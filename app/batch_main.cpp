@@ -47,10 +47,10 @@ int main(int argc, char** argv) {
         watch.end_if_signalled();
         return sitewave::exit_fatal;
     }
-    int failed = 0;
+    int failed = 0, interrupted = 0;
     for (const auto& row : r->rows) {
         if (!row.ok) {
-            ++failed;
+            ++(row.interrupted ? interrupted : failed);
             if (!row.interrupted) {
                 std::fprintf(stderr, "sitewave-batch: %s on %s: %s\n", row.record.c_str(),
                              row.profile.c_str(), row.note.c_str());
@@ -63,16 +63,18 @@ int main(int argc, char** argv) {
                     row.folder.c_str(), row.note.empty() ? "" : "  ", row.note.c_str());
     }
     const std::string summary = (std::filesystem::path(o.out) / "summary.csv").string();
+    std::printf("%zu runs, %d failed", r->rows.size(), failed);
+    if (interrupted > 0) {
+        std::printf(", %d interrupted", interrupted);
+    }
     if (r->summary_error) {
         // The runs are kept; the summary goes to standard error as a last resort.
-        std::printf("%zu runs, %d failed; summary.csv could not be written\n", r->rows.size(),
-                    failed);
-        std::fprintf(stderr, "sitewave-batch: %s: %s", summary.c_str(),
+        std::printf("; %s could not be written\n", summary.c_str());
+        std::fprintf(stderr, "sitewave-batch: %s could not be written:\n%s", summary.c_str(),
                      r->summary_error->report().c_str());
         std::fputs(sitewave::summary_csv(o, r->rows).c_str(), stderr);
     } else {
-        std::printf("%zu runs, %d failed; summary in %s\n", r->rows.size(), failed,
-                    summary.c_str());
+        std::printf("; summary in %s\n", summary.c_str());
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "sitewave-batch: standard output: %s\n", std::strerror(errno));
@@ -80,5 +82,6 @@ int main(int argc, char** argv) {
         return sitewave::exit_fatal;
     }
     watch.end_if_signalled();
-    return failed > 0 || r->summary_error ? sitewave::exit_refused : sitewave::exit_ok;
+    return failed + interrupted > 0 || r->summary_error ? sitewave::exit_refused
+                                                        : sitewave::exit_ok;
 }

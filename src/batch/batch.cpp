@@ -98,8 +98,8 @@ void check_options(const batch_options& o) {
         }
         if (!(o.period_min >= min_period) || !(o.period_max >= o.period_min) ||
             !(o.period_max <= max_period) || o.periods < 1 || o.periods > max_periods) {
-            usage("--periods: MIN,MAX,N with " + num(min_period) + " <= MIN <= MAX <= " +
-                  num(max_period) + " s and N from 1 to " + std::to_string(max_periods));
+            usage("--periods: MIN,MAX,N with 0.0001 <= MIN <= MAX <= 10000 s and N from 1 to " +
+                  std::to_string(max_periods));
         }
     }
 }

@@ -107,9 +107,8 @@ bool is_temporary_name(const std::string& n) {
     const std::string tail = n.substr(at + 4);
     const auto dash = tail.find('-');
     const auto digits = [](const std::string& d) {
-        return !d.empty() && std::all_of(d.begin(), d.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        });
+        return !d.empty() &&
+               std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
     return dash != std::string::npos && digits(tail.substr(0, dash)) &&
            digits(tail.substr(dash + 1));

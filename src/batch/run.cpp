@@ -57,8 +57,8 @@ void write_psa(const batch_options& o, const record& rec,
         const char* names[] = {"H1", "H2", "V"};
         for (int side = 0; side < 2; ++side) {
             for (std::size_t k = 0; k < 3; ++k) {
-                head.push_back(std::string(side == 0 ? "input " : "surface ") + names[k] +
-                               " PSA " + pct);
+                head.push_back(std::string(side == 0 ? "input " : "surface ") + names[k] + " PSA " +
+                               pct);
                 cols.push_back(response::psa(side == 0 ? in[k] : out[k], dt, periods, z));
             }
         }
@@ -139,9 +139,9 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
     }
     {
         table_file f((dir / "spectra.csv").string(), state);
-        f.line(join({"frequency (Hz)", "input " + names[0], "input " + names[1],
-                     "input " + names[2], "surface " + names[0], "surface " + names[1],
-                     "surface " + names[2]}));
+        f.line(
+            join({"frequency (Hz)", "input " + names[0], "input " + names[1], "input " + names[2],
+                  "surface " + names[0], "surface " + names[1], "surface " + names[2]}));
         for (std::size_t i = 0; i < nom; ++i) {
             f.numbers_after(w.spectra_head.line(i),
                             {cabs(s.fx1[i]), cabs(s.fy1[i]), cabs(s.fz1[i])});
@@ -259,13 +259,13 @@ class temporary_folder {
 
     // Renames the folder into place, never over anything there; it is then no longer temporary.
     void rename_to(const fs::path& final_dir) {
-        int rc = ::renameat2(AT_FDCWD, text_.c_str(), AT_FDCWD, final_dir.c_str(),
-                             RENAME_NOREPLACE);
+        int rc =
+            ::renameat2(AT_FDCWD, text_.c_str(), AT_FDCWD, final_dir.c_str(), RENAME_NOREPLACE);
         if (rc != 0 && errno == EINVAL) { // a file system without the flag
             std::error_code ec;
-            rc = fs::exists(fs::symlink_status(final_dir, ec)) ? (errno = EEXIST, -1)
-                                                                : ::rename(text_.c_str(),
-                                                                           final_dir.c_str());
+            rc = fs::exists(fs::symlink_status(final_dir, ec))
+                     ? (errno = EEXIST, -1)
+                     : ::rename(text_.c_str(), final_dir.c_str());
         }
         if (rc != 0) {
             system_failure("cannot be put in place", final_dir,
@@ -298,9 +298,8 @@ std::string record_paths(const record_source& rs) {
     return rs.is_at2() ? rs.at2[0] + ";" + rs.at2[1] + ";" + rs.at2[2] : rs.file;
 }
 
-run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
-                    shared_work& work, const fs::path& out, const plan_entry& e,
-                    std::size_t index) {
+run_summary run_one(const batch_options& o, const std::vector<profile>& profiles, shared_work& work,
+                    const fs::path& out, const plan_entry& e, std::size_t index) {
     run_summary s;
     const record_source& rs = o.records[e.record];
     s.profile = o.soils[e.profile];
@@ -319,8 +318,8 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
             }
             const fs::path final_dir = out / e.profile_dir / e.record_dir;
             temporary_folder temp(out / e.profile_dir /
-                                  ("." + e.record_dir + ".tmp" + std::to_string(::getpid()) +
-                                   "-" + std::to_string(index)));
+                                  ("." + e.record_dir + ".tmp" + std::to_string(::getpid()) + "-" +
+                                   std::to_string(index)));
             temp.make();
             auto values = compute(o, profiles[e.profile], work, l.rec, rs, e, temp.path(), state);
             temp.rename_to(final_dir);

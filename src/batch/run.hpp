@@ -15,8 +15,7 @@ std::string record_paths(const record_source& rs);
 
 // The run of plan entry `e` under the output folder `out`; never throws: a failure is the row's
 // note, naming the file and the cause.
-run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
-                    shared_work& work, const fs::path& out, const plan_entry& e,
-                    std::size_t index);
+run_summary run_one(const batch_options& o, const std::vector<profile>& profiles, shared_work& work,
+                    const fs::path& out, const plan_entry& e, std::size_t index);
 
 } // namespace sitewave::batch

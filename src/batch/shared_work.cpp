@@ -22,12 +22,12 @@ std::optional<std::string> not_regular(const std::string& path) {
     if (!fs::exists(st) || fs::is_regular_file(st)) {
         return std::nullopt;
     }
-    const char* what = fs::is_directory(st)       ? "a folder"
-                       : fs::is_fifo(st)          ? "a named pipe"
+    const char* what = fs::is_directory(st)        ? "a folder"
+                       : fs::is_fifo(st)           ? "a named pipe"
                        : fs::is_character_file(st) ? "a character device"
-                       : fs::is_block_file(st)    ? "a block device"
-                       : fs::is_socket(st)        ? "a socket"
-                                                  : "not a file";
+                       : fs::is_block_file(st)     ? "a block device"
+                       : fs::is_socket(st)         ? "a socket"
+                                                   : "not a file";
     return path + ": " + what + ", not a regular file";
 }
 
@@ -163,8 +163,8 @@ void shared_work::run_done(std::size_t k) {
     }
 }
 
-const profile_work& shared_work::profile_of(std::size_t p, float theta, input_motion input,
-                                            int nf, float dt) {
+const profile_work& shared_work::profile_of(std::size_t p, float theta, input_motion input, int nf,
+                                            float dt) {
     const auto key = std::make_tuple(p, nf, std::bit_cast<std::uint32_t>(dt));
     std::shared_future<profile_work> f;
     {
@@ -178,8 +178,8 @@ const profile_work& shared_work::profile_of(std::size_t p, float theta, input_mo
             it = cache_
                      .emplace(key, std::async(std::launch::deferred,
                                               [layers, theta, input, g, oblique, rows] {
-                                                  return make_profile_work(*layers, theta, input,
-                                                                           g, oblique, rows);
+                                                  return make_profile_work(*layers, theta, input, g,
+                                                                           oblique, rows);
                                               })
                                        .share())
                      .first;

@@ -28,10 +28,9 @@ std::vector<std::string> head(const batch_options& o) {
                                "peak factor H frequency (Hz)",
                                "peak factor H"};
     if (o.spectra) {
-        for (const char* c :
-             {"surface PSA H1 0.2 s", "surface PSA H2 0.2 s", "surface PSA H1 1.0 s",
-              "surface PSA H2 1.0 s", "PSA ratio H1 0.2 s", "PSA ratio H2 0.2 s",
-              "PSA ratio H1 1.0 s", "PSA ratio H2 1.0 s"}) {
+        for (const char* c : {"surface PSA H1 0.2 s", "surface PSA H2 0.2 s",
+                              "surface PSA H1 1.0 s", "surface PSA H2 1.0 s", "PSA ratio H1 0.2 s",
+                              "PSA ratio H2 0.2 s", "PSA ratio H1 1.0 s", "PSA ratio H2 1.0 s"}) {
             h.push_back(c);
         }
     }
@@ -40,7 +39,8 @@ std::vector<std::string> head(const batch_options& o) {
 
 std::string row_line(const run_summary& r, std::size_t columns) {
     std::vector<std::string> cells{r.profile, r.record, r.folder,
-                                   r.ok ? "ok" : (r.interrupted ? "interrupted" : "failed"), r.note};
+                                   r.ok ? "ok" : (r.interrupted ? "interrupted" : "failed"),
+                                   r.note};
     std::vector<std::string> v = r.values;
     v.resize(columns - cells.size());
     cells.insert(cells.end(), v.begin(), v.end());

@@ -75,7 +75,6 @@ class background {
     std::atomic<bool> pending_{false}; // work queued or stopping: the loop need not block
 };
 
-
 // Waits a little while, polling, for `ready()` to hold, before the caller blocks on it. A thread
 // that blocks lets its processor halt, and on a virtual machine a halted processor may take from
 // a tenth of a millisecond to a millisecond to run again once woken; the waits between the steps

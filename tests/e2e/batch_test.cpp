@@ -1,8 +1,7 @@
 // The batch tool end to end: its files against the dialogue's, against each other under
 // transformations that must not change a bit, and its handling of a bad record.
 
-#include "support/launch.hpp"
-#include "support/scratch_dir.hpp"
+#include "support/batch_run.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -28,23 +27,7 @@ std::vector<std::string> lines_of(const std::string& text) {
     return out;
 }
 
-class batch : public scratch_dir {
-  protected:
-    int run(std::vector<std::string> args) {
-        write(".in", "");
-        launch::options o;
-        o.program = SITEWAVE_BATCH_EXE;
-        o.args = std::move(args);
-        o.cwd = dir_;
-        o.in = dir_ / ".in";
-        o.out = dir_ / ".out";
-        o.err = dir_ / ".err";
-        const auto r = launch::run(o);
-        err_ = read(".err");
-        return r.exited ? r.status : -1;
-    }
-    std::string err_;
-};
+using batch = batch_run;
 
 // Where the run has a dialogue equivalent, --dialogue-files writes the dialogue's data lines:
 // wave type 2, oblique incidence, integration with a filter.
