@@ -5,7 +5,7 @@ CLANG_FORMAT ?= clang-format
 
 FORMAT_FILES = $(sort $(shell find src app tests bench fuzz include \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
-.PHONY: all build demo test sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean
+.PHONY: all build demo test shared sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean
 
 all: build
 
@@ -38,6 +38,12 @@ test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS)
 	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+# The library as a shared library (the programs linked against it), and every test.
+shared:
+	cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
+	cmake --build build-shared -j$(JOBS)
+	ctest --test-dir build-shared --output-on-failure -j$(JOBS)
 
 sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
@@ -102,4 +108,4 @@ format-check:
 	$(CLANG_FORMAT) --dry-run -Werror $(FORMAT_FILES)
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-valgrind build-fuzz demo-out
+	rm -rf build build-shared build-asan build-tsan build-bench build-valgrind build-fuzz demo-out

@@ -1,9 +1,11 @@
 // The whole public interface of the sitewave library.
 #pragma once
 
+#include "sitewave/batch.hpp"
 #include "sitewave/dialogue.hpp"
 #include "sitewave/error.hpp"
 #include "sitewave/grid.hpp"
+#include "sitewave/process.hpp"
 #include "sitewave/profile.hpp"
 #include "sitewave/record.hpp"
 #include "sitewave/steps.hpp"
