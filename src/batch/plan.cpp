@@ -162,16 +162,17 @@ std::string safe_component(const std::string& stem, const std::string& fallback)
     std::string out;
     for (std::size_t i = 0; i < stem.size();) {
         const auto c = static_cast<unsigned char>(stem[i]);
-        const std::size_t n = utf8_length(stem, i);
-        if (n == 0 || c < 0x20 || c == 0x7f || c == '/') {
-            out += '_';
-            i += 1;
-            continue;
-        }
-        if (out.size() + n > max_name_bytes) {
+        std::size_t n = utf8_length(stem, i);
+        const bool replaced = n == 0 || c < 0x20 || c == 0x7f || c == '/';
+        if (out.size() + (replaced ? 1 : n) > max_name_bytes) {
             break;
         }
-        out.append(stem, i, n);
+        if (replaced) {
+            out += '_';
+            n = 1;
+        } else {
+            out.append(stem, i, n);
+        }
         i += n;
     }
     if (out.empty()) {

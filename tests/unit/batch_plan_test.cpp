@@ -42,6 +42,7 @@ TEST(batch_plan, a_stem_becomes_one_safe_component) {
     const std::string cut = safe_component(longest, "f");
     EXPECT_EQ(cut, std::string(max_name_bytes - 1, 'x'));
     EXPECT_EQ(safe_component(std::string(300, '.'), "f").size(), max_name_bytes);
+    EXPECT_EQ(safe_component(std::string(300, '\xff'), "f"), std::string(max_name_bytes, '_'));
 }
 
 TEST(batch_plan, names_are_unique_after_folding_and_cutting) {
