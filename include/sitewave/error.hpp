@@ -15,11 +15,11 @@ inline constexpr int exit_fatal = 2;   // fatal report of the text layer, or (ba
 
 struct error {
     enum class kind {
-        fatal,   // the text layer's fatal report: a failed open, a malformed value, an early end,
-                 // a result file that cannot be written, memory exhausted
-        refused, // input the computation cannot use (a message naming the file or answer)
-        console, // standard output could not be written
-        usage,   // (batch) an option, a profile or the output folder cannot be used
+        fatal,    // the text layer's fatal report: a failed open, a malformed value, an early end,
+                  // a result file that cannot be written, memory exhausted
+        refused,  // input the computation cannot use (a message naming the file or answer)
+        console,  // standard output could not be written
+        usage,    // (batch) an option, a profile or the output folder cannot be used
         argument, // a library function called outside its documented contract
         system,   // the system failed the library: the file system, a thread, a lock
     };
