@@ -468,7 +468,7 @@ class batch {
             const std::lock_guard lock(cache_mutex_);
             auto it = cache_.find(key);
             if (it == cache_.end()) {
-                const grid g = make_grid(nf, dt);
+                const grid g = driver::make_grid_unchecked(nf, dt);
                 const layer_table* layers = &profiles_[p].layers;
                 const bool oblique = o_.oblique;
                 // Cores left over when there are fewer runs than jobs go to the rows.
@@ -493,7 +493,7 @@ class batch {
                                           input_motion input, const grid& g, bool oblique,
                                           int row_threads) {
         profile_work w;
-        w.t = compute_tables(layers, theta, g, oblique, row_threads);
+        w.t = driver::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
         // The factor applied: column 1, column 1 halved for an outcrop motion, or column 2.
         w.nin = input == input_motion::within ? 2 : 1;
         w.outcrop = input == input_motion::outcrop;
