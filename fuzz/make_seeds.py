@@ -68,6 +68,12 @@ def main():
     put("batch_cli", "options", b"--soil\ns.csv\n--band\n0.1,0.2,20,25\n--process\nintegrate\n"
         b"--jobs\n2\n--angle\n30\n--impedance\noblique\n--out\nx\nr.csv")
     put("batch_cli", "help", b"--help")
+    # The public steps: a byte of 0 picks each sound argument, so zeros are a whole sound run;
+    # the others take other entries of the lists, or raw values (bytes from 0xe0 and 0xf0 up).
+    put("steps", "sound", bytes(64))
+    put("steps", "ones", bytes([1]) * 64)
+    put("steps", "ascending", bytes(range(1, 129)))
+    put("steps", "raw-values", bytes([0xff, 0x7f, 0xc0, 0x00, 0x01]) * 24)
     put("batch_cli", "spectra", b"--soil\ns.csv\n--spectra\n--damping\n0.02,0.05\n--periods\n"
         b"0.05,4,20\nr.csv")
 

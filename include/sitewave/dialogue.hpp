@@ -19,7 +19,8 @@ struct dialogue_io {
 
 // Runs the dialogue to its end. On success standard output has been flushed; an error is
 // returned for the caller to report (error::report() on standard error, error::status() as the
-// exit status), with the console output written so far already flushed.
+// exit status), with the console output written so far already flushed. An error of kind
+// `argument` when io.in or io.out is null (nothing is read or written then).
 result<void> run_dialogue(const dialogue_io& io);
 
 } // namespace sitewave

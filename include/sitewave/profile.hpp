@@ -26,7 +26,9 @@ struct profile {
 // half-space).
 result<profile> read_profile(const std::string& path);
 
-// The refusal for a profile the transfer functions cannot use, its messages naming `file`.
+// The refusal for a profile the transfer functions cannot use, its messages naming `file`: the
+// rules of read_profile. An error of kind `argument` when the columns of the layer table do not
+// each hold nl rows (none for nl <= 0).
 result<void> check_profile(const profile& p, const std::string& file);
 
 } // namespace sitewave

@@ -28,7 +28,8 @@ struct record {
 // in free format (a line with fewer than four values takes the rest from the next line; a
 // sample cut short by the end of the file is not counted, though its times still give dt).
 // Keeps at most `keep` samples (a longer record is counted to the end). Errors: the fatal report
-// of a failed open, a malformed value or an early end, naming unit 11 and `path`.
+// of a failed open, a malformed value or an early end, naming unit 11 and `path`; an error of
+// kind `argument` when keep is negative.
 result<record> read_record(const std::string& path, int keep = max_samples);
 
 } // namespace sitewave

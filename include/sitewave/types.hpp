@@ -22,9 +22,10 @@ struct layer_table {
     std::vector<float> dns, vp, qp, fp, vs, qs, fs, thk;
 
     int nl() const { return static_cast<int>(dns.size()); }
+    // n rows of zeros in every column (none when n is not positive).
     void resize(int n) {
         for (auto* v : {&dns, &vp, &qp, &fp, &vs, &qs, &fs, &thk}) {
-            v->assign(static_cast<std::size_t>(n), 0.0f);
+            v->assign(static_cast<std::size_t>(n > 0 ? n : 0), 0.0f);
         }
     }
 };

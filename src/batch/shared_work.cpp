@@ -109,7 +109,7 @@ record_work prepare(const record& rec, const record_source& rs) {
 profile_work make_profile_work(const layer_table& layers, float theta, input_motion input,
                                const grid& g, bool oblique, int row_threads) {
     profile_work w;
-    w.t = compute_tables(layers, theta, g, oblique, row_threads);
+    w.t = driver::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
     // The factor applied: column 1, column 1 halved for an outcrop motion, or column 2.
     w.nin = input == input_motion::within ? 2 : 1;
     w.outcrop = input == input_motion::outcrop;
@@ -171,7 +171,7 @@ const profile_work& shared_work::profile_of(std::size_t p, float theta, input_mo
         const std::lock_guard lock(mutex_);
         auto it = cache_.find(key);
         if (it == cache_.end()) {
-            const grid g = make_grid(nf, dt);
+            const grid g = driver::make_grid_unchecked(nf, dt);
             const layer_table* layers = &profiles_[p].layers;
             const bool oblique = o_.oblique;
             const int rows = row_threads_;

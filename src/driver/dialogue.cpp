@@ -133,7 +133,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     record rec = driver::read_record(infile1, state, at(infile1));
     list_write(con) << "NT and DT=" << rec.nt << rec.dt;
 
-    const auto length = choose_length(rec.nt);
+    const auto length = driver::shortest_length(rec.nt);
     if (!length) {
         list_write(con) << " NT>2**15 !!!!!";
         textio::refuse("");
@@ -196,6 +196,12 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
 } // namespace
 
 result<void> run_dialogue(const dialogue_io& io) {
+    if (io.in == nullptr || io.out == nullptr) {
+        return textio::capture([&] {
+            textio::invalid_argument(
+                "run_dialogue", std::string(io.in == nullptr ? "io.in" : "io.out") + " is null");
+        });
+    }
     background later; // outlives the run's state, and ends with the run
     textio::io_state state;
     state.later = &later;

@@ -1,12 +1,14 @@
 #include "driver/grid.hpp"
 
 #include "common/real.hpp"
+#include "textio/fatal.hpp"
+#include "textio/fields.hpp"
 
 #include <cmath>
 
-namespace sitewave {
+namespace sitewave::driver {
 
-std::optional<transform_length> choose_length(int nt, int max_if1) {
+std::optional<transform_length> shortest_length(int nt, int max_if1) {
     int nf = 2;
     for (int k = 2; k <= max_if1; ++k) {
         nf *= 2;
@@ -17,7 +19,7 @@ std::optional<transform_length> choose_length(int nt, int max_if1) {
     return std::nullopt;
 }
 
-grid make_grid(int nf, float dt) {
+grid make_grid_unchecked(int nf, float dt) {
     grid g;
     g.dur = static_cast<float>(nf) * dt;
     g.dom = two_pi / g.dur;
@@ -27,9 +29,25 @@ grid make_grid(int nf, float dt) {
     return g;
 }
 
-} // namespace sitewave
+void check_transform_length(std::string_view function, std::string_view name, long long n) {
+    if (n < 4 || n > max_transform_length || (n & (n - 1)) != 0) {
+        textio::invalid_argument(function, std::string(name) + " = " + std::to_string(n) +
+                                               " is not a power of two from 4 to " +
+                                               std::to_string(max_transform_length));
+    }
+}
 
-namespace sitewave::driver {
+void check_grid(std::string_view function, const grid& g) {
+    constexpr int most_rows = max_transform_length / 2 + 1;
+    if (g.nom < 1 || g.nom > most_rows) {
+        textio::invalid_argument(function, "the grid's nom = " + std::to_string(g.nom) +
+                                               " is not from 1 to " + std::to_string(most_rows));
+    }
+    if (!(g.dom > 0.0f) || !std::isfinite(g.dom)) {
+        textio::invalid_argument(function, "the grid's dom = " + textio::shortest(g.dom) +
+                                               " is not a positive finite number");
+    }
+}
 
 std::string grid_fault(int nt, float dt, int nf, grid& g) {
     if (nt < 2) {
@@ -38,7 +56,7 @@ std::string grid_fault(int nt, float dt, int nf, grid& g) {
     if (!(dt > 0.0f) || !std::isfinite(dt)) {
         return "the time step (second time minus first time) is not a positive number";
     }
-    g = make_grid(nf, dt);
+    g = make_grid_unchecked(nf, dt);
     if (!std::isfinite(g.dur)) {
         return "the duration " + std::to_string(nf) + " x time step is not a finite number";
     }
@@ -49,3 +67,46 @@ std::string grid_fault(int nt, float dt, int nf, grid& g) {
 }
 
 } // namespace sitewave::driver
+
+namespace sitewave {
+
+result<transform_length> choose_length(int nt, int max_if1) {
+    return textio::capture([&] {
+        if (max_if1 < 2 || max_if1 > max_transform_if1) {
+            textio::invalid_argument("choose_length", "max_if1 = " + std::to_string(max_if1) +
+                                                          " is not from 2 to " +
+                                                          std::to_string(max_transform_if1));
+        }
+        if (nt < 0) {
+            textio::invalid_argument("choose_length",
+                                     "nt = " + std::to_string(nt) + " is negative");
+        }
+        const auto length = driver::shortest_length(nt, max_if1);
+        if (!length) {
+            textio::refuse(std::to_string(nt) + " samples, more than the " +
+                           std::to_string(1 << max_if1) + " points of the longest transform");
+        }
+        return *length;
+    });
+}
+
+result<grid> make_grid(int nf, float dt) {
+    return textio::capture([&] {
+        driver::check_transform_length("make_grid", "nf", nf);
+        if (!(dt > 0.0f) || !std::isfinite(dt)) {
+            textio::invalid_argument("make_grid", "the time step dt = " + textio::shortest(dt) +
+                                                      " is not a positive finite number");
+        }
+        const grid g = driver::make_grid_unchecked(nf, dt);
+        if (!std::isfinite(g.dur)) {
+            textio::invalid_argument("make_grid", "the duration nf*dt is not finite");
+        }
+        if (!std::isfinite(g.dom) || !std::isfinite(g.eom)) {
+            textio::invalid_argument("make_grid",
+                                     "the frequency step 2 pi / (nf*dt) is not finite");
+        }
+        return g;
+    });
+}
+
+} // namespace sitewave

@@ -203,7 +203,7 @@ std::optional<grid> likely_grid(const std::string& path) {
     if (!plain || lines > most_lines) {
         return std::nullopt;
     }
-    const auto length = choose_length(static_cast<int>(nt));
+    const auto length = shortest_length(static_cast<int>(nt));
     grid g;
     if (!length || !grid_fault(static_cast<int>(nt), times[1] - times[0], length->nf, g).empty()) {
         return std::nullopt;
@@ -217,7 +217,15 @@ namespace sitewave {
 
 result<record> read_record(const std::string& path, int keep) {
     textio::io_state state;
-    return textio::capture([&] { return driver::read_record(path, state, {}, keep); }, &state);
+    return textio::capture(
+        [&] {
+            if (keep < 0) {
+                textio::invalid_argument("read_record",
+                                         "keep = " + std::to_string(keep) + " is negative");
+            }
+            return driver::read_record(path, state, {}, keep);
+        },
+        &state);
 }
 
 } // namespace sitewave

@@ -7,6 +7,7 @@
 #include "fft/wvfast.hpp"
 #include "layered/oblique.hpp"
 #include "layered/transfer.hpp"
+#include "soil/soilin.hpp"
 #include "textio/fields.hpp"
 #include "textio/format_write.hpp"
 #include "textio/list_write.hpp"
@@ -109,6 +110,19 @@ tables table_storage(int nom) {
             {{std::vector<cplx>(n), std::vector<cplx>(n)}}};
 }
 
+tables compute_tables_unchecked(const layer_table& layers, float theta, const grid& g, bool oblique,
+                                int row_threads) {
+    tables t = table_storage(g.nom);
+    if (oblique) {
+        layered::oblique_tables(g.dom, g.nom, layers, theta, t.samp, t.pamp);
+        return t;
+    }
+    const float fom = 0.0f;
+    layered::transfer_tables(fom, g.dom, g.nom, layers, theta, t.samp, t.pamp,
+                             row_threads < 1 ? 1 : row_threads);
+    return t;
+}
+
 grid checked_grid(const record& rec, int nf, const std::string& input) {
     grid g;
     if (const std::string why = grid_fault(rec.nt, rec.dt, nf, g); !why.empty()) {
@@ -132,7 +146,7 @@ spectra forward_transform(const record& rec, int nf, const std::string& input, i
             v = v * cplx{rec.dt, 0.0f};
         }
     });
-    const grid g = make_grid(nf, rec.dt);
+    const grid g = make_grid_unchecked(nf, rec.dt);
     refuse_nonfinite(s, nf, false, g, input, "Fourier spectrum");
     return s;
 }
@@ -285,31 +299,123 @@ textio::completed_file write_history_file(const std::string& name, const std::st
 namespace sitewave {
 
 using textio::capture;
+using textio::invalid_argument;
 
-result<spectra> forward_spectra(const record& rec, int nf, const std::string& input) {
-    return capture([&] { return driver::forward_transform(rec, nf, input); });
+namespace {
+
+// "a, b, c" of the sizes of some vectors.
+template <class... V> std::string sizes(const V&... v) {
+    std::string out;
+    ((out.append(out.empty() ? "" : ", ").append(std::to_string(v.size()))), ...);
+    return out;
 }
 
-tables compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique,
-                      int row_threads) {
-    tables t = driver::table_storage(g.nom);
-    if (oblique) {
-        layered::oblique_tables(g.dom, g.nom, layers, theta, t.samp, t.pamp);
-        return t;
+// The samples of a record: time, xr1, yr1 and zr1 each of nt values.
+void check_record(std::string_view function, const record& rec) {
+    const auto nt = static_cast<std::size_t>(rec.nt < 0 ? 0 : rec.nt);
+    for (const auto* v : {&rec.time, &rec.xr1, &rec.yr1, &rec.zr1}) {
+        if (rec.nt < 0 || v->size() != nt) {
+            invalid_argument(function, "the record's time, xr1, yr1 and zr1 hold " +
+                                           sizes(rec.time, rec.xr1, rec.yr1, rec.zr1) +
+                                           " samples, not nt = " + std::to_string(rec.nt) +
+                                           " each");
+        }
     }
-    const float fom = 0.0f;
-    layered::transfer_tables(fom, g.dom, g.nom, layers, theta, t.samp, t.pamp,
-                             row_threads < 1 ? 1 : row_threads);
-    return t;
+}
+
+// Spectra of one transform length, whose rows 0..nom-1 the grid gives (nom = nf/2 + 1).
+void check_spectra(std::string_view function, const spectra& s, const grid& g) {
+    driver::check_grid(function, g);
+    const std::size_t n = s.fx1.size();
+    if (s.fy1.size() != n || s.fz1.size() != n) {
+        invalid_argument(function, "the spectra fx1, fy1 and fz1 hold " +
+                                       sizes(s.fx1, s.fy1, s.fz1) + " entries, not one number");
+    }
+    driver::check_transform_length(function, "the spectra's length", static_cast<long long>(n));
+    if (static_cast<std::size_t>(g.nom) != n / 2 + 1) {
+        invalid_argument(function, "the grid's nom = " + std::to_string(g.nom) +
+                                       " does not belong to spectra of " + std::to_string(n) +
+                                       " entries (nom = " + std::to_string(n / 2 + 1) + ")");
+    }
+}
+
+// Tables whose columns hold the grid's rows 0..nom-1 (at least).
+void check_table_rows(std::string_view function, const tables& t, const grid& g) {
+    driver::check_grid(function, g);
+    const auto nom = static_cast<std::size_t>(g.nom);
+    for (const auto* table : {&t.samp, &t.pamp}) {
+        for (std::size_t c = 0; c < 2; ++c) {
+            if (table->col[c].size() < nom) {
+                invalid_argument(function,
+                                 std::string("column ") + std::to_string(c + 1) + " of the " +
+                                     (table == &t.samp ? "SH" : "vertical") + " table holds " +
+                                     std::to_string(table->col[c].size()) +
+                                     " rows, fewer than the grid's nom = " + std::to_string(g.nom));
+            }
+        }
+    }
+}
+
+} // namespace
+
+result<spectra> forward_spectra(const record& rec, int nf, const std::string& input) {
+    return capture([&] {
+        constexpr std::string_view function = "forward_spectra";
+        driver::check_transform_length(function, "nf", nf);
+        check_record(function, rec);
+        if (rec.nt > nf) {
+            invalid_argument(function, "the record's " + std::to_string(rec.nt) +
+                                           " samples do not fit in nf = " + std::to_string(nf) +
+                                           " points");
+        }
+        driver::checked_grid(rec, nf, input);
+        return driver::forward_transform(rec, nf, input);
+    });
+}
+
+result<tables> compute_tables(const layer_table& layers, float theta, const grid& g, bool oblique,
+                              int row_threads) {
+    return capture([&] {
+        constexpr std::string_view function = "compute_tables";
+        if (const std::string why = soil::layer_shape_fault(layers); !why.empty()) {
+            invalid_argument(function, why);
+        }
+        if (layers.nl() < 1) {
+            invalid_argument(function, "the layer table has no row (the half-space is needed)");
+        }
+        if (const std::string why = soil::check_layers(layers, layers.nl(), ""); !why.empty()) {
+            invalid_argument(function, why);
+        }
+        if (!std::isfinite(theta)) {
+            invalid_argument(function, "theta = " + textio::shortest(theta) + " is not finite");
+        }
+        driver::check_grid(function, g);
+        if (row_threads < 1) {
+            invalid_argument(function,
+                             "row_threads = " + std::to_string(row_threads) + " is less than 1");
+        }
+        return driver::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
+    });
 }
 
 result<void> check_tables(const tables& t, const grid& g, const std::string& input) {
-    return capture([&] { driver::check_tables_finite(t, g, input); });
+    return capture([&] {
+        check_table_rows("check_tables", t, g);
+        driver::check_tables_finite(t, g, input);
+    });
 }
 
 result<void> amplify(spectra& s, const tables& t, int nin, const grid& g,
                      const std::string& input) {
-    return capture([&] { driver::apply_tables(s, t, nin, g, input); });
+    return capture([&] {
+        constexpr std::string_view function = "amplify";
+        if (nin != 1 && nin != 2) {
+            invalid_argument(function, "nin = " + std::to_string(nin) + " is neither 1 nor 2");
+        }
+        check_spectra(function, s, g);
+        check_table_rows(function, t, g);
+        driver::apply_tables(s, t, nin, g, input);
+    });
 }
 
 result<pass_band> band_from_corners(float fl1, float fl2, float fh1, float fh2,
@@ -319,28 +425,57 @@ result<pass_band> band_from_corners(float fl1, float fl2, float fh1, float fh2,
 
 result<void> process(spectra& s, const grid& g, const pass_band& band, int nyes,
                      const std::string& input) {
-    return capture([&] { driver::process_or_refuse(s, g, band, nyes, input); });
+    return capture([&] {
+        check_spectra("process", s, g);
+        driver::process_or_refuse(s, g, band, nyes, input);
+    });
 }
 
 result<histories> inverse_spectra(spectra s, const grid& g, const std::string& input) {
-    return capture([&] { return driver::inverse_transform(std::move(s), g, input); });
+    return capture([&] {
+        constexpr std::string_view function = "inverse_spectra";
+        check_spectra(function, s, g);
+        if (!(g.dur > 0.0f) || !std::isfinite(g.dur)) {
+            invalid_argument(function, "the grid's dur = " + textio::shortest(g.dur) +
+                                           " is not a positive finite number");
+        }
+        return driver::inverse_transform(std::move(s), g, input);
+    });
 }
 
 result<void> write_factors(const std::string& path, const tables& t, const grid& g) {
     textio::io_state state;
-    return capture([&] { driver::write_factors_file(path, path, t, g, state).commit(); }, &state);
+    return capture(
+        [&] {
+            check_table_rows("write_factors", t, g);
+            driver::write_factors_file(path, path, t, g, state).commit();
+        },
+        &state);
 }
 
 result<void> write_spectra(const std::string& path, const spectra& s, const grid& g,
                            const record& rec) {
     textio::io_state state;
-    return capture([&] { driver::write_spectra_file(path, path, s, g, rec, state).commit(); },
-                   &state);
+    return capture(
+        [&] {
+            check_spectra("write_spectra", s, g);
+            driver::write_spectra_file(path, path, s, g, rec, state).commit();
+        },
+        &state);
 }
 
 result<void> write_histories(const std::string& path, const histories& h, const record& rec) {
     textio::io_state state;
-    return capture([&] { driver::write_history_file(path, path, h, rec, state).commit(); }, &state);
+    return capture(
+        [&] {
+            if (h.yr1.size() != h.xr1.size() || h.zr1.size() != h.xr1.size()) {
+                invalid_argument("write_histories", "the histories xr1, yr1 and zr1 hold " +
+                                                        sizes(h.xr1, h.yr1, h.zr1) +
+                                                        " samples, not one number");
+            }
+            driver::write_history_file(path, path, h, rec, state).commit();
+        },
+        &state);
 }
 
 } // namespace sitewave

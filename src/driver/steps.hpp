@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/real.hpp"
+#include "driver/grid.hpp"
 #include "fft/wvfast.hpp"
 #include "sitewave/steps.hpp"
 #include "textio/fatal.hpp"
@@ -24,6 +25,11 @@ grid checked_grid(const record& rec, int nf, const std::string& input);
 
 // Tables of nom rows, each entry zero.
 tables table_storage(int nom);
+
+// compute_tables without its checks: the layer table sound (as check_profile has it), the grid
+// of one row or more with a positive finite dom, theta finite.
+tables compute_tables_unchecked(const layer_table& layers, float theta, const grid& g,
+                                bool oblique = false, int row_threads = 1);
 
 // The transforms with `threads` > 1 share the three components between two threads. Their
 // factors are evaluated here unless given (of nf points, each in its direction): a run that

@@ -118,10 +118,13 @@ std::string check_profile(const soil_profile& p, const std::string& file) {
         return file + ": line " + std::to_string(p.nl_line) + ": number of layers " +
                std::to_string(p.nl) + " is less than 1 (the half-space row is needed)";
     }
-    const auto& t = p.layers;
-    for (int l = 0; l < p.nl; ++l) {
+    return check_layers(p.layers, p.nl, file + ": ");
+}
+
+std::string check_layers(const layer_table& t, int nl, const std::string& where) {
+    for (int l = 0; l < nl; ++l) {
         const auto k = static_cast<std::size_t>(l);
-        const std::string row = file + ": layer row " + std::to_string(l + 1) + ": ";
+        const std::string row = where + "layer row " + std::to_string(l + 1) + ": ";
         const struct {
             const char* name;
             float value;
@@ -141,11 +144,28 @@ std::string check_profile(const soil_profile& p, const std::string& file) {
         if (!(t.vp[k] > t.vs[k])) {
             return row + "Vp " + shortest(t.vp[k]) + " is not greater than Vs " + shortest(t.vs[k]);
         }
-        if (l + 1 < p.nl && t.thk[k] < 0.0f) {
+        if (l + 1 < nl && t.thk[k] < 0.0f) {
             return row + "thickness " + shortest(t.thk[k]) + " is negative";
         }
     }
     return {};
+}
+
+std::string layer_shape_fault(const layer_table& t, int rows) {
+    const std::vector<float>* columns[] = {&t.dns, &t.vp, &t.qp, &t.fp,
+                                           &t.vs,  &t.qs, &t.fs, &t.thk};
+    const std::size_t want = rows >= 0 ? static_cast<std::size_t>(rows) : t.dns.size();
+    bool same = true;
+    std::string sizes;
+    for (const auto* c : columns) {
+        same = same && c->size() == want;
+        sizes.append(sizes.empty() ? "" : ", ").append(std::to_string(c->size()));
+    }
+    if (same) {
+        return {};
+    }
+    return "the layer table's columns (dns, vp, qp, fp, vs, qs, fs, thk) hold " + sizes + " rows" +
+           (rows >= 0 ? ", not " + std::to_string(rows) + " each" : ", not one number");
 }
 
 } // namespace sitewave::soil
@@ -154,6 +174,10 @@ namespace sitewave {
 
 result<void> check_profile(const profile& p, const std::string& file) {
     return textio::capture([&] {
+        if (const std::string why = soil::layer_shape_fault(p.layers, p.nl > 0 ? p.nl : 0);
+            !why.empty()) {
+            textio::invalid_argument("check_profile", why + " (nl = " + std::to_string(p.nl) + ")");
+        }
         if (const std::string why = soil::check_profile(p, file); !why.empty()) {
             textio::refuse(why);
         }

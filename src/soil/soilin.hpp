@@ -33,7 +33,17 @@ void soilin(const std::string& name, textio::io_state& state, soil_profile& p, p
 void echo(textio::output_unit& console, const soil_profile& p, const progress& prog);
 
 // The refusal text for a profile the transfer functions cannot use (empty when it is sound),
-// naming `file`: a wave type other than 1 or 2 first, then the layer table row by row.
+// naming `file`: a wave type other than 1 or 2 first, then the layer table row by row. The
+// table must hold nl rows.
 std::string check_profile(const soil_profile& p, const std::string& file = soil_file);
+
+// The same for rows 0..nl-1 of a layer table (which must hold them), each text beginning with
+// `where` and naming the row: a value not finite; density, Vs, Qs or Qp not positive; Vp not
+// above Vs; a negative thickness above the half-space (the last row).
+std::string check_layers(const layer_table& t, int nl, const std::string& where);
+
+// Why the columns of a layer table do not each hold `rows` rows (rows < 0: all the same number),
+// or empty when they do.
+std::string layer_shape_fault(const layer_table& t, int rows = -1);
 
 } // namespace sitewave::soil

@@ -9,9 +9,13 @@ int main(int argc, char** argv) {
         std::fputs(p.err().report().c_str(), stderr);
         return p.err().status();
     }
-    const sitewave::grid g = sitewave::make_grid(4096, 0.01f); // 0 to 50 Hz
-    const sitewave::tables t = sitewave::compute_tables(p->layers, p->theta, g);
-    const auto& col = t.samp.col[static_cast<std::size_t>(p->nin - 1)];
+    const auto g = sitewave::make_grid(4096, 0.01f); // 0 to 50 Hz
+    const auto t = g ? sitewave::compute_tables(p->layers, p->theta, *g) : g.err();
+    if (!t) {
+        std::fputs(t.err().report().c_str(), stderr);
+        return t.err().status();
+    }
+    const auto& col = t->samp.col[static_cast<std::size_t>(p->nin - 1)];
     std::size_t best = 0;
     for (std::size_t i = 0; i < col.size(); ++i) {
         if (std::hypot(col[i].re, col[i].im) > std::hypot(col[best].re, col[best].im)) {
@@ -19,5 +23,5 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("peak SH amplification %.4g at %.4g Hz\n", std::hypot(col[best].re, col[best].im),
-                static_cast<double>(best) * g.dom / (2 * 3.141592653589793));
+                static_cast<double>(best) * g->dom / (2 * 3.141592653589793));
 }

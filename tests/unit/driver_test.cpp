@@ -40,7 +40,7 @@ TEST(grid, transform_length) {
 }
 
 TEST(grid, three_hundred_samples_at_one_hundredth_of_a_second) {
-    const grid g = make_grid(512, 0.01f);
+    const grid g = make_grid(512, 0.01f).value();
     EXPECT_EQ(g.nom, 257);
     EXPECT_EQ(g.iom, 1);
     EXPECT_EQ(g.dur, 512.0f * 0.01f);
@@ -91,7 +91,7 @@ TEST_F(guess, likely_grid_of_record_files) {
         if (g) {
             textio::io_state st;
             const record rec = read_record("r.csv", st, path);
-            const grid want = make_grid(choose_length(rec.nt)->nf, rec.dt);
+            const grid want = make_grid(choose_length(rec.nt)->nf, rec.dt).value();
             EXPECT_EQ(g->dom, want.dom) << c.what;
             EXPECT_EQ(g->nom, want.nom) << c.what;
         }
@@ -112,7 +112,7 @@ TEST(grid, table_moduli_near_the_float_limit) {
         bool refused;
     } cases[] = {{{0x1p126f, 0x1p126f}, false}, {{-3e38f, 1.0f}, false},  {{3e38f, 3e38f}, true},
                  {{-2.5e38f, -2.5e38f}, true},  {{1.0f, INFINITY}, true}, {{NAN, 0.0f}, true}};
-    const grid g = make_grid(8, 0.01f);
+    const grid g = make_grid(8, 0.01f).value();
     for (const auto& c : cases) {
         tables t = table_storage(g.nom);
         t.pamp.col[1][2] = c.v;
@@ -171,7 +171,7 @@ std::vector<float> process_sine(double f_hz, int nyes, double amplitude, int nf,
     rec.dt = dt;
     auto s = sitewave::forward_spectra(rec, nf);
     EXPECT_TRUE(s.ok());
-    const grid g = make_grid(nf, dt);
+    const grid g = make_grid(nf, dt).value();
     EXPECT_TRUE(sitewave::process(*s, g, pass_band{}, nyes).ok());
     auto h = sitewave::inverse_spectra(std::move(*s), g);
     EXPECT_TRUE(h.ok());
