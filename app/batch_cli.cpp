@@ -3,15 +3,19 @@
 #include "sitewave/process.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,6 +27,36 @@ struct usage_failure {
 };
 
 [[noreturn]] void usage_error(const std::string& message) { throw usage_failure{message}; }
+
+// The ranges of the options that size the work or enter the arithmetic: the periods of the
+// response spectra stay where their log-spacing is finite and the oscillators are computable,
+// their count bounds the memory a run takes.
+constexpr double shortest_period = 1e-4; // s
+constexpr double longest_period = 1e4;   // s
+constexpr double most_periods = 10000;
+constexpr long long most_jobs = 1024;
+
+// What the options checked here take, for their usage errors.
+constexpr std::pair<std::string_view, std::string_view> wanted[] = {
+    {"--angle", "a finite angle in degrees, e.g. 30"},
+    {"--jobs", "a whole number of runs at once from 1 to 1024"},
+    {"--band", "four finite frequencies in Hz separated by commas, e.g. 0.1,0.2,20,25"},
+    {"--damping", "ratios in [0, 1) separated by commas, e.g. 0.05 or 0.02,0.05"},
+    {"--periods", "MIN,MAX,N with 0.0001 <= MIN <= MAX <= 10000 (s) and N a whole number of "
+                  "periods from 1 to 10000, e.g. 0.01,10,100"},
+};
+
+// The usage error of an option checked here: its value (none when empty) and what it takes.
+[[noreturn]] void bad_value(std::string_view option, const std::string& value) {
+    std::string message(option);
+    message += value.empty() ? ": no value" : ": \"" + value + "\" is not valid";
+    for (const auto& [name, wants] : wanted) {
+        if (name == option) {
+            message.append("; ").append(wants);
+        }
+    }
+    usage_error(message);
+}
 
 // "a,b,c" as numbers; none when a part is not a number.
 template <class T> std::optional<std::vector<T>> numbers(const std::string& text) {
@@ -53,10 +87,18 @@ std::string trim(const std::string& s) {
 }
 
 // The records of an @LIST file: one record file, or three AT2 files separated by commas, per
-// line; paths relative to the list's folder; blank lines and lines starting with # skipped.
+// line; paths relative to the list's folder; blank lines skipped, and comment lines: # as the
+// first character after leading blanks (a # further on is part of a file name). A UTF-8 byte
+// order mark at the start of the file is skipped.
 void read_list(const std::string& list, std::vector<sitewave::record_source>& out) {
+    // A regular file or a pipe (@<(...)); a folder or a device is no list.
+    std::error_code ec;
+    const auto st = fs::status(list, ec);
+    if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_fifo(st)) {
+        usage_error("@" + list + ": not a regular file or a pipe");
+    }
     std::ifstream in(list);
-    if (!in || fs::is_directory(list)) {
+    if (!in) {
         usage_error("@" + list + ": cannot be read");
     }
     const fs::path base = fs::path(list).parent_path();
@@ -66,6 +108,9 @@ void read_list(const std::string& list, std::vector<sitewave::record_source>& ou
     int lineno = 0;
     for (std::string line; std::getline(in, line);) {
         ++lineno;
+        if (lineno == 1 && line.starts_with("\xEF\xBB\xBF")) {
+            line.erase(0, 3);
+        }
         line = trim(line);
         if (line.empty() || line[0] == '#') {
             continue;
@@ -91,17 +136,31 @@ void read_list(const std::string& list, std::vector<sitewave::record_source>& ou
     }
 }
 
+// An --at2 without its three files.
+[[noreturn]] void at2_short(const std::vector<std::string>& files) {
+    std::string given;
+    for (const auto& f : files) {
+        given += " " + f;
+    }
+    usage_error("--at2: three files H1 H2 V after each --at2, " +
+                (files.empty() ? std::string("none") : std::to_string(files.size())) + " given" +
+                (files.empty() ? "" : ":" + given));
+}
+
 std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, command_line& cl) {
     CLI::App app{"sitewave-batch: site response of every record on every soil profile, with tidy "
                  "result files per run and a summary.\n\nRECORD is a record file (time,H1,H2,V1), "
                  "or @LIST, a file of records (one record file, or three AT2 files separated by "
-                 "commas, per line). Records given with --at2 come after the others.",
+                 "commas, per line; paths relative to the list; blank lines are skipped, and so "
+                 "are comments: lines whose first character after leading blanks is #, a # "
+                 "further on being part of a file name). Records given with --at2 come after "
+                 "the others.",
                  "sitewave-batch"};
     app.set_version_flag("--version", "sitewave-batch 0.9.0");
     sitewave::batch_options o;
     std::vector<std::string> positional, at2;
     std::string input = "profile", process = "none", band, impedance = "plain", damping, periods;
-    std::optional<float> angle;
+    std::string angle, jobs;
     o.jobs = sitewave::usable_cores();
     app.add_option("--soil", o.soils, "soil profile file (repeatable), as soil_dat.csv")
         ->required()
@@ -109,16 +168,30 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->allow_extra_args(false);
     app.add_option("RECORD", positional, "record files, or @LIST");
-    app.add_option("--at2", at2, "PEER NGA triple H1.AT2 H2.AT2 V.AT2 (repeatable)")
+    // Each --at2 takes the three files that follow it, up to the next option: fewer is a usage
+    // error, not a triple made up with the files of the next --at2.
+    app.add_option(
+           "--at2",
+           [&at2](const CLI::results_t& files) {
+               if (files.size() != 3) {
+                   at2_short(files);
+               }
+               at2.insert(at2.end(), files.begin(), files.end());
+               return true;
+           },
+           "PEER NGA triple H1.AT2 H2.AT2 V.AT2, three files after each --at2 (repeatable)")
+        ->type_name("TEXT")
         ->expected(3)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->trigger_on_parse()
         ->allow_extra_args(false);
     app.add_option("--input", input,
                    "incident: the wave arriving in the bedrock; outcrop: a rock-outcrop motion, "
                    "twice the incident wave; within: motion observed in the bedrock (default: "
                    "the profile's wave type)")
         ->check(CLI::IsMember({"incident", "outcrop", "within"}));
-    app.add_option("--angle", angle, "angle of incidence in degrees (default: the profile's)");
+    app.add_option("--angle", angle, "angle of incidence in degrees (default: the profile's)")
+        ->type_name("FLOAT");
     app.add_option("--process", process, "none, integrate or differentiate (default none)")
         ->check(CLI::IsMember({"none", "integrate", "differentiate"}));
     app.add_option("--band", band, "band-pass corners F1,F2,F3,F4 in Hz (default: no filter)");
@@ -127,17 +200,34 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
         ->check(CLI::IsMember({"plain", "oblique"}));
     app.add_option("--out", o.out, "output folder (default sitewave-out)");
     app.add_flag("--force", o.force, "write into a non-empty output folder");
-    app.add_option("--jobs", o.jobs, "runs at once (default: the number of cores)");
+    app.add_option("--jobs", jobs, "runs at once, 1 to 1024 (default: the number of cores)")
+        ->type_name("INT");
     app.add_flag("--padded", o.padded, "surface.csv also over the zero padding");
     app.add_flag("--dialogue-files", o.dialogue_files,
                  "also Amp-Factors.csv, amp1.csv and wave1.csv as the dialogue writes them");
     app.add_flag("--spectra", o.spectra,
                  "response spectra: psa.csv and PSA columns in the summary");
-    app.add_option("--damping", damping, "damping ratios Z[,Z...] (default 0.05)");
-    app.add_option("--periods", periods, "MIN,MAX,N log-spaced periods in s (default 0.01,10,100)");
+    app.add_option("--damping", damping, "damping ratios Z[,Z...], each in [0, 1) (default 0.05)");
+    app.add_option("--periods", periods,
+                   "MIN,MAX,N: N log-spaced periods from MIN to MAX s, 0.0001 <= MIN <= MAX <= "
+                   "10000, at most 10 000 periods (default 0.01,10,100)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        // An option checked here without its value: --at2 last or right before another option,
+        // --jobs= and the like.
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+            const std::string_view what(e.what());
+            const std::string_view option = what.substr(0, what.find(':'));
+            if (option == "--at2") {
+                at2_short({});
+            }
+            for (const auto& w : wanted) {
+                if (w.first == option) {
+                    bad_value(option, "");
+                }
+            }
+        }
         std::ostringstream out, err;
         const int code = app.exit(e, out, err);
         cl.out = out.str();
@@ -151,33 +241,54 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
                   : input == "outcrop" ? sitewave::input_motion::outcrop
                                        : sitewave::input_motion::within;
     }
-    o.angle = angle;
+    const auto given = [&app](const char* name) { return app.count(name) > 0; };
+    if (given("--angle")) {
+        const auto v = numbers<float>(angle);
+        if (!v || v->size() != 1 || !std::isfinite((*v)[0])) {
+            bad_value("--angle", angle);
+        }
+        o.angle = (*v)[0];
+    }
+    if (given("--jobs")) {
+        const auto v = numbers<long long>(jobs);
+        if (!v || v->size() != 1 || (*v)[0] < 1 || (*v)[0] > most_jobs) {
+            bad_value("--jobs", jobs);
+        }
+        o.jobs = static_cast<int>((*v)[0]);
+    }
     o.nyes = process == "integrate" ? 1 : process == "differentiate" ? 2 : 0;
     o.oblique = impedance == "oblique";
-    if (!band.empty()) {
+    if (given("--band")) {
         const auto v = numbers<float>(band);
-        if (!v || v->size() != 4) {
-            usage_error("--band: four frequencies in Hz separated by commas, e.g. 0.1,0.2,20,25");
+        if (!v || v->size() != 4 ||
+            !std::all_of(v->begin(), v->end(), [](float f) { return std::isfinite(f); })) {
+            bad_value("--band", band);
         }
         o.band = std::array<float, 4>{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
     }
-    if (!damping.empty()) {
+    if (given("--damping")) {
         const auto v = numbers<double>(damping);
-        if (!v) {
-            usage_error("--damping: ratios separated by commas, e.g. 0.05 or 0.02,0.05");
+        if (!v || !std::all_of(v->begin(), v->end(), [](double z) { return z >= 0 && z < 1; })) {
+            bad_value("--damping", damping);
         }
         o.damping = *v;
     }
-    if (!periods.empty()) {
+    if (given("--periods")) {
+        // Checked as doubles, before the count is made an int.
         const auto v = numbers<double>(periods);
-        if (!v || v->size() != 3 || (*v)[2] != static_cast<double>(static_cast<int>((*v)[2]))) {
-            usage_error("--periods: MIN,MAX,N, e.g. 0.01,10,100");
+        if (!v || v->size() != 3) {
+            bad_value("--periods", periods);
         }
-        o.period_min = (*v)[0];
-        o.period_max = (*v)[1];
-        o.periods = static_cast<int>((*v)[2]);
+        const double tmin = (*v)[0], tmax = (*v)[1], n = (*v)[2];
+        if (!(tmin >= shortest_period && tmin <= tmax && tmax <= longest_period) ||
+            !(n >= 1 && n <= most_periods && n == std::floor(n))) {
+            bad_value("--periods", periods);
+        }
+        o.period_min = tmin;
+        o.period_max = tmax;
+        o.periods = static_cast<int>(n);
     }
-    if ((!damping.empty() || !periods.empty()) && !o.spectra) {
+    if ((given("--damping") || given("--periods")) && !o.spectra) {
         usage_error("--damping and --periods go with --spectra");
     }
     for (const auto& p : positional) {

@@ -10,14 +10,21 @@
 #include <filesystem>
 #include <unistd.h>
 
+namespace {
+
+// The whole text, NUL bytes included (a name may hold one).
+void put(const std::string& text, std::FILE* to) { std::fwrite(text.data(), 1, text.size(), to); }
+
+} // namespace
+
 int main(int argc, char** argv) {
     sitewave::app::keep_freed_memory();
     // Before any thread: a termination signal lets the runs under way end and the summary say
     // which were not made.
     sitewave::termination_watch watch;
     const command_line cl = parse_command_line(argc, argv);
-    std::fputs(cl.out.c_str(), stdout);
-    std::fputs(cl.err.c_str(), stderr);
+    put(cl.out, stdout);
+    put(cl.err, stderr);
     if (!cl.options) {
         return cl.status;
     }
@@ -43,7 +50,7 @@ int main(int argc, char** argv) {
     }
     if (!r) {
         // A usage error, or the batch could not go on (nothing but the lock file written).
-        std::fputs(r.err().report().c_str(), stderr);
+        put(r.err().report(), stderr);
         watch.end_if_signalled();
         return sitewave::exit_fatal;
     }
@@ -72,7 +79,7 @@ int main(int argc, char** argv) {
         std::printf("; %s could not be written\n", summary.c_str());
         std::fprintf(stderr, "sitewave-batch: %s could not be written:\n%s", summary.c_str(),
                      r->summary_error->report().c_str());
-        std::fputs(sitewave::summary_csv(o, r->rows).c_str(), stderr);
+        put(sitewave::summary_csv(o, r->rows), stderr);
     } else {
         std::printf("; summary in %s\n", summary.c_str());
     }

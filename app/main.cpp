@@ -26,7 +26,9 @@ int main() {
         text += "sitewave: standard output: " + std::string(std::strerror(err)) + "\n";
         status = sitewave::exit_fatal;
     }
-    std::fputs(text.c_str(), stderr);
+    // Written by its length: the record's name, as typed, may hold a NUL byte, and the report
+    // shows the name whole.
+    std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
     return status;
 }

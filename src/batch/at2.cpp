@@ -53,6 +53,61 @@ std::vector<double> numbers_of(std::string_view line) {
     return out;
 }
 
+// Whether a number in from_chars' form ([-]digits[.digits][e[+-]digits], not zero) is below 1 in
+// magnitude: the power of ten of its first significant digit, once the exponent is applied, is
+// negative.
+bool below_one(std::string_view t) {
+    const auto digit = [&t](std::size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9'; };
+    std::size_t i = !t.empty() && (t[0] == '-' || t[0] == '+') ? 1 : 0;
+    long whole = 0; // significant digits before the point
+    for (; digit(i); ++i) {
+        whole += whole > 0 || t[i] != '0' ? 1 : 0;
+    }
+    bool found = whole > 0;
+    long lead = whole - 1; // the power of ten of the first significant digit
+    if (i < t.size() && t[i] == '.') {
+        for (long place = -1; digit(++i); --place) {
+            if (!found && t[i] != '0') {
+                lead = place;
+                found = true;
+            }
+        }
+    }
+    long exponent = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
+            negative = t[i] == '-';
+            ++i;
+        }
+        for (; digit(i); ++i) {
+            exponent = std::min(exponent * 10 + (t[i] - '0'), 1000000000000L);
+        }
+    }
+    return found && lead + (negative ? -exponent : exponent) < 0;
+}
+
+// A sample as a float: a finite decimal number (an exponent written with D or d is read as E).
+// One below the float range rounds to a subnormal or to zero, with its sign; one beyond the
+// largest float is refused, as are Infinity and NaN.
+bool sample_of(std::string text, float& v) {
+    for (char& c : text) {
+        c = c == 'D' ? 'E' : c == 'd' ? 'e' : c;
+    }
+    const char* b = text.data() + (text[0] == '+' ? 1 : 0);
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(b, end, v);
+    if (r.ptr != end || r.ptr == b) {
+        return false;
+    }
+    if (r.ec == std::errc::result_out_of_range && below_one(text)) {
+        v = text[0] == '-' ? -0.0f : 0.0f;
+        return true;
+    }
+    return r.ec == std::errc() && std::isfinite(v);
+}
+
 // NPTS as written: a whole number of samples, or -1.
 long count_of(double v) {
     return v >= 0.0 && v <= 1e12 && v == std::floor(v) ? static_cast<long>(v) : -1;
@@ -118,12 +173,9 @@ component read_component(const std::string& path) {
             if (j == i) {
                 break;
             }
-            std::string text = line.substr(i, j - i);
-            std::replace(text.begin(), text.end(), 'D', 'E');
-            const char* b = text.data() + (text[0] == '+' ? 1 : 0);
+            const std::string text = line.substr(i, j - i);
             float v = 0.0f;
-            const auto r = std::from_chars(b, text.data() + text.size(), v);
-            if (r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v)) {
+            if (!sample_of(text, v)) {
                 textio::refuse(path + ": line " + std::to_string(lineno) + ": \"" + text +
                                "\" is not a finite number");
             }

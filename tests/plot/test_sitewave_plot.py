@@ -155,11 +155,37 @@ def write_dialogue_folder(folder, overflow_rows=(5, 17)):
             out.write(f"{t[i]:10.5f},{fortran_e(surface[0][i])},{fortran_e(surface[1][i])},\n")
 
 
+def replace_cell(path, line, column, text):
+    """Writes `text` into one cell of a comma-separated file (line 1 is the header)."""
+    with open(path) as f:
+        lines = f.read().split("\n")
+    cells = lines[line - 1].split(",")
+    cells[column] = text
+    lines[line - 1] = ",".join(cells)
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+
+def rename_run(batch, old, new):
+    """Gives a run of a batch folder the name `new` (bytes: any, UTF-8 or not), in its folder
+    and in summary.csv, as sitewave-batch writes the names it was given."""
+    os.rename(os.path.join(os.fsencode(batch), old), os.path.join(os.fsencode(batch), new))
+    summary = os.path.join(batch, "summary.csv")
+    with open(summary, "rb") as f:
+        text = f.read()
+    with open(summary, "wb") as f:
+        f.write(text.replace(old, new))
+
+
 # --- tests -----------------------------------------------------------------------------------
 
 def run_plot(*args):
     return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, text=True,
                           timeout=300)
+
+
+def run_plot_bytes(*args):
+    return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, timeout=300)
 
 
 class SitewavePlotTest(unittest.TestCase):
@@ -287,6 +313,86 @@ class SitewavePlotTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertTrue(result.stderr.startswith("sitewave-plot: error: "), result.stderr)
+
+    def assert_one_line_error(self, result, *names):
+        """Status 1 and one line 'sitewave-plot: error: ...' naming each of `names`."""
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertNotIn("Traceback", result.stderr)
+        self.assertTrue(result.stderr.startswith("sitewave-plot: error: "), result.stderr)
+        self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+        for name in names:
+            self.assertIn(name, result.stderr)
+
+    def test_names_that_are_not_utf8(self):
+        # sitewave-batch names runs after the files it was given, in whatever bytes they have:
+        # such a run is read and drawn, its name shown as Latin-1.
+        cases = [
+            ("record", b"soft_clay/kobe", b"soft_clay/k\xe9be", ["psa-soft_clay.png"]),
+            ("profile", b"rock_weathered", b"r\xf6ck", ["psa-r_ck.png", "psa-soft_clay.png"]),
+            ("both", b"soft_clay", b"soft\xa0clay", ["psa-soft_clay.png"]),
+        ]
+        for what, old, new, images in cases:
+            with self.subTest(what):
+                folder = os.path.join(self.tmp, what)
+                write_batch_folder(folder)
+                rename_run(folder, old, new)
+                result = run_plot_bytes(folder)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertNotIn(b"Traceback", result.stderr)
+                for name in images:
+                    self.assert_png(os.path.join(folder, name))
+        # A run folder whose own path is not UTF-8: its image path is printed as its bytes.
+        folder = os.path.join(os.fsencode(self.tmp), b"r\xe9c")
+        write_run_folder(os.fsdecode(folder), with_psa=False)
+        result = run_plot_bytes(folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, os.path.join(folder, b"sitewave.png") + b"\n")
+
+    def test_non_finite_values_are_named_errors(self):
+        # Each file of a run with an infinite or NaN value: one line naming the file, the line
+        # and the value, status 1, no image.
+        cases = [("transfer.csv", "inf"), ("spectra.csv", "nan"), ("surface.csv", "-inf"),
+                 ("input.csv", "Infinity"), ("psa.csv", "NaN"), ("psa.csv", "1e999")]
+        for filename, text in cases:
+            with self.subTest(file=filename, value=text):
+                folder = os.path.join(self.tmp, f"{filename}-{text}")
+                write_run_folder(folder)
+                replace_cell(os.path.join(folder, filename), 4, 2, text)
+                result = run_plot(folder)
+                self.assert_one_line_error(
+                    result, f"{filename}: line 4: '{text}' is not a finite number")
+                self.assertFalse(os.path.exists(os.path.join(folder, "sitewave.png")))
+        # In a batch folder, the run is named too.
+        folder = os.path.join(self.tmp, "batch")
+        write_batch_folder(folder)
+        replace_cell(os.path.join(folder, "soft_clay", "kobe", "psa.csv"), 7, 4, "nan")
+        self.assert_one_line_error(
+            run_plot(folder), "soft_clay/kobe/psa.csv: line 7: 'nan' is not a finite number")
+
+    def test_data_that_cannot_be_drawn(self):
+        # Finite values too large to lay out an axis: one line naming the file, not a traceback;
+        # and a summary the csv module refuses.
+        def huge_frequency(folder):
+            write_run_folder(folder, with_psa=False)
+            replace_cell(os.path.join(folder, "transfer.csv"), 3, 0, "1e308")
+            return "transfer.csv: cannot be drawn"
+
+        def huge_spectrum(folder):
+            write_run_folder(folder, with_psa=False)
+            replace_cell(os.path.join(folder, "spectra.csv"), 5, 1, "1e308")
+            return "spectra.csv: cannot be drawn"
+
+        def bad_summary(folder):
+            write_batch_folder(folder)
+            with open(os.path.join(folder, "summary.csv"), "a") as f:
+                f.write('"' + "x" * 200000 + '"\n')  # a field beyond the csv module's limit
+            return "summary.csv: "
+
+        for make in (huge_frequency, huge_spectrum, bad_summary):
+            with self.subTest(make.__name__):
+                folder = os.path.join(self.tmp, make.__name__)
+                message = make(folder)
+                self.assert_one_line_error(run_plot(folder), message)
 
 
 if __name__ == "__main__":
