@@ -1,6 +1,6 @@
 // Timings at the largest sizes a run meets: a 32768-point record (16385 frequency rows) and the
 // 50-row profile of the generated benchmark case (make_input.py, case max).
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "fft/wvfast.hpp"
 #include "layered/profile.hpp"
 #include "layered/transfer.hpp"

@@ -1,7 +1,7 @@
 #include "batch/run.hpp"
 
-#include "driver/steps.hpp"
 #include "response/psa.hpp"
+#include "steps/steps.hpp"
 #include "textio/fatal.hpp"
 #include "textio/pending.hpp"
 
@@ -118,16 +118,16 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
     const auto nom = static_cast<std::size_t>(g.nom);
     const profile_work& pw = work.profile_of(e.profile, theta, input, nf, rec.dt);
     const tables& t = pw.t;
-    driver::check_tables_finite(t, g, o.soils[e.profile]);
+    steps::check_tables_finite(t, g, o.soils[e.profile]);
     const int nin = pw.nin;
     const tables* use = &pw.use();
-    driver::apply_tables(s, *use, nin, g, label);
+    steps::apply_tables(s, *use, nin, g, label);
     pass_band band;
     if (o.band) {
         const auto& b = *o.band;
-        band = driver::corner_band(b[0], b[1], b[2], b[3], "--band");
+        band = steps::corner_band(b[0], b[1], b[2], b[3], "--band");
     }
-    driver::process_or_refuse(s, g, band, o.nyes, label);
+    steps::process_or_refuse(s, g, band, o.nyes, label);
 
     const auto names = heads(rec);
     const auto& fh = use->samp.col[static_cast<std::size_t>(nin - 1)];
@@ -154,15 +154,15 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
         f.close();
     }
     if (o.dialogue_files) {
-        driver::write_factors_file("Amp-Factors.csv", (dir / "Amp-Factors.csv").string(), t, g,
-                                   state)
+        steps::write_factors_file("Amp-Factors.csv", (dir / "Amp-Factors.csv").string(), t, g,
+                                  state)
             .commit();
-        driver::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state)
+        steps::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state)
             .commit();
     }
-    const histories h = driver::inverse_transform(std::move(s), g, label, 1, &*w.inverse_factors);
+    const histories h = steps::inverse_transform(std::move(s), g, label, 1, &*w.inverse_factors);
     if (o.dialogue_files) {
-        driver::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state)
+        steps::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state)
             .commit();
     }
     // The surface series as the dialogue computes them: each less its first value.

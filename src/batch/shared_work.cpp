@@ -1,7 +1,7 @@
 #include "batch/shared_work.hpp"
 
-#include "driver/record.hpp"
-#include "driver/steps.hpp"
+#include "steps/record.hpp"
+#include "steps/steps.hpp"
 #include "textio/fatal.hpp"
 
 #include <bit>
@@ -58,9 +58,9 @@ loaded_record load(const record_source& rs) {
         return l;
     }
     textio::io_state state;
-    driver::written_times written;
+    steps::written_times written;
     auto r = textio::capture(
-        [&] { return driver::read_record(rs.file, state, {}, 1 << max_if1, &written); }, &state);
+        [&] { return steps::read_record(rs.file, state, {}, 1 << max_if1, &written); }, &state);
     if (!r) {
         l.err = r.err();
         return l;
@@ -89,9 +89,9 @@ record_work prepare(const record& rec, const record_source& rs) {
     }
     record_work w;
     w.nf = choose_length(rec.nt, max_if1)->nf;
-    w.g = driver::checked_grid(rec, w.nf, label);
+    w.g = steps::checked_grid(rec, w.nf, label);
     const fft::twiddles factors(static_cast<std::size_t>(w.nf), -1);
-    w.s = driver::forward_transform(rec, w.nf, label, 1, &factors);
+    w.s = steps::forward_transform(rec, w.nf, label, 1, &factors);
     w.inverse_factors = factors.opposite();
     const auto h = heads(rec);
     w.input_csv.add(join({"time (s)", "input " + h[0], "input " + h[1], "input " + h[2]}));
@@ -109,7 +109,7 @@ record_work prepare(const record& rec, const record_source& rs) {
 profile_work make_profile_work(const layer_table& layers, float theta, input_motion input,
                                const grid& g, bool oblique, int row_threads) {
     profile_work w;
-    w.t = driver::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
+    w.t = steps::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
     // The factor applied: column 1, column 1 halved for an outcrop motion, or column 2.
     w.nin = input == input_motion::within ? 2 : 1;
     w.outcrop = input == input_motion::outcrop;
@@ -171,7 +171,7 @@ const profile_work& shared_work::profile_of(std::size_t p, float theta, input_mo
         const std::lock_guard lock(mutex_);
         auto it = cache_.find(key);
         if (it == cache_.end()) {
-            const grid g = driver::make_grid_unchecked(nf, dt);
+            const grid g = steps::make_grid_unchecked(nf, dt);
             const layer_table* layers = &profiles_[p].layers;
             const bool oblique = o_.oblique;
             const int rows = row_threads_;

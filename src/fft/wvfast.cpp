@@ -4,8 +4,8 @@
 // same as with one butterfly at a time.
 #include "fft/wvfast.hpp"
 
-#include "common/elementary.hpp"
-#include "common/lanes.hpp"
+#include "arith/elementary.hpp"
+#include "arith/lanes.hpp"
 
 #include <algorithm>
 #include <cassert>

@@ -1,7 +1,7 @@
 // In-place radix-2 decimation-in-time complex Fourier transform.
 #pragma once
 
-#include "common/real.hpp"
+#include "arith/real.hpp"
 
 #include <span>
 #include <vector>

@@ -1,7 +1,7 @@
 // The layer table of a soil profile and the two-column amplification table (public types).
 #pragma once
 
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "sitewave/types.hpp"
 
 namespace sitewave::layered {

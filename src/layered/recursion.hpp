@@ -3,7 +3,7 @@
 // vertical motion and the horizontal slownesses.
 #pragma once
 
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "layered/profile.hpp"
 
 #include <algorithm>

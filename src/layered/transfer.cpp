@@ -28,10 +28,10 @@
 //  - the blocks may be shared among threads: each row depends on nothing but its frequency.
 #include "layered/transfer.hpp"
 
-#include "common/elementary.hpp"
-#include "common/helper_thread.hpp"
-#include "common/lanes.hpp"
+#include "arith/elementary.hpp"
+#include "arith/lanes.hpp"
 #include "layered/recursion.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <algorithm>
 #include <array>

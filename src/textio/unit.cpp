@@ -1,8 +1,8 @@
 #include "textio/unit.hpp"
 
-#include "common/helper_thread.hpp"
 #include "textio/fatal.hpp"
 #include "textio/pending.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <atomic>
 #include <cerrno>

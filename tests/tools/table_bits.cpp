@@ -5,7 +5,7 @@
 //
 //   table_bits [--rows]     --rows: every row's bits instead of one digest per profile
 
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "layered/transfer.hpp"
 #include "support/random_profile.hpp"
 

@@ -1,8 +1,8 @@
 // The vector exponential, power, sine and cosine of the tables against the library's double
 // results: within 2^-48 wherever they claim to hold, and `settled` only where rounding to float
 // cannot tell them apart.
-#include "common/elementary.hpp"
-#include "common/real.hpp"
+#include "arith/elementary.hpp"
+#include "arith/real.hpp"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "fft/wvfast.hpp"
 #include "support/bits.hpp"
 

@@ -1,4 +1,4 @@
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "layered/oblique.hpp"
 #include "layered/profile.hpp"
 #include "layered/transfer.hpp"

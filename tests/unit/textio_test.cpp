@@ -1,4 +1,4 @@
-#include "driver/record.hpp"
+#include "steps/record.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/fatal.hpp"
 #include "textio/fields.hpp"
@@ -527,9 +527,9 @@ TEST_F(scratch, record_read_as_by_one_statement_per_sample) {
         io_state st_ref;
         statement_samples want;
         const auto ref = capture([&] { want = read_by_statements(path, st_ref); }, &st_ref);
-        sitewave::driver::written_times got_t;
+        sitewave::steps::written_times got_t;
         const auto got = capture(
-            [&] { return sitewave::driver::read_record(path, st, {}, 1 << 20, &got_t); }, &st);
+            [&] { return sitewave::steps::read_record(path, st, {}, 1 << 20, &got_t); }, &st);
         ASSERT_EQ(ref ? "" : ref.err().report(), got ? "" : got.err().report()) << text;
         EXPECT_EQ(st.format, st_ref.format);
         EXPECT_EQ(st.name, st_ref.name);

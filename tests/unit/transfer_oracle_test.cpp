@@ -4,10 +4,10 @@
 // recursion meets a value that is not finite carried through again with power-of-two
 // rescaling. The tables must hold the same bits, whatever the grouping of rows, the sharing of
 // work between the two tables and the number of row threads.
-#include "common/helper_thread.hpp"
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "layered/transfer.hpp"
 #include "support/random_profile.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <algorithm>
 #include <bit>

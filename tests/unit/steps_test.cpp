@@ -1,12 +1,12 @@
-#include "common/helper_thread.hpp"
-#include "driver/grid.hpp"
-#include "driver/history.hpp"
-#include "driver/record.hpp"
-#include "driver/spectral.hpp"
-#include "driver/steps.hpp"
 #include "fft/wvfast.hpp"
 #include "sitewave/steps.hpp"
+#include "steps/grid.hpp"
+#include "steps/history.hpp"
+#include "steps/record.hpp"
+#include "steps/spectral.hpp"
+#include "steps/steps.hpp"
 #include "support/scratch_dir.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <bit>
 #include <cmath>
@@ -18,7 +18,7 @@
 #include <vector>
 
 using namespace sitewave;
-using namespace sitewave::driver;
+using namespace sitewave::steps;
 
 namespace {
 

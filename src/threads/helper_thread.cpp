@@ -1,4 +1,4 @@
-#include "common/helper_thread.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <algorithm>
 #include <sched.h>

@@ -1,6 +1,6 @@
-#include "driver/history.hpp"
+#include "steps/history.hpp"
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 void complete_negative_frequencies(std::span<cplx> a) {
     const std::size_t nf = a.size();
@@ -9,7 +9,7 @@ void complete_negative_frequencies(std::span<cplx> a) {
     }
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps
 
 namespace sitewave {
 

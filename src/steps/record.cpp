@@ -1,6 +1,6 @@
-#include "driver/record.hpp"
+#include "steps/record.hpp"
 
-#include "driver/grid.hpp"
+#include "steps/grid.hpp"
 #include "textio/list_read.hpp"
 #include "textio/unit.hpp"
 
@@ -18,7 +18,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 namespace {
 
@@ -211,7 +211,7 @@ std::optional<grid> likely_grid(const std::string& path) {
     return g;
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps
 
 namespace sitewave {
 
@@ -223,7 +223,7 @@ result<record> read_record(const std::string& path, int keep) {
                 textio::invalid_argument("read_record",
                                          "keep = " + std::to_string(keep) + " is negative");
             }
-            return driver::read_record(path, state, {}, keep);
+            return steps::read_record(path, state, {}, keep);
         },
         &state);
 }

@@ -2,13 +2,13 @@
 // integration or differentiation in the frequency domain.
 #pragma once
 
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "sitewave/steps.hpp"
 
 #include <optional>
 #include <span>
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 using sitewave::differentiate;
 using sitewave::integrate;
@@ -26,4 +26,4 @@ std::optional<float> band_weight(const pass_band& band, float omega);
 void process_spectra(std::span<const std::span<cplx>> spectra, int nom, float dom,
                      const pass_band& band, int nyes);
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps

@@ -1,23 +1,23 @@
-#include "driver/steps.hpp"
+#include "steps/steps.hpp"
 
-#include "common/helper_thread.hpp"
-#include "driver/grid.hpp"
-#include "driver/history.hpp"
-#include "driver/spectral.hpp"
 #include "fft/wvfast.hpp"
 #include "layered/oblique.hpp"
 #include "layered/transfer.hpp"
 #include "soil/soilin.hpp"
+#include "steps/grid.hpp"
+#include "steps/history.hpp"
+#include "steps/spectral.hpp"
 #include "textio/fields.hpp"
 #include "textio/format_write.hpp"
 #include "textio/list_write.hpp"
 #include "textio/unit.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <array>
 #include <cmath>
 #include <optional>
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 namespace {
 
@@ -294,7 +294,7 @@ textio::completed_file write_history_file(const std::string& name, const std::st
     return out.finish();
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps
 
 namespace sitewave {
 
@@ -325,13 +325,13 @@ void check_record(std::string_view function, const record& rec) {
 
 // Spectra of one transform length, whose rows 0..nom-1 the grid gives (nom = nf/2 + 1).
 void check_spectra(std::string_view function, const spectra& s, const grid& g) {
-    driver::check_grid(function, g);
+    steps::check_grid(function, g);
     const std::size_t n = s.fx1.size();
     if (s.fy1.size() != n || s.fz1.size() != n) {
         invalid_argument(function, "the spectra fx1, fy1 and fz1 hold " +
                                        sizes(s.fx1, s.fy1, s.fz1) + " entries, not one number");
     }
-    driver::check_transform_length(function, "the spectra's length", static_cast<long long>(n));
+    steps::check_transform_length(function, "the spectra's length", static_cast<long long>(n));
     if (static_cast<std::size_t>(g.nom) != n / 2 + 1) {
         invalid_argument(function, "the grid's nom = " + std::to_string(g.nom) +
                                        " does not belong to spectra of " + std::to_string(n) +
@@ -341,7 +341,7 @@ void check_spectra(std::string_view function, const spectra& s, const grid& g) {
 
 // Tables whose columns hold the grid's rows 0..nom-1 (at least).
 void check_table_rows(std::string_view function, const tables& t, const grid& g) {
-    driver::check_grid(function, g);
+    steps::check_grid(function, g);
     const auto nom = static_cast<std::size_t>(g.nom);
     for (const auto* table : {&t.samp, &t.pamp}) {
         for (std::size_t c = 0; c < 2; ++c) {
@@ -361,15 +361,15 @@ void check_table_rows(std::string_view function, const tables& t, const grid& g)
 result<spectra> forward_spectra(const record& rec, int nf, const std::string& input) {
     return capture([&] {
         constexpr std::string_view function = "forward_spectra";
-        driver::check_transform_length(function, "nf", nf);
+        steps::check_transform_length(function, "nf", nf);
         check_record(function, rec);
         if (rec.nt > nf) {
             invalid_argument(function, "the record's " + std::to_string(rec.nt) +
                                            " samples do not fit in nf = " + std::to_string(nf) +
                                            " points");
         }
-        driver::checked_grid(rec, nf, input);
-        return driver::forward_transform(rec, nf, input);
+        steps::checked_grid(rec, nf, input);
+        return steps::forward_transform(rec, nf, input);
     });
 }
 
@@ -389,19 +389,19 @@ result<tables> compute_tables(const layer_table& layers, float theta, const grid
         if (!std::isfinite(theta)) {
             invalid_argument(function, "theta = " + textio::shortest(theta) + " is not finite");
         }
-        driver::check_grid(function, g);
+        steps::check_grid(function, g);
         if (row_threads < 1) {
             invalid_argument(function,
                              "row_threads = " + std::to_string(row_threads) + " is less than 1");
         }
-        return driver::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
+        return steps::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
     });
 }
 
 result<void> check_tables(const tables& t, const grid& g, const std::string& input) {
     return capture([&] {
         check_table_rows("check_tables", t, g);
-        driver::check_tables_finite(t, g, input);
+        steps::check_tables_finite(t, g, input);
     });
 }
 
@@ -414,20 +414,20 @@ result<void> amplify(spectra& s, const tables& t, int nin, const grid& g,
         }
         check_spectra(function, s, g);
         check_table_rows(function, t, g);
-        driver::apply_tables(s, t, nin, g, input);
+        steps::apply_tables(s, t, nin, g, input);
     });
 }
 
 result<pass_band> band_from_corners(float fl1, float fl2, float fh1, float fh2,
                                     const std::string& input) {
-    return capture([&] { return driver::corner_band(fl1, fl2, fh1, fh2, input); });
+    return capture([&] { return steps::corner_band(fl1, fl2, fh1, fh2, input); });
 }
 
 result<void> process(spectra& s, const grid& g, const pass_band& band, int nyes,
                      const std::string& input) {
     return capture([&] {
         check_spectra("process", s, g);
-        driver::process_or_refuse(s, g, band, nyes, input);
+        steps::process_or_refuse(s, g, band, nyes, input);
     });
 }
 
@@ -439,7 +439,7 @@ result<histories> inverse_spectra(spectra s, const grid& g, const std::string& i
             invalid_argument(function, "the grid's dur = " + textio::shortest(g.dur) +
                                            " is not a positive finite number");
         }
-        return driver::inverse_transform(std::move(s), g, input);
+        return steps::inverse_transform(std::move(s), g, input);
     });
 }
 
@@ -448,7 +448,7 @@ result<void> write_factors(const std::string& path, const tables& t, const grid&
     return capture(
         [&] {
             check_table_rows("write_factors", t, g);
-            driver::write_factors_file(path, path, t, g, state).commit();
+            steps::write_factors_file(path, path, t, g, state).commit();
         },
         &state);
 }
@@ -459,7 +459,7 @@ result<void> write_spectra(const std::string& path, const spectra& s, const grid
     return capture(
         [&] {
             check_spectra("write_spectra", s, g);
-            driver::write_spectra_file(path, path, s, g, rec, state).commit();
+            steps::write_spectra_file(path, path, s, g, rec, state).commit();
         },
         &state);
 }
@@ -473,7 +473,7 @@ result<void> write_histories(const std::string& path, const histories& h, const 
                                                         sizes(h.xr1, h.yr1, h.zr1) +
                                                         " samples, not one number");
             }
-            driver::write_history_file(path, path, h, rec, state).commit();
+            steps::write_history_file(path, path, h, rec, state).commit();
         },
         &state);
 }

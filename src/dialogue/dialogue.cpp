@@ -2,18 +2,18 @@
 // steps, each console line and result file in its place.
 #include "sitewave/dialogue.hpp"
 
-#include "common/helper_thread.hpp"
-#include "driver/ahead.hpp"
-#include "driver/grid.hpp"
-#include "driver/history.hpp"
-#include "driver/record.hpp"
-#include "driver/spectral.hpp"
-#include "driver/steps.hpp"
+#include "overlap/ahead.hpp"
 #include "soil/soilin.hpp"
+#include "steps/grid.hpp"
+#include "steps/history.hpp"
+#include "steps/record.hpp"
+#include "steps/spectral.hpp"
+#include "steps/steps.hpp"
 #include "textio/format_write.hpp"
 #include "textio/list_read.hpp"
 #include "textio/list_write.hpp"
 #include "textio/unit.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <cmath>
 #include <filesystem>
@@ -31,7 +31,7 @@ using textio::list_write;
 // The processing dialogue; returns the choice of integration or differentiation and the band.
 std::pair<int, pass_band> ask_processing(textio::input_unit& in, textio::output_unit& con,
                                          const grid& g) {
-    const float pi2 = driver::pi2();
+    const float pi2 = steps::pi2();
     empty_line(con);
     list_write(con) << " You can integrate or differentiate the original wave.;";
     list_write(con) << "   Do not change   (Enter -> 0),";
@@ -59,7 +59,7 @@ std::pair<int, pass_band> ask_processing(textio::input_unit& in, textio::output_
                 r.item(*v);
             }
         }
-        band = driver::corner_band(fl1, fl2, fh1, fh2, "filter corners (console answer)");
+        band = steps::corner_band(fl1, fl2, fh1, fh2, "filter corners (console answer)");
     }
     return {nyes, band};
 }
@@ -128,25 +128,25 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     // The soil file is read ahead on the helper, and the tables of a sound profile begun there on
     // the grid the record file appears to have, while the record is read here; what the reading
     // raised is raised in its place.
-    driver::profile_ahead soil(state, con, at(soil::soil_file), at(infile1),
-                               cores > 1 ? state.later : nullptr);
-    record rec = driver::read_record(infile1, state, at(infile1));
+    overlap::profile_ahead soil(state, con, at(soil::soil_file), at(infile1),
+                                cores > 1 ? state.later : nullptr);
+    record rec = steps::read_record(infile1, state, at(infile1));
     list_write(con) << "NT and DT=" << rec.nt << rec.dt;
 
-    const auto length = driver::shortest_length(rec.nt);
+    const auto length = steps::shortest_length(rec.nt);
     if (!length) {
         list_write(con) << " NT>2**15 !!!!!";
         textio::refuse("");
     }
     const std::string record_file = "record file " + infile1;
     const int nf = length->nf;
-    const grid g = driver::checked_grid(rec, nf, record_file);
+    const grid g = steps::checked_grid(rec, nf, record_file);
     empty_line(con);
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 
     const fft::twiddles factors(static_cast<std::size_t>(nf), -1);
     spectra s =
-        driver::forward_transform(rec, nf, record_file, soil.begin_tables(g) ? 1 : cores, &factors);
+        steps::forward_transform(rec, nf, record_file, soil.begin_tables(g) ? 1 : cores, &factors);
     // The samples are in the spectra now; their memory goes to the steps that follow.
     for (auto* samples : {&rec.xr1, &rec.yr1, &rec.zr1}) {
         std::vector<float>().swap(*samples);
@@ -157,34 +157,34 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
 
     const soil::soil_profile& profile = soil.take(con);
     const std::string both = record_file + " on " + soil::soil_file;
-    driver::run_ahead ahead(con, in, state, *state.later);
+    overlap::run_ahead ahead(con, in, state, *state.later);
     {
         // The factors file is written on the helper, which frees the tables once it is done.
         auto t = soil.finished_tables();
-        driver::check_tables_finite(*t, g, soil::soil_file);
-        driver::apply_tables(s, *t, profile.nin, g, both);
+        steps::check_tables_finite(*t, g, soil::soil_file);
+        steps::apply_tables(s, *t, profile.nin, g, both);
         ahead.start([t, g, path = at("Amp-Factors.csv")](textio::io_state& st) {
-            return driver::write_factors_file("Amp-Factors.csv", path, *t, g, st);
+            return steps::write_factors_file("Amp-Factors.csv", path, *t, g, st);
         });
     }
     try {
         const auto [nyes, band] = ask_processing(in, con, g);
-        driver::process_or_refuse(s, g, band, nyes, both);
+        steps::process_or_refuse(s, g, band, nyes, both);
         empty_line(con);
         list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
         // The moduli written on the helper, as the transforms take over the spectra.
-        ahead.start([m = driver::spectra_moduli(s, g), g, h2 = rec.head2, h3 = rec.head3,
+        ahead.start([m = steps::spectra_moduli(s, g), g, h2 = rec.head2, h3 = rec.head3,
                      path = at("amp1.csv")](textio::io_state& st) {
-            return driver::write_spectra_file("amp1.csv", path, m, g, h2, h3, st);
+            return steps::write_spectra_file("amp1.csv", path, m, g, h2, h3, st);
         });
         state.later->finish(); // the helper's last file: it ends after it, as this run goes on
 
         // The transforms share no core with the files still being written.
         const fft::twiddles inverse_factors = factors.opposite();
-        const histories h = driver::inverse_transform(std::move(s), g, both,
-                                                      ahead.busy() ? 1 : cores, &inverse_factors);
+        const histories h = steps::inverse_transform(std::move(s), g, both,
+                                                     ahead.busy() ? 1 : cores, &inverse_factors);
         summary(con, h, nf, g, rec.dt);
-        ahead.put_in_place(driver::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state));
+        ahead.put_in_place(steps::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state));
     } catch (...) {
         ahead.settle(); // a failure met earlier in the plain order is the one reported
         throw;

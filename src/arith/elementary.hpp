@@ -8,8 +8,8 @@
 // library, so every stored bit is the library's.
 #pragma once
 
-#include "common/lanes.hpp"
-#include "common/real.hpp"
+#include "arith/lanes.hpp"
+#include "arith/real.hpp"
 
 namespace sitewave {
 

@@ -5,11 +5,11 @@
 // and the failure reported (the first in that order) are those of the plain run.
 #pragma once
 
-#include "common/helper_thread.hpp"
 #include "layered/transfer.hpp"
 #include "sitewave/steps.hpp"
 #include "soil/soilin.hpp"
 #include "textio/unit.hpp"
+#include "threads/helper_thread.hpp"
 
 #include <exception>
 #include <functional>
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace sitewave::driver {
+namespace sitewave::overlap {
 
 class run_ahead {
   public:
@@ -114,4 +114,4 @@ class profile_ahead {
     std::unique_ptr<layered::shared_tables> rows_;
 };
 
-} // namespace sitewave::driver
+} // namespace sitewave::overlap

@@ -1,12 +1,12 @@
 // From the processed spectra back to surface time histories, and their extreme values.
 #pragma once
 
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "sitewave/steps.hpp"
 
 #include <span>
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 using sitewave::extremes;
 using sitewave::find_extremes;
@@ -15,4 +15,4 @@ using sitewave::find_extremes;
 // entry and the Nyquist entry keep their values, imaginary parts included.
 void complete_negative_frequencies(std::span<cplx> a);
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps

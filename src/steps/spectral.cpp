@@ -1,6 +1,6 @@
-#include "driver/spectral.hpp"
+#include "steps/spectral.hpp"
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 std::optional<float> band_weight(const pass_band& band, float omega) {
     if (omega < band.oml1 || omega >= band.omh2) {
@@ -43,4 +43,4 @@ void process_spectra(std::span<const std::span<cplx>> spectra, int nom, float do
     }
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps

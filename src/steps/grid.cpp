@@ -1,12 +1,12 @@
-#include "driver/grid.hpp"
+#include "steps/grid.hpp"
 
-#include "common/real.hpp"
+#include "arith/real.hpp"
 #include "textio/fatal.hpp"
 #include "textio/fields.hpp"
 
 #include <cmath>
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 std::optional<transform_length> shortest_length(int nt, int max_if1) {
     int nf = 2;
@@ -66,7 +66,7 @@ std::string grid_fault(int nt, float dt, int nf, grid& g) {
     return {};
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps
 
 namespace sitewave {
 
@@ -81,7 +81,7 @@ result<transform_length> choose_length(int nt, int max_if1) {
             textio::invalid_argument("choose_length",
                                      "nt = " + std::to_string(nt) + " is negative");
         }
-        const auto length = driver::shortest_length(nt, max_if1);
+        const auto length = steps::shortest_length(nt, max_if1);
         if (!length) {
             textio::refuse(std::to_string(nt) + " samples, more than the " +
                            std::to_string(1 << max_if1) + " points of the longest transform");
@@ -92,12 +92,12 @@ result<transform_length> choose_length(int nt, int max_if1) {
 
 result<grid> make_grid(int nf, float dt) {
     return textio::capture([&] {
-        driver::check_transform_length("make_grid", "nf", nf);
+        steps::check_transform_length("make_grid", "nf", nf);
         if (!(dt > 0.0f) || !std::isfinite(dt)) {
             textio::invalid_argument("make_grid", "the time step dt = " + textio::shortest(dt) +
                                                       " is not a positive finite number");
         }
-        const grid g = driver::make_grid_unchecked(nf, dt);
+        const grid g = steps::make_grid_unchecked(nf, dt);
         if (!std::isfinite(g.dur)) {
             textio::invalid_argument("make_grid", "the duration nf*dt is not finite");
         }

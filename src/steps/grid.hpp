@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 using sitewave::choose_length;
 using sitewave::grid;
@@ -34,4 +34,4 @@ void check_grid(std::string_view function, const grid& g);
 // then in `g`.
 std::string grid_fault(int nt, float dt, int nf, grid& g);
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps

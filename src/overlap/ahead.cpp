@@ -1,12 +1,12 @@
-#include "driver/ahead.hpp"
+#include "overlap/ahead.hpp"
 
-#include "driver/record.hpp"
-#include "driver/steps.hpp"
+#include "steps/record.hpp"
+#include "steps/steps.hpp"
 
 #include <chrono>
 #include <utility>
 
-namespace sitewave::driver {
+namespace sitewave::overlap {
 
 run_ahead::~run_ahead() {
     con_.hold(nullptr);
@@ -121,7 +121,7 @@ profile_ahead::profile_ahead(textio::io_state& state, const textio::output_unit&
                 read(soil_path);
                 if (sound()) {
                     try {
-                        if (const auto g = likely_grid(record_path)) {
+                        if (const auto g = steps::likely_grid(record_path)) {
                             start_rows(*g);
                         }
                     } catch (...) {
@@ -175,7 +175,7 @@ void profile_ahead::read(const std::string& path) {
 
 void profile_ahead::start_rows(const grid& g) {
     rows_.reset();
-    tables_ = std::make_shared<tables>(table_storage(g.nom));
+    tables_ = std::make_shared<tables>(steps::table_storage(g.nom));
     rows_ = std::make_unique<layered::shared_tables>(0.0f, g.dom, g.nom, profile_.layers,
                                                      profile_.theta, tables_->samp, tables_->pamp);
     guess_ = g;
@@ -247,4 +247,4 @@ std::shared_ptr<const tables> profile_ahead::finished_tables() {
     return tables_;
 }
 
-} // namespace sitewave::driver
+} // namespace sitewave::overlap

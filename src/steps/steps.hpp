@@ -2,10 +2,10 @@
 // purpose return them as values). `input` names the file or answer a refusal is about.
 #pragma once
 
-#include "common/real.hpp"
-#include "driver/grid.hpp"
+#include "arith/real.hpp"
 #include "fft/wvfast.hpp"
 #include "sitewave/steps.hpp"
+#include "steps/grid.hpp"
 #include "textio/fatal.hpp"
 #include "textio/unit.hpp"
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 // 2*pi as 8*atan(1): the arctangent in double stored as a float, times 8 in float. The filter
 // corners and the frequencies of amp1.csv use it; the grid uses two_pi.
@@ -61,4 +61,4 @@ textio::completed_file write_history_file(const std::string& name, const std::st
                                           const histories& h, const record& rec,
                                           textio::io_state& state);
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps

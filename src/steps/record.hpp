@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace sitewave::driver {
+namespace sitewave::steps {
 
 using sitewave::max_samples;
 using sitewave::record;
@@ -31,4 +31,4 @@ record read_record(const std::string& name, textio::io_state& state, const std::
 // when the grid would be refused.
 std::optional<grid> likely_grid(const std::string& path);
 
-} // namespace sitewave::driver
+} // namespace sitewave::steps
