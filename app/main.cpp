@@ -6,13 +6,19 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 int main() {
     sitewave::app::keep_freed_memory();
     sitewave::install_signal_handlers();
-    const auto r = sitewave::run_dialogue({});
+    // SITEWAVE_THREADS=1: the plain sequence, every step in its place on one thread.
+    sitewave::dialogue_io io;
+    const char* threads = std::getenv("SITEWAVE_THREADS");
+    io.threads = threads != nullptr && std::string_view(threads) == "1" ? 1 : 0;
+    const auto r = sitewave::run_dialogue(io);
     if (r) {
         return sitewave::exit_ok;
     }

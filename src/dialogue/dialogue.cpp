@@ -1,8 +1,8 @@
-// The dialogue: the run from the first console line to the last, as a thin sequence of the
+// The dialogue: the run from the first console line to the last, as a plain sequence of the
 // steps, each console line and result file in its place.
 #include "sitewave/dialogue.hpp"
 
-#include "overlap/ahead.hpp"
+#include "dialogue/runner.hpp"
 #include "soil/soilin.hpp"
 #include "steps/grid.hpp"
 #include "steps/history.hpp"
@@ -13,13 +13,12 @@
 #include "textio/list_read.hpp"
 #include "textio/list_write.hpp"
 #include "textio/unit.hpp"
-#include "threads/helper_thread.hpp"
 
 #include <cmath>
 #include <filesystem>
 #include <memory>
 
-namespace sitewave {
+namespace sitewave::dialogue {
 
 namespace {
 
@@ -103,19 +102,14 @@ void summary(textio::output_unit& con, const histories& h, int nf, const grid& g
     empty_line(con);
 }
 
-void dialogue(const dialogue_io& io, textio::io_state& state) {
-    textio::output_unit con(io.out, state);
-    textio::input_unit in(io.in, state, io.out);
+// The run from the first console line to the last: the steps in their order. `run` carries out
+// the slower ones in their place or ahead of it, with the same console, files and failure.
+void sequence(const dialogue_io& io, runner& run, textio::io_state& state) {
+    textio::output_unit con(run.console(), state);
+    textio::input_unit in(io.in, state, &run.console());
     const auto at = [&io](const std::string& name) {
         return io.dir.empty() ? name : (std::filesystem::path(io.dir) / name).string();
     };
-
-    // The work of a step is shared among the cores where it can be; the helper is started at
-    // once, to be running by the time its first work comes.
-    const int cores = usable_cores();
-    if (cores > 1) {
-        state.later->start();
-    }
 
     empty_line(con);
     list_write(con) << " : Soil Data must be \"soil_dat.csv\"";
@@ -124,15 +118,10 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         fmt_write(con, prompt);
     }
     const std::string infile1 = textio::read_name(in);
+    run.named(at(soil::soil_file), at(infile1), con);
 
-    // The soil file is read ahead on the helper, and the tables of a sound profile begun there on
-    // the grid the record file appears to have, while the record is read here; what the reading
-    // raised is raised in its place.
-    overlap::profile_ahead soil(state, con, at(soil::soil_file), at(infile1),
-                                cores > 1 ? state.later : nullptr);
     record rec = steps::read_record(infile1, state, at(infile1));
     list_write(con) << "NT and DT=" << rec.nt << rec.dt;
-
     const auto length = steps::shortest_length(rec.nt);
     if (!length) {
         list_write(con) << " NT>2**15 !!!!!";
@@ -145,8 +134,7 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     list_write(con) << " IF1,NF=" << length->if1 << nf;
 
     const fft::twiddles factors(static_cast<std::size_t>(nf), -1);
-    spectra s =
-        steps::forward_transform(rec, nf, record_file, soil.begin_tables(g) ? 1 : cores, &factors);
+    spectra s = steps::forward_transform(rec, nf, record_file, run.grid_known(g), &factors);
     // The samples are in the spectra now; their memory goes to the steps that follow.
     for (auto* samples : {&rec.xr1, &rec.yr1, &rec.zr1}) {
         std::vector<float>().swap(*samples);
@@ -155,15 +143,14 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
     list_write(con) << " DUR,DOM,NOM,EOM=" << g.dur << g.dom << g.nom << g.eom;
     list_write(con) << " Highest Frequency (hz)=" << g.eom / two_pi;
 
-    const soil::soil_profile& profile = soil.take(con);
+    const soil::soil_profile& profile = run.soil(con);
     const std::string both = record_file + " on " + soil::soil_file;
-    overlap::run_ahead ahead(con, in, state, *state.later);
     {
-        // The factors file is written on the helper, which frees the tables once it is done.
-        auto t = soil.finished_tables();
+        // The tables go with the factors file, released once it is written.
+        auto t = run.profile_tables(g);
         steps::check_tables_finite(*t, g, soil::soil_file);
         steps::apply_tables(s, *t, profile.nin, g, both);
-        ahead.start([t, g, path = at("Amp-Factors.csv")](textio::io_state& st) {
+        run.write([t, g, path = at("Amp-Factors.csv")](textio::io_state& st) {
             return steps::write_factors_file("Amp-Factors.csv", path, *t, g, st);
         });
     }
@@ -172,28 +159,31 @@ void dialogue(const dialogue_io& io, textio::io_state& state) {
         steps::process_or_refuse(s, g, band, nyes, both);
         empty_line(con);
         list_write(con) << "The Fourier Spectrum data are stored in \"amp.csv\"";
-        // The moduli written on the helper, as the transforms take over the spectra.
-        ahead.start([m = steps::spectra_moduli(s, g), g, h2 = rec.head2, h3 = rec.head3,
-                     path = at("amp1.csv")](textio::io_state& st) {
+        // The moduli are written apart, as the transforms take over the spectra.
+        run.write([m = steps::spectra_moduli(s, g), g, h2 = rec.head2, h3 = rec.head3,
+                   path = at("amp1.csv")](textio::io_state& st) {
             return steps::write_spectra_file("amp1.csv", path, m, g, h2, h3, st);
         });
-        state.later->finish(); // the helper's last file: it ends after it, as this run goes on
+        run.writes_done();
 
-        // The transforms share no core with the files still being written.
         const fft::twiddles inverse_factors = factors.opposite();
-        const histories h = steps::inverse_transform(std::move(s), g, both,
-                                                     ahead.busy() ? 1 : cores, &inverse_factors);
+        const histories h = steps::inverse_transform(std::move(s), g, both, run.inverse_threads(),
+                                                     &inverse_factors);
         summary(con, h, nf, g, rec.dt);
-        ahead.put_in_place(steps::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state));
+        run.put_in_place(steps::write_history_file("wave1.csv", at("wave1.csv"), h, rec, state));
     } catch (...) {
-        ahead.settle(); // a failure met earlier in the plain order is the one reported
+        run.settle(false); // a failure met earlier in the plain order is the one reported
         throw;
     }
-    ahead.settle(true);
+    run.settle(true);
     con.close(); // the stop: everything written reaches standard output
 }
 
 } // namespace
+
+} // namespace sitewave::dialogue
+
+namespace sitewave {
 
 result<void> run_dialogue(const dialogue_io& io) {
     if (io.in == nullptr || io.out == nullptr) {
@@ -202,10 +192,18 @@ result<void> run_dialogue(const dialogue_io& io) {
                 "run_dialogue", std::string(io.in == nullptr ? "io.in" : "io.out") + " is null");
         });
     }
-    background later; // outlives the run's state, and ends with the run
+    if (io.threads < 0) {
+        return textio::capture(
+            [&] { textio::invalid_argument("run_dialogue", "io.threads is negative"); });
+    }
     textio::io_state state;
-    state.later = &later;
-    auto r = textio::capture([&] { dialogue(io, state); }, &state);
+    auto r = textio::capture(
+        [&] {
+            const auto run = io.threads == 1 ? dialogue::plain_runner(io.out, state)
+                                             : dialogue::overlap_runner(io.out, state);
+            dialogue::sequence(io, *run, state);
+        },
+        &state);
     if (!r) {
         // The console lines written so far go out before the caller reports the error.
         std::fflush(io.out);

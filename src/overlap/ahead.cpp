@@ -4,13 +4,12 @@
 #include "steps/steps.hpp"
 
 #include <chrono>
+#include <unistd.h>
 #include <utility>
 
 namespace sitewave::overlap {
 
 run_ahead::~run_ahead() {
-    con_.hold(nullptr);
-    in_.before_wait(nullptr);
     for (auto& e : entries_) {
         if (e.written.valid()) {
             e.written.wait();
@@ -34,22 +33,49 @@ void run_ahead::start(std::function<textio::completed_file(textio::io_state&)> w
             return; // an earlier file failed: the plain run stops there
         }
         try {
-            write(*st).commit();
+            auto file = write(*st);
+            commit(file, false);
         } catch (...) {
             helper_failed_ = true;
             throw;
         }
     });
-    if (entries_.empty()) {
-        con_.hold(&held_);
-        in_.before_wait([this] { settle(); });
-    }
     entries_.push_back(std::move(e));
+}
+
+void run_ahead::commit(textio::completed_file& file, bool release_here) {
+    const int replaced = file.commit_keeping_replaced();
+    if (replaced < 0) {
+        return;
+    }
+    if (!release_here) {
+        try {
+            helper_.post([replaced] { ::close(replaced); });
+            return;
+        } catch (...) {
+        }
+    }
+    ::close(replaced);
+}
+
+void run_ahead::put(std::string_view bytes) {
+    if (entries_.empty()) {
+        out_.put(bytes);
+    } else {
+        held_.append(bytes);
+    }
+}
+
+void run_ahead::before_read(bool would_wait) {
+    if (would_wait) {
+        settle();
+    }
+    out_.before_read(would_wait);
 }
 
 void run_ahead::put_in_place(textio::completed_file file) {
     if (entries_.empty()) {
-        file.commit();
+        commit(file, false);
         return;
     }
     entry e;
@@ -72,8 +98,6 @@ void run_ahead::settle(bool at_end) {
     if (entries_.empty()) {
         return;
     }
-    con_.hold(nullptr);
-    in_.before_wait(nullptr);
     const std::string held = std::move(held_);
     held_.clear();
     auto entries = std::move(entries_);
@@ -93,7 +117,7 @@ void run_ahead::settle(bool at_end) {
     const std::string_view text(held);
     std::size_t at = 0;
     for (auto& e : entries) {
-        con_.put_bytes(text.substr(at, e.mark - at));
+        out_.put(text.substr(at, e.mark - at));
         at = e.mark;
         if (e.written.valid()) {
             spin_wait(e.written);
@@ -102,10 +126,10 @@ void run_ahead::settle(bool at_end) {
                 state_ = *e.state; // the run made no statement after it: it is the last one
             }
         } else {
-            e.file.commit(at_end && &e == &entries.back());
+            commit(e.file, at_end && &e == &entries.back());
         }
     }
-    con_.put_bytes(text.substr(at));
+    out_.put(text.substr(at));
 }
 
 profile_ahead::profile_ahead(textio::io_state& state, const textio::output_unit& con,

@@ -21,16 +21,15 @@
 
 namespace sitewave::overlap {
 
-class run_ahead {
+class run_ahead final : public textio::console_sink {
   public:
-    // `state` is the run's record of statements.
-    run_ahead(textio::output_unit& con, textio::input_unit& in, textio::io_state& state,
-              background& helper)
-        : con_(con), in_(in), state_(state), helper_(helper) {}
+    // The console goes through this sink to `out`; `state` is the run's record of statements.
+    run_ahead(textio::console_sink& out, textio::io_state& state, background& helper)
+        : out_(out), state_(state), helper_(helper) {}
     run_ahead(const run_ahead&) = delete;
     run_ahead& operator=(const run_ahead&) = delete;
     // Waits for the helper's files; what is still held is dropped.
-    ~run_ahead();
+    ~run_ahead() override;
 
     // Writes a result file on the helper and puts it in place there, after the files started
     // before it, unless one of them failed. Its statements go to a record of their own, which
@@ -46,6 +45,12 @@ class run_ahead {
     // run the file the last one replaces is released right here: nothing is left to overlap it.
     void settle(bool at_end = false);
 
+    // The console: held while a file is being written on the helper; an answer that is not
+    // there yet settles first, so that the question is on the screen.
+    void put(std::string_view bytes) override;
+    void before_read(bool would_wait) override;
+    void flush() override { out_.flush(); }
+
   private:
     // A file in the order of the run, after the held console text up to `mark`: written on
     // the helper (`written`), or completed by the run (`file`).
@@ -56,9 +61,10 @@ class run_ahead {
         unsigned long statements = 0;            // the run's, when it was started
         textio::completed_file file;
     };
+    // Puts a completed file in place; the file it replaces is released on the helper, or here.
+    void commit(textio::completed_file& file, bool release_here);
 
-    textio::output_unit& con_;
-    textio::input_unit& in_;
+    textio::console_sink& out_;
     textio::io_state& state_;
     background& helper_;
     std::string held_;

@@ -11,10 +11,6 @@
 #include <string_view>
 #include <type_traits>
 
-namespace sitewave {
-class background;
-}
-
 namespace sitewave::textio {
 
 using sitewave::exit_fatal;
@@ -25,10 +21,6 @@ using sitewave::exit_refused;
 // free-format statement records "list io"; a formatted one its format text while it runs, and
 // a completed formatted read clears it. One record per run, shared by the run's units.
 struct io_state {
-    // Where a result file's close leaves the release of the file it replaced (the old file's
-    // pages and blocks, freed when its last reference goes): nothing, to release it at once.
-    background* later = nullptr;
-
     bool writing = false;
     bool has_format = false;
     std::string format;

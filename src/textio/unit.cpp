@@ -2,7 +2,6 @@
 
 #include "textio/fatal.hpp"
 #include "textio/pending.hpp"
-#include "threads/helper_thread.hpp"
 
 #include <atomic>
 #include <cerrno>
@@ -54,7 +53,17 @@ int put_in_place(const std::string& temp, const std::string& path, int replaced)
 
 } // namespace
 
-input_unit::input_unit(std::FILE* in, io_state& state, std::FILE* echo)
+void stream_sink::put(std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), out_); // an error stays on the stream
+}
+
+void stream_sink::flush() {
+    if (std::fflush(out_) != 0 || std::ferror(out_) != 0) {
+        console_failed(errno != 0 ? errno : EIO);
+    }
+}
+
+input_unit::input_unit(std::FILE* in, io_state& state, console_sink* echo)
     : file_(in), echo_(echo), state_(&state) {}
 
 input_unit::input_unit(int unit, std::string name, io_state& state, const std::string& path)
@@ -88,16 +97,9 @@ input_unit::~input_unit() {
 
 bool input_unit::next_record(std::string& line) {
     line.clear();
-    if (before_wait_ && !ready()) {
-        const auto f = std::move(before_wait_);
-        before_wait_ = nullptr;
-        f();
-    }
     if (echo_ != nullptr) {
         // Whatever was asked must be on the screen before the answer is read.
-        if (std::fflush(echo_) != 0 || std::ferror(echo_) != 0) {
-            console_failed(errno != 0 ? errno : EIO);
-        }
+        echo_->before_read(!ready());
     }
     if (buffer_) {
         if (begin_ == end_ && !refill()) {
@@ -182,7 +184,11 @@ bool input_unit::refill() {
 }
 
 output_unit::output_unit(std::FILE* out, io_state& state)
-    : file_(out), console_(true), state_(&state) {}
+    : file_(out), console_(true), own_sink_(std::make_unique<stream_sink>(out)),
+      sink_(own_sink_.get()), state_(&state) {}
+
+output_unit::output_unit(console_sink& sink, io_state& state)
+    : console_(true), sink_(&sink), state_(&state) {}
 
 output_unit::output_unit(int unit, std::string name, io_state& state, const std::string& path)
     : unit_(unit), name_(std::move(name)), path_(path.empty() ? name_ : path), state_(&state) {
@@ -243,11 +249,7 @@ output_unit::~output_unit() {
 void output_unit::end_record() {
     record_.push_back('\n');
     if (console_) {
-        if (held_ != nullptr) {
-            held_->append(record_);
-        } else {
-            write_out(record_);
-        }
+        sink_->put(record_);
     } else {
         pending_.append(record_);
         records_written();
@@ -275,13 +277,11 @@ void output_unit::write_out(std::string_view bytes) {
 }
 
 void output_unit::close() {
-    if (file_ == nullptr) {
+    if (console_) {
+        sink_->flush();
         return;
     }
-    if (console_) {
-        if (std::fflush(file_) != 0 || std::ferror(file_) != 0) {
-            console_failed(errno != 0 ? errno : EIO);
-        }
+    if (file_ == nullptr) {
         return;
     }
     finish().commit();
@@ -343,34 +343,31 @@ void completed_file::discard() noexcept {
     }
 }
 
-void completed_file::commit(bool release_here) {
-    if (!temp_) {
-        return;
+void completed_file::commit() {
+    const int replaced = commit_keeping_replaced();
+    if (replaced >= 0) {
+        ::close(replaced);
     }
-    // The file being replaced stays open through the rename: its release (pages and blocks) is
-    // then done by the run's helper, if it has one, off the run's path.
-    background* later = release_here ? nullptr : report_.later;
+}
+
+int completed_file::commit_keeping_replaced() {
+    if (!temp_) {
+        return -1;
+    }
+    // The file being replaced stays open through the rename, so that its release (pages and
+    // blocks) happens when the descriptor is closed, where the caller chooses.
     const int replaced = ::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     const int err = put_in_place(*temp_, path_, replaced);
-    if (replaced >= 0) {
-        bool posted = false;
-        if (later != nullptr) {
-            try {
-                later->post([replaced] { ::close(replaced); });
-                posted = true;
-            } catch (...) {
-            }
-        }
-        if (!posted) {
+    if (err != 0) {
+        if (replaced >= 0) {
             ::close(replaced);
         }
-    }
-    if (err != 0) {
         discard();
         fail("close", err, unit_, name_, report_);
     }
     release_pending(temp_->c_str());
     temp_.reset();
+    return replaced;
 }
 
 } // namespace sitewave::textio

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,14 +21,40 @@ inline constexpr std::size_t block_size = std::size_t{1} << 18;
 inline constexpr int unit_stdin = 5;
 inline constexpr int unit_stdout = 6;
 
+// Where the console's records go, and when they must be visible: a stream (stream_sink), or a
+// sink of the caller's in front of one.
+class console_sink {
+  public:
+    virtual ~console_sink() = default;
+    // Bytes the console writes: whole records, each with its line end.
+    virtual void put(std::string_view bytes) = 0;
+    // Before the console's input reads a record: what was written must reach whoever answers.
+    // `would_wait`: no answer is there to be read yet. A failure is the console failure.
+    virtual void before_read(bool would_wait) = 0;
+    // Everything written goes out; a failure is the console failure.
+    virtual void flush() = 0;
+};
+
+// The console on a stream: records written as they come, flushed before an answer is read.
+class stream_sink final : public console_sink {
+  public:
+    explicit stream_sink(std::FILE* out) : out_(out) {}
+    void put(std::string_view bytes) override;
+    void before_read(bool) override { flush(); }
+    void flush() override;
+
+  private:
+    std::FILE* out_;
+};
+
 // A source of records. A record ends at a line feed; a carriage return right before it, or as
 // the very last byte of the input, belongs to the line end. A last line without a line feed is
 // still a record. Every statement on the unit records itself in the run's io_state.
 class input_unit {
   public:
-    // The console (unit 5, unnamed) reading from `in`; whatever was written to `echo` is
-    // flushed before each record is read, and a failure there is the console failure.
-    input_unit(std::FILE* in, io_state& state, std::FILE* echo = nullptr);
+    // The console (unit 5, unnamed) reading from `in`; `echo` (when given) is told before each
+    // record is read, so that what was asked is on the screen first.
+    input_unit(std::FILE* in, io_state& state, console_sink* echo = nullptr);
 
     // Opens an existing file for reading: `path` when given, else `name`; reports name the
     // file `name`. A failure is the fatal "open" report naming the unit and the file ("open:
@@ -41,9 +66,6 @@ class input_unit {
 
     // Next record into `line`; false at the end of the input.
     bool next_record(std::string& line);
-    // Console: `f` is called once, before a record is read when nothing is there to be read
-    // yet, so that what the run holds back can be put out before it waits for the answer.
-    void before_wait(std::function<void()> f) { before_wait_ = std::move(f); }
 
     // The next record without taking it, when it lies whole in the block read so far: the line
     // as next_record would give it, valid until the next record is taken. Nothing when the
@@ -70,7 +92,7 @@ class input_unit {
     bool ready() const;
 
     std::FILE* file_ = nullptr;
-    std::FILE* echo_ = nullptr;
+    console_sink* echo_ = nullptr;
     bool owned_ = false;
     // A file is read a block at a time and split into records here; the console a character at
     // a time, so that nothing beyond the answer asked for is taken from it.
@@ -79,7 +101,6 @@ class input_unit {
     std::size_t end_ = 0;
     std::size_t peeked_end_ = 0; // where the record shown by peek_record ends, line end included
     int records_ = 0;
-    std::function<void()> before_wait_;
     int unit_ = unit_stdin;
     unsigned long serial_ = next_serial();
     std::string name_;
@@ -97,9 +118,12 @@ class completed_file {
     ~completed_file();
 
     // The rename over the name; failure is the fatal "close" report, the temporary file removed.
-    // The file replaced is released by the run's helper, if it has one, unless `release_here`
-    // (the run has nothing left to do meanwhile).
-    void commit(bool release_here = false);
+    // The file replaced is released at once.
+    void commit();
+    // The same, but the file replaced stays open through the rename and its descriptor (or -1
+    // when there was none) is returned: closing it releases the old file's pages and blocks,
+    // which the caller may leave to a moment that suits it.
+    [[nodiscard]] int commit_keeping_replaced();
 
   private:
     friend class output_unit;
@@ -119,8 +143,9 @@ class completed_file {
 // on the process's list of pending files while it exists, for the signal handlers.
 class output_unit {
   public:
-    // The console (unit 6, unnamed) writing to `out`.
+    // The console (unit 6, unnamed) writing to `out`, or into `sink`.
     output_unit(std::FILE* out, io_state& state);
+    output_unit(console_sink& sink, io_state& state);
 
     // Creates the temporary file for result file `path` (default: `name`); reports name the
     // file `name`. Failure is the fatal "open" report.
@@ -151,11 +176,6 @@ class output_unit {
     // Completes a result file as close() does, but leaves it under its temporary name.
     [[nodiscard]] completed_file finish();
 
-    // Console: while `into` is set, records are gathered there instead of written.
-    void hold(std::string* into) { held_ = into; }
-    // Console: writes bytes as records are written.
-    void put_bytes(std::string_view bytes) { write_out(bytes); }
-
     int unit() const { return unit_; }
     unsigned long serial() const { return serial_; }
     const std::string& name() const { return name_; }
@@ -178,8 +198,9 @@ class output_unit {
     std::string path_;
     std::string temp_;
     std::string record_;
-    std::string* held_ = nullptr;
-    int write_error_ = 0; // errno of the first failed write
+    std::unique_ptr<stream_sink> own_sink_; // the console's, on a stream
+    console_sink* sink_ = nullptr;          // the console's
+    int write_error_ = 0;                   // errno of the first failed write
     io_state* state_;
 };
 
