@@ -86,7 +86,8 @@ TEST_F(library, two_dialogues_on_two_threads) {
         threads[k] = std::thread([k, dir, &console] {
             std::FILE* in = std::fopen((dir / "stdin.txt").c_str(), "rb");
             std::FILE* out = std::tmpfile();
-            const auto r = sitewave::run_dialogue({in, out, dir.string()});
+            // The first with the overlap, the second as the plain sequence.
+            const auto r = sitewave::run_dialogue({in, out, dir.string(), k});
             EXPECT_TRUE(r.ok()) << (r ? "" : r.err().report());
             std::rewind(out);
             for (int ch; (ch = std::fgetc(out)) != EOF;) {
@@ -682,7 +683,8 @@ TEST_F(library, readers_and_dialogue_arguments) {
     }
     std::FILE* null_file = nullptr;
     for (const auto& io : {sitewave::dialogue_io{null_file, stdout, dir_.string()},
-                           sitewave::dialogue_io{stdin, null_file, dir_.string()}}) {
+                           sitewave::dialogue_io{stdin, null_file, dir_.string()},
+                           sitewave::dialogue_io{stdin, stdout, dir_.string(), -1}}) {
         const auto r = sitewave::run_dialogue(io);
         EXPECT_EQ(outcome(r), "argument");
         EXPECT_TRUE(names(r, "run_dialogue")) << r.err().report();
