@@ -13,17 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path& work_dir() {
-    static const fs::path dir = [] {
-        std::string pattern = (fs::temp_directory_path() / "sitewave-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        return fs::path(pattern);
-    }();
-    return dir;
-}
-
 void put(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
 bool finite_text(const fs::path& p) {

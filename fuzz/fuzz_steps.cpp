@@ -109,17 +109,6 @@ template <class T> void perhaps_ragged(fuzz_bytes& in, std::vector<T>& v) {
 // such long work is for the unit tests, and would only slow the search here.
 int short_of_long_work(int n, int most, int limit) { return n > most && n <= limit ? most : n; }
 
-const fs::path& work_dir() {
-    static const fs::path dir = [] {
-        std::string pattern = (fs::temp_directory_path() / "sitewave-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        return fs::path(pattern);
-    }();
-    return dir;
-}
-
 void lengths(fuzz_bytes& in) {
     const int nt = in.integer({6, 0, 1, 3, 4, 5, 64, 4097, 32768, 32769, 1 << 20, (1 << 20) + 1, -1,
                                -4, INT_MIN, INT_MAX});

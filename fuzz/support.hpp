@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <sys/mman.h>
@@ -11,6 +12,19 @@
 #include <vector>
 
 // An in-memory file holding `data`, named by a path any open() accepts.
+// A scratch folder of the process's own for files a target writes, made on first use.
+inline const std::filesystem::path& work_dir() {
+    static const std::filesystem::path dir = [] {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "sitewave-fuzz-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        return std::filesystem::path(pattern);
+    }();
+    return dir;
+}
+
 class mem_file {
   public:
     explicit mem_file(std::string_view data) : fd_(::memfd_create("fuzz", MFD_CLOEXEC)) {
