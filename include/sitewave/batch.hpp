@@ -46,12 +46,20 @@ struct batch_options {
     // Set (from any thread, a signal's watcher say) to stop: runs not yet begun are not made,
     // their rows marked interrupted; runs under way end first.
     const std::atomic<bool>* stop = nullptr;
+    // The run record and smoothing: DIR/run.json holds the command line as given (the program's
+    // name first), the options and the inputs, the @LIST files read among them; with
+    // smooth_ko, spectra.csv and transfer.csv also hold the spectra smoothed with the
+    // Konno-Ohmachi window of this bandwidth b.
+    std::vector<std::string> command_line;
+    std::vector<std::string> lists;
+    std::optional<double> smooth_ko;
 };
 
 // Limits of the options.
 inline constexpr int max_periods = 10000;
 inline constexpr double min_period = 1e-4, max_period = 1e4; // seconds
 inline constexpr int max_jobs = 1024;
+inline constexpr double min_smooth_ko = 1, max_smooth_ko = 10000; // bandwidth b
 
 // One row of summary.csv.
 struct run_summary {
@@ -74,6 +82,9 @@ result<void> prepare_batch(const batch_options& o);
 struct batch_result {
     std::vector<run_summary> rows;
     std::optional<sitewave::error> summary_error;
+    // DIR/statistics.csv (with --spectra) and DIR/run.json rewritten at the end, when either
+    // could not be made; the run folders and the summary are kept.
+    std::optional<sitewave::error> statistics_error, record_error;
 };
 
 // Checks as prepare_batch does (reading each profile once), locks the output folder (a second

@@ -84,6 +84,9 @@ void check_options(const batch_options& o) {
     if (o.nyes < 0 || o.nyes > 2) {
         usage("--process: none, integrate or differentiate");
     }
+    if (o.smooth_ko && !(*o.smooth_ko >= min_smooth_ko && *o.smooth_ko <= max_smooth_ko)) {
+        usage("--smooth: the bandwidth " + num(*o.smooth_ko) + " is not from 1 to 10000");
+    }
     if (o.spectra) {
         if (o.nyes != 0) {
             usage("--spectra needs --process none (response spectra are of accelerations)");
