@@ -5,7 +5,9 @@
 
 #include "batch/plan.hpp"
 #include "batch/run.hpp"
+#include "batch/run_record.hpp"
 #include "batch/shared_work.hpp"
+#include "batch/statistics.hpp"
 #include "batch/summary.hpp"
 #include "textio/fatal.hpp"
 
@@ -116,6 +118,11 @@ class suite {
         profiles_ = read_profiles(o_);
         plan_ = batch::make_plan(o_);
         const batch::output_folder out = batch::open_output(o_, plan_);
+        // The run record before any run, so that it is there even if the batch is killed.
+        batch::run_record record(o_, plan_);
+        if (auto w = record.write(o_); !w) {
+            throw textio::failure(w.err());
+        }
         // Cores left over when there are fewer runs than jobs go to the rows of the tables.
         const int row_threads =
             std::max(1, o_.jobs / std::max<int>(1, static_cast<int>(plan_.size())));
@@ -172,6 +179,15 @@ class suite {
         }
         if (auto w = batch::write_summary(o_, rows); !w) {
             result.summary_error = w.err();
+        }
+        if (o_.spectra) {
+            if (auto w = batch::write_statistics(o_, plan_, rows); !w) {
+                result.statistics_error = w.err();
+            }
+        }
+        record.finish(result);
+        if (auto w = record.write(o_); !w) {
+            result.record_error = w.err();
         }
         return result;
     }
