@@ -88,12 +88,14 @@ struct batch_result {
 };
 
 // Checks as prepare_batch does (reading each profile once), locks the output folder (a second
-// batch on it is a usage error), with force removes summary.csv, the marked run folders this
-// batch writes and marked temporary folders left by a killed batch (never anything unmarked,
-// never through a symbolic link), then runs every record on every profile on up to o.jobs
-// threads (fewer when a thread cannot start) and writes the run folders and DIR/summary.csv.
-// `done(k, n)` is called after each run (from any thread, one at a time). A failed run is a row
-// with ok false, the other runs go on. Errors: usage (nothing written), or system.
+// batch on it is a usage error), with force removes summary.csv, statistics.csv and run.json (files
+// or links), the marked run folders this batch writes and marked temporary folders left by a killed
+// batch (never anything unmarked, never through a symbolic link), then runs every record on every
+// profile on up to o.jobs threads (fewer when a thread cannot start) and writes the run folders and
+// DIR/summary.csv. DIR/run.json is written before the runs (an error then is the batch's, of kind
+// system) and again after them with their outcomes; with o.spectra, DIR/statistics.csv after the
+// summary. `done(k, n)` is called after each run (from any thread, one at a time). A failed run is
+// a row with ok false, the other runs go on. Errors: usage (nothing written), or system.
 result<batch_result> run_batch(const batch_options& o,
                                const std::function<void(int, int)>& done = {});
 
