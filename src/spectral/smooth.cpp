@@ -76,28 +76,30 @@ std::vector<std::vector<double>> konno_ohmachi(std::span<const std::span<const f
         sa[j] = std::sin(a[j]);
         ca[j] = std::cos(a[j]);
     }
-    std::vector<double> sum(m);
     for (std::size_t c = 0; c < m; ++c) {
         out[c][0] = static_cast<double>(in[c][0]);
     }
+    std::vector<double> w(n);
     for (std::size_t k = 1; k < n; ++k) {
         const auto [lo, hi] = konno_ohmachi_window(k, n, b, konno_ohmachi_floor);
-        double weights = 0.0;
-        std::fill(sum.begin(), sum.end(), 0.0);
+        // The weights of the window, then each spectrum's sum with them.
+        const double ak = a[k], sk = sa[k], ck = ca[k];
         for (std::size_t j = lo; j <= hi; ++j) {
-            double w = 1.0;
-            if (j != k) {
-                const double x = a[j] - a[k];
-                const double s = (sa[j] * ca[k] - ca[j] * sa[k]) / x;
-                w = (s * s) * (s * s);
-            }
-            weights += w;
-            for (std::size_t c = 0; c < m; ++c) {
-                sum[c] += w * static_cast<double>(in[c][j]);
-            }
+            const double q = (sa[j] * ck - ca[j] * sk) / (a[j] - ak);
+            w[j] = (q * q) * (q * q);
+        }
+        w[k] = 1.0;
+        double weights = 0.0;
+        for (std::size_t j = lo; j <= hi; ++j) {
+            weights += w[j];
         }
         for (std::size_t c = 0; c < m; ++c) {
-            out[c][k] = sum[c] / weights;
+            const std::span<const float> x = in[c];
+            double sum = 0.0;
+            for (std::size_t j = lo; j <= hi; ++j) {
+                sum += w[j] * static_cast<double>(x[j]);
+            }
+            out[c][k] = sum / weights;
         }
     }
     return out;
