@@ -215,6 +215,19 @@ class SuiteCheck(unittest.TestCase):
                 "--periods", "0.1,1,2", "--out", out, os.path.join(self.tmp, "one.csv")]
         refused = subprocess.run(argv, capture_output=True, timeout=600)
         self.assertEqual(refused.returncode, 2, refused.stderr)
+        # An input that --force would replace: refused before anything is touched.
+        for own in ("statistics.csv", "run.json"):
+            other = os.path.join(self.tmp, "given-" + own)
+            os.makedirs(other)
+            own_path = os.path.join(other, own)
+            with open(own_path, "w") as f:
+                f.write("mine\n")
+            given = subprocess.run(argv[:-2] + [other, argv[-1], "--force", own_path],
+                                   capture_output=True, timeout=600)
+            self.assertEqual(given.returncode, 2, given.stderr)
+            self.assertIn(f"--force would replace {own_path}, given as input {own_path}\n"
+                          .encode(), given.stderr)
+            self.assertEqual(os.listdir(other), [own])
         done = subprocess.run(argv + ["--force"], capture_output=True, timeout=600)
         self.assertEqual(done.returncode, 0, done.stderr)
         with open(keep) as f:
