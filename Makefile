@@ -16,7 +16,8 @@ build:
 
 # Builds the programs and runs them on the bundled El Centro record: the dialogue (results in
 # demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
-# outcrop motion, with response spectra; results in demo-out/batch/), and draws the plots.
+# outcrop motion, with response spectra; results in demo-out/batch/, with the suite's
+# statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS).
 SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
 	--soil examples/profiles/upper.csv --input outcrop --spectra @examples/records.txt
 
@@ -30,8 +31,11 @@ demo:
 	build/sitewave-batch $(SUITE) --out demo-out/batch
 	@echo "== demo-out/batch/summary.csv"
 	@cat demo-out/batch/summary.csv
+	@echo "== demo-out/batch/statistics.csv (RRS of H1 at 5%, $$(grep -c '^all,rrs,H1,5%,' demo-out/batch/statistics.csv) periods; first rows)"
+	@grep '^all,rrs,H1,5%,' demo-out/batch/statistics.csv | head -3
 	tools/sitewave-plot demo-out
 	tools/sitewave-plot demo-out/batch
+	test -f demo-out/batch/rrs.png
 	for run in demo-out/batch/*/*/; do tools/sitewave-plot "$$run" || exit 1; done
 
 test:

@@ -44,6 +44,7 @@ constexpr std::pair<std::string_view, std::string_view> wanted[] = {
     {"--damping", "ratios in [0, 1) separated by commas, e.g. 0.05 or 0.02,0.05"},
     {"--periods", "MIN,MAX,N with 0.0001 <= MIN <= MAX <= 10000 (s) and N a whole number of "
                   "periods from 1 to 10000, e.g. 0.01,10,100"},
+    {"--smooth", "ko, or ko:B with the bandwidth B from 1 to 10000, e.g. ko:40"},
 };
 
 // The usage error of an option checked here: its value (none when empty) and what it takes.
@@ -211,6 +212,12 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     app.add_option("--periods", periods,
                    "MIN,MAX,N: N log-spaced periods from MIN to MAX s, 0.0001 <= MIN <= MAX <= "
                    "10000, at most 10 000 periods (default 0.01,10,100)");
+    // Smoothed spectra: Konno-Ohmachi, bandwidth 40 unless given.
+    std::string smooth;
+    app.add_option("--smooth", smooth,
+                   "ko or ko:B: spectra.csv and transfer.csv also smoothed (Konno-Ohmachi, "
+                   "bandwidth B from 1 to 10000, default 40)")
+        ->type_name("ko[:B]");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -291,8 +298,20 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     if ((given("--damping") || given("--periods")) && !o.spectra) {
         usage_error("--damping and --periods go with --spectra");
     }
+    if (given("--smooth")) {
+        const auto b = smooth == "ko"              ? std::optional(std::vector<double>{40.0})
+                       : smooth.starts_with("ko:") ? numbers<double>(smooth.substr(3))
+                                                   : std::nullopt;
+        if (!b || b->size() != 1 || !((*b)[0] >= sitewave::min_smooth_ko) ||
+            !((*b)[0] <= sitewave::max_smooth_ko)) {
+            bad_value("--smooth", smooth);
+        }
+        o.smooth_ko = (*b)[0];
+    }
+    o.command_line.assign(argv, argv + argc);
     for (const auto& p : positional) {
         if (!p.empty() && p[0] == '@') {
+            o.lists.push_back(p.substr(1));
             read_list(p.substr(1), o.records);
         } else {
             o.records.push_back({p, {}});

@@ -83,12 +83,22 @@ int main(int argc, char** argv) {
     } else {
         std::printf("; summary in %s\n", summary.c_str());
     }
+    // statistics.csv and run.json at the end: the runs and the summary are kept.
+    for (const auto& [file, e] : {std::pair{"statistics.csv", &r->statistics_error},
+                                  std::pair{"run.json", &r->record_error}}) {
+        if (*e) {
+            const std::string path = (std::filesystem::path(o.out) / file).string();
+            std::printf("%s could not be written\n", path.c_str());
+            std::fprintf(stderr, "sitewave-batch: %s could not be written:\n%s", path.c_str(),
+                         (*e)->report().c_str());
+        }
+    }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "sitewave-batch: standard output: %s\n", std::strerror(errno));
         watch.end_if_signalled();
         return sitewave::exit_fatal;
     }
     watch.end_if_signalled();
-    return failed + interrupted > 0 || r->summary_error ? sitewave::exit_refused
-                                                        : sitewave::exit_ok;
+    const bool unwritten = r->summary_error || r->statistics_error || r->record_error;
+    return failed + interrupted > 0 || unwritten ? sitewave::exit_refused : sitewave::exit_ok;
 }

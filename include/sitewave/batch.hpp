@@ -46,12 +46,20 @@ struct batch_options {
     // Set (from any thread, a signal's watcher say) to stop: runs not yet begun are not made,
     // their rows marked interrupted; runs under way end first.
     const std::atomic<bool>* stop = nullptr;
+    // The run record and smoothing: DIR/run.json holds the command line as given (the program's
+    // name first), the options and the inputs, the @LIST files read among them; with
+    // smooth_ko, spectra.csv and transfer.csv also hold the spectra smoothed with the
+    // Konno-Ohmachi window of this bandwidth b.
+    std::vector<std::string> command_line;
+    std::vector<std::string> lists;
+    std::optional<double> smooth_ko;
 };
 
 // Limits of the options.
 inline constexpr int max_periods = 10000;
 inline constexpr double min_period = 1e-4, max_period = 1e4; // seconds
 inline constexpr int max_jobs = 1024;
+inline constexpr double min_smooth_ko = 1, max_smooth_ko = 10000; // bandwidth b
 
 // One row of summary.csv.
 struct run_summary {
@@ -74,15 +82,20 @@ result<void> prepare_batch(const batch_options& o);
 struct batch_result {
     std::vector<run_summary> rows;
     std::optional<sitewave::error> summary_error;
+    // DIR/statistics.csv (with --spectra) and DIR/run.json rewritten at the end, when either
+    // could not be made; the run folders and the summary are kept.
+    std::optional<sitewave::error> statistics_error, record_error;
 };
 
 // Checks as prepare_batch does (reading each profile once), locks the output folder (a second
-// batch on it is a usage error), with force removes summary.csv, the marked run folders this
-// batch writes and marked temporary folders left by a killed batch (never anything unmarked,
-// never through a symbolic link), then runs every record on every profile on up to o.jobs
-// threads (fewer when a thread cannot start) and writes the run folders and DIR/summary.csv.
-// `done(k, n)` is called after each run (from any thread, one at a time). A failed run is a row
-// with ok false, the other runs go on. Errors: usage (nothing written), or system.
+// batch on it is a usage error), with force removes summary.csv, statistics.csv and run.json (files
+// or links), the marked run folders this batch writes and marked temporary folders left by a killed
+// batch (never anything unmarked, never through a symbolic link), then runs every record on every
+// profile on up to o.jobs threads (fewer when a thread cannot start) and writes the run folders and
+// DIR/summary.csv. DIR/run.json is written before the runs (an error then is the batch's, of kind
+// system) and again after them with their outcomes; with o.spectra, DIR/statistics.csv after the
+// summary. `done(k, n)` is called after each run (from any thread, one at a time). A failed run is
+// a row with ok false, the other runs go on. Errors: usage (nothing written), or system.
 result<batch_result> run_batch(const batch_options& o,
                                const std::function<void(int, int)>& done = {});
 

@@ -141,7 +141,7 @@ template <std::size_t W> SITEWAVE_LANE_INLINE vd_t<W> pow_v(const vd_t<W>& x, do
     return up;
 }
 
-// settled(double) of common/real.hpp on W lanes.
+// settled(double) of arith/real.hpp on W lanes.
 template <std::size_t W> SITEWAVE_LANE_INLINE vi_t<W> settled(const vd_t<W>& x) {
     const vi_t<W> bits = same_bits<vi_t<W>>(x);
     const vi_t<W> from_mid = (bits & 0x1FFFFFFF) - 0x10000000;

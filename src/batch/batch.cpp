@@ -5,7 +5,9 @@
 
 #include "batch/plan.hpp"
 #include "batch/run.hpp"
+#include "batch/run_record.hpp"
 #include "batch/shared_work.hpp"
+#include "batch/statistics.hpp"
 #include "batch/summary.hpp"
 #include "textio/fatal.hpp"
 
@@ -84,6 +86,9 @@ void check_options(const batch_options& o) {
     if (o.nyes < 0 || o.nyes > 2) {
         usage("--process: none, integrate or differentiate");
     }
+    if (o.smooth_ko && !(*o.smooth_ko >= min_smooth_ko && *o.smooth_ko <= max_smooth_ko)) {
+        usage("--smooth: the bandwidth " + num(*o.smooth_ko) + " is not from 1 to 10000");
+    }
     if (o.spectra) {
         if (o.nyes != 0) {
             usage("--spectra needs --process none (response spectra are of accelerations)");
@@ -113,6 +118,11 @@ class suite {
         profiles_ = read_profiles(o_);
         plan_ = batch::make_plan(o_);
         const batch::output_folder out = batch::open_output(o_, plan_);
+        // The run record before any run, so that it is there even if the batch is killed.
+        batch::run_record record(o_, plan_);
+        if (auto w = record.write(o_); !w) {
+            throw textio::failure(w.err());
+        }
         // Cores left over when there are fewer runs than jobs go to the rows of the tables.
         const int row_threads =
             std::max(1, o_.jobs / std::max<int>(1, static_cast<int>(plan_.size())));
@@ -169,6 +179,15 @@ class suite {
         }
         if (auto w = batch::write_summary(o_, rows); !w) {
             result.summary_error = w.err();
+        }
+        if (o_.spectra) {
+            if (auto w = batch::write_statistics(o_, plan_, rows); !w) {
+                result.statistics_error = w.err();
+            }
+        }
+        record.finish(result);
+        if (auto w = record.write(o_); !w) {
+            result.record_error = w.err();
         }
         return result;
     }

@@ -158,6 +158,32 @@ bool empty_but_lock(const fs::path& out) {
 
 } // namespace
 
+bool is_utf8(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8_length(s, i);
+        if (n == 0) {
+            return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+std::string utf8_replaced(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8_length(s, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(s, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
 std::string safe_component(const std::string& stem, const std::string& fallback) {
     std::string out;
     for (std::size_t i = 0; i < stem.size();) {
@@ -213,8 +239,10 @@ std::vector<plan_entry> make_plan(const batch_options& o) {
         r.push_back(rs.file);
     }
     // A profile folder never takes the name of one of the tool's own top-level files.
+    // Nor "all", the group of every profile in statistics.csv.
     const auto p = unique_components(
-        o.soils, "profile", {"summary.csv", "statistics.csv", "run.json", "shards", lock_name});
+        o.soils, "profile",
+        {"summary.csv", "statistics.csv", "run.json", "shards", "all", lock_name});
     r = unique_components(r, "record");
     std::vector<plan_entry> plan;
     for (std::size_t i = 0; i < p.size(); ++i) {
@@ -272,12 +300,14 @@ void check_output(const batch_options& o, const std::vector<plan_entry>& plan) {
     }
     // What --force will remove or replace must not hold an input.
     const auto dirs = folders_to_remove(out, plan);
-    const fs::path summary = resolved(out / "summary.csv");
-    for (const auto& in : input_files(o)) {
+    std::vector<std::string> inputs = input_files(o);
+    inputs.insert(inputs.end(), o.lists.begin(), o.lists.end());
+    for (const auto& in : inputs) {
         const fs::path r = resolved(in);
-        if (r == summary) {
-            usage("--force would replace " + (out / "summary.csv").string() + ", given as input " +
-                  in);
+        for (const char* own : own_files) {
+            if (r == resolved(out / own)) {
+                usage("--force would replace " + (out / own).string() + ", given as input " + in);
+            }
         }
         for (const auto& d : dirs) {
             if (within(r, resolved(d))) {
@@ -337,9 +367,11 @@ output_folder open_output(const batch_options& o, const std::vector<plan_entry>&
     if (!o.force) {
         return f;
     }
-    const auto summary = f.path_ / "summary.csv";
-    if (!fs::is_directory(fs::symlink_status(summary, ec))) {
-        fs::remove(summary, ec); // a file or a link, never what a link points to
+    for (const char* own : own_files) {
+        const auto p = f.path_ / own;
+        if (!fs::is_directory(fs::symlink_status(p, ec))) {
+            fs::remove(p, ec); // a file or a link, never what a link points to
+        }
     }
     for (const auto& d : folders_to_remove(f.path_, plan)) {
         fs::remove_all(d, ec); // does not follow the links inside

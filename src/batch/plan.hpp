@@ -19,9 +19,16 @@ namespace fs = std::filesystem;
 inline constexpr const char* run_marker = ".sitewave-run";
 // The lock file of an output folder, held with flock while a batch writes into it.
 inline constexpr const char* lock_name = ".sitewave-lock";
+// The batch's own files in the output folder, which --force replaces.
+inline constexpr const char* own_files[] = {"summary.csv", "statistics.csv", "run.json"};
 // The longest folder name taken from a file name, in bytes: the temporary folder's name adds a
 // dot and a suffix of at most 30 bytes, and a name made unique at most 8, within 255.
 inline constexpr std::size_t max_name_bytes = 200;
+
+// Whether `s` is valid UTF-8 (no overlong form, no surrogate); `s` with each byte that is not
+// part of a valid UTF-8 character replaced by U+FFFD.
+bool is_utf8(const std::string& s);
+std::string utf8_replaced(const std::string& s);
 
 // A single safe path component made from a file's stem: no '/', NUL or control character (each
 // becomes '_'), bytes that are not UTF-8 become '_', a leading '.' is preceded by '_' (so "."
@@ -71,8 +78,8 @@ class output_folder {
 void check_output(const batch_options& o, const std::vector<plan_entry>& plan);
 
 // check_output, then makes the folder when it is missing, takes its lock (a second batch on it
-// is a usage error), and with force removes the summary, the marked run folders of the plan and
-// the marked temporary folders a killed batch left.
+// is a usage error), and with force removes own_files (files or links), the marked run folders of
+// the plan and the marked temporary folders a killed batch left.
 output_folder open_output(const batch_options& o, const std::vector<plan_entry>& plan);
 
 // Why a run cannot be written into its folder under `out` (a profile folder that is a symbolic

@@ -138,13 +138,38 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
         f.close();
     }
     {
+        // With --smooth, the input's and the surface's spectra smoothed follow.
+        std::vector<std::string> head{"frequency (Hz)"};
+        const char* sides[] = {"input ", "surface ", "smoothed input ", "smoothed surface "};
+        for (std::size_t j = 0; j < (o.smooth_ko ? 4u : 2u); ++j) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                head.push_back(sides[j] + names[k]);
+            }
+        }
+        std::array<std::vector<float>, 3> sm;
+        if (o.smooth_ko) {
+            for (std::size_t i = 0; i < nom; ++i) {
+                sm[0].push_back(cabs(s.fx1[i]));
+                sm[1].push_back(cabs(s.fy1[i]));
+                sm[2].push_back(cabs(s.fz1[i]));
+            }
+            sm = smoothed(sm, *o.smooth_ko);
+        }
+        const auto& si = w.smoothed_input;
         table_file f((dir / "spectra.csv").string(), state);
-        f.line(
-            join({"frequency (Hz)", "input " + names[0], "input " + names[1], "input " + names[2],
-                  "surface " + names[0], "surface " + names[1], "surface " + names[2]}));
+        f.line(join(head));
         for (std::size_t i = 0; i < nom; ++i) {
+            const float cells[] = {cabs(s.fx1[i]),
+                                   cabs(s.fy1[i]),
+                                   cabs(s.fz1[i]),
+                                   o.smooth_ko ? si[0][i] : 0.0f,
+                                   o.smooth_ko ? si[1][i] : 0.0f,
+                                   o.smooth_ko ? si[2][i] : 0.0f,
+                                   o.smooth_ko ? sm[0][i] : 0.0f,
+                                   o.smooth_ko ? sm[1][i] : 0.0f,
+                                   o.smooth_ko ? sm[2][i] : 0.0f};
             f.numbers_after(w.spectra_head.line(i),
-                            {cabs(s.fx1[i]), cabs(s.fy1[i]), cabs(s.fz1[i])});
+                            std::span<const float>(cells, o.smooth_ko ? 9 : 3));
         }
         f.close();
     }

@@ -1,5 +1,6 @@
 #include "batch/shared_work.hpp"
 
+#include "spectral/smooth.hpp"
 #include "steps/record.hpp"
 #include "steps/steps.hpp"
 #include "textio/fatal.hpp"
@@ -81,7 +82,21 @@ loaded_record load(const record_source& rs) {
     return l;
 }
 
-record_work prepare(const record& rec, const record_source& rs) {
+std::array<std::vector<float>, 3> smoothed(const std::array<std::vector<float>, 3>& moduli,
+                                           double b) {
+    const std::span<const float> in[3] = {moduli[0], moduli[1], moduli[2]};
+    const auto out = spectral::konno_ohmachi(in, b);
+    std::array<std::vector<float>, 3> r;
+    for (std::size_t c = 0; c < 3; ++c) {
+        r[c].assign(out[c].size(), 0.0f);
+        for (std::size_t i = 0; i < out[c].size(); ++i) {
+            r[c][i] = static_cast<float>(out[c][i]);
+        }
+    }
+    return r;
+}
+
+record_work prepare(const record& rec, const record_source& rs, std::optional<double> smooth_ko) {
     const std::string label = "record " + rs.file;
     if (rec.nt > (1 << max_if1)) {
         textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
@@ -103,11 +118,21 @@ record_work prepare(const record& rec, const record_source& rs) {
         const float freq = static_cast<float>(i) * w.g.dom / two_pi;
         w.spectra_head.numbers({freq, cabs(w.s.fx1[i]), cabs(w.s.fy1[i]), cabs(w.s.fz1[i])});
     }
+    if (smooth_ko) {
+        std::array<std::vector<float>, 3> m;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(w.g.nom); ++i) {
+            m[0].push_back(cabs(w.s.fx1[i]));
+            m[1].push_back(cabs(w.s.fy1[i]));
+            m[2].push_back(cabs(w.s.fz1[i]));
+        }
+        w.smoothed_input = smoothed(m, *smooth_ko);
+    }
     return w;
 }
 
 profile_work make_profile_work(const layer_table& layers, float theta, input_motion input,
-                               const grid& g, bool oblique, int row_threads) {
+                               const grid& g, bool oblique, int row_threads,
+                               std::optional<double> smooth_ko) {
     profile_work w;
     w.t = steps::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
     // The factor applied: column 1, column 1 halved for an outcrop motion, or column 2.
@@ -125,12 +150,31 @@ profile_work make_profile_work(const layer_table& layers, float theta, input_mot
     const auto& t = w.t;
     const auto& fh = w.use().samp.col[static_cast<std::size_t>(w.nin - 1)];
     const auto& fv = w.use().pamp.col[static_cast<std::size_t>(w.nin - 1)];
-    w.transfer_csv.add("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V");
+    // With --smooth, the applied factors smoothed too (the third modulus is unused).
+    std::array<std::vector<float>, 3> sm;
+    if (smooth_ko) {
+        std::array<std::vector<float>, 3> m;
+        for (std::size_t i = 0; i < nom; ++i) {
+            m[0].push_back(cabs(fh[i]));
+            m[1].push_back(cabs(fv[i]));
+        }
+        m[2].assign(nom, 0.0f);
+        sm = smoothed(m, *smooth_ko);
+    }
+    w.transfer_csv.add(std::string("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V") +
+                       (smooth_ko ? ",smoothed factor H,smoothed factor V" : ""));
     for (std::size_t i = 0; i < nom; ++i) {
         const float freq = static_cast<float>(i) * g.dom / two_pi;
-        w.transfer_csv.numbers({freq, cabs(t.samp.col[0][i]), cabs(t.samp.col[1][i]),
-                                cabs(t.pamp.col[0][i]), cabs(t.pamp.col[1][i]), cabs(fh[i]),
-                                cabs(fv[i])});
+        const float row[] = {freq,
+                             cabs(t.samp.col[0][i]),
+                             cabs(t.samp.col[1][i]),
+                             cabs(t.pamp.col[0][i]),
+                             cabs(t.pamp.col[1][i]),
+                             cabs(fh[i]),
+                             cabs(fv[i]),
+                             smooth_ko ? sm[0][i] : 0.0f,
+                             smooth_ko ? sm[1][i] : 0.0f};
+        w.transfer_csv.numbers(std::span<const float>(row, smooth_ko ? 9 : 7));
         if (i >= 1 && w.best < nom && cabs(fh[i]) > cabs(fh[w.best])) {
             w.best = i;
         }
@@ -146,7 +190,7 @@ shared_work::shared_work(const batch_options& o, const std::vector<profile>& pro
         records_[k] =
             std::async(std::launch::deferred, [this, k] { return load(o_.records[k]); }).share();
         work_[k] = std::async(std::launch::deferred, [this, k] {
-                       return prepare(records_[k].get().rec, o_.records[k]);
+                       return prepare(records_[k].get().rec, o_.records[k], o_.smooth_ko);
                    }).share();
         runs_left_[k] = profiles.size();
     }
@@ -175,11 +219,12 @@ const profile_work& shared_work::profile_of(std::size_t p, float theta, input_mo
             const layer_table* layers = &profiles_[p].layers;
             const bool oblique = o_.oblique;
             const int rows = row_threads_;
+            const auto smooth = o_.smooth_ko;
             it = cache_
                      .emplace(key, std::async(std::launch::deferred,
-                                              [layers, theta, input, g, oblique, rows] {
+                                              [layers, theta, input, g, oblique, rows, smooth] {
                                                   return make_profile_work(*layers, theta, input, g,
-                                                                           oblique, rows);
+                                                                           oblique, rows, smooth);
                                               })
                                        .share())
                      .first;

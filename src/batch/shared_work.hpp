@@ -45,8 +45,14 @@ struct record_work {
     laid_out_lines times; // the time of each sample, one a line
     laid_out_lines input_csv;
     laid_out_lines spectra_head;
+    std::array<std::vector<float>, 3> smoothed_input; // with --smooth: of H1, H2, V
 };
-record_work prepare(const record& rec, const record_source& rs);
+record_work prepare(const record& rec, const record_source& rs,
+                    std::optional<double> smooth_ko = std::nullopt);
+
+// Konno-Ohmachi smoothing (bandwidth b) of three moduli at once, as floats.
+std::array<std::vector<float>, 3> smoothed(const std::array<std::vector<float>, 3>& moduli,
+                                           double b);
 
 // The tables of one profile on one grid, and what every record on it writes of them
 // (transfer.csv whole, the frequency of the peak factor).
@@ -61,7 +67,8 @@ struct profile_work {
     const tables& use() const { return outcrop ? applied : t; }
 };
 profile_work make_profile_work(const layer_table& layers, float theta, input_motion input,
-                               const grid& g, bool oblique, int row_threads);
+                               const grid& g, bool oblique, int row_threads,
+                               std::optional<double> smooth_ko = std::nullopt);
 
 // The shared work of a batch, made on first use from any thread.
 class shared_work {

@@ -54,6 +54,11 @@ struct laid_out_lines {
         ends.push_back(text.size());
     }
     void numbers(std::initializer_list<float> values) { add({}, values); }
+    void numbers(std::span<const float> values) {
+        append_numbers(text, values);
+        text += '\n';
+        ends.push_back(text.size());
+    }
     // Line i without its line end.
     std::string_view line(std::size_t i) const {
         const std::size_t from = i == 0 ? 0 : ends[i - 1];
@@ -83,6 +88,15 @@ class table_file {
         std::string& r = out_.record();
         r.clear();
         append_cells(r, head, values);
+        out_.end_record();
+    }
+    void numbers_after(std::string_view head, std::span<const float> values) {
+        std::string& r = out_.record();
+        r.assign(head);
+        if (!head.empty() && !values.empty()) {
+            r += ',';
+        }
+        append_numbers(r, values);
         out_.end_record();
     }
     // Every line of `lines`, as they are.

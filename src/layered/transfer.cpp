@@ -22,7 +22,7 @@
 //    root are formed once per call; the damped S-wave velocity of a row serves both tables;
 //  - e^(i wn h) and e^(-i wn h) share one sine and one cosine (cos(-y) = cos y and
 //    sin(-y) = -sin y exactly), while e^(-x) is still the exponential of the negated argument;
-//  - the exponentials, sines, cosines and moduli are evaluated on vectors (common/elementary.hpp)
+//  - the exponentials, sines, cosines and moduli are evaluated on vectors (arith/elementary.hpp)
 //    and kept only where the float they round to cannot differ from the library's; the library
 //    evaluates the others;
 //  - the blocks may be shared among threads: each row depends on nothing but its frequency.
@@ -70,7 +70,7 @@ template <std::size_t W> struct vpair {
     vd_t<W> im;
 };
 
-// smith_quotient of common/real.hpp: the part of the divisor larger in magnitude selected,
+// smith_quotient of arith/real.hpp: the part of the divisor larger in magnitude selected,
 // every sum and product with its operands in the same order as there.
 template <std::size_t W>
 SITEWAVE_LANE_INLINE vpair<W> smith_v(const vd_t<W>& nr, const vd_t<W>& ni, const vd_t<W>& dr,
@@ -89,7 +89,7 @@ SITEWAVE_LANE_INLINE vpair<W> smith_v(const vd_t<W>& nr, const vd_t<W>& ni, cons
     return {re / den, im / den};
 }
 
-// Complex product of common/real.hpp.
+// Complex product of arith/real.hpp.
 template <std::size_t W>
 SITEWAVE_LANE_INLINE void mul_v(vf_t<W> ar, vf_t<W> ai, vf_t<W> br, vf_t<W> bi, vf_t<W>& re,
                                 vf_t<W>& im) {
@@ -98,7 +98,7 @@ SITEWAVE_LANE_INLINE void mul_v(vf_t<W> ar, vf_t<W> ai, vf_t<W> br, vf_t<W> bi, 
     im = narrow<W>(a * d + b * c);
 }
 
-// csqrt of common/real.hpp for `nlane` values. The modulus is taken as sqrt(x^2 + y^2) in double
+// csqrt of arith/real.hpp for `nlane` values. The modulus is taken as sqrt(x^2 + y^2) in double
 // (the squares of floats are exact), within 2 units in the last place of |z| as the library's
 // hypot is within 1; the root's parts follow without cancellation, so they stay within 2^-48 of
 // the library-based ones. Lanes whose parts are not settled are evaluated again with hypot. A

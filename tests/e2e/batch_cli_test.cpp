@@ -70,6 +70,9 @@ TEST_F(batch_cli, hostile_option_values_are_usage_errors) {
         {"--angle", {"nan", "inf", "-inf", "1e300", "1e39", "", "30,40", "30deg"}},
         {"--band",
          {"nan,1,2,3", "1,2,3,inf", "1,2,3,1e300", "-inf,1,2,3", "", "1,2,3", "1,2,3,4,5"}},
+        {"--smooth",
+         {"kx", "KO", "ko:", "ko:0", "ko:0.99", "ko:10001", "ko:nan", "ko:inf", "ko:-40",
+          "ko:40,50", "ko:abc", "ko40", "ko:1e300", ""}},
     };
     for (const auto& c : cases) {
         for (const std::string value : c.values) {
@@ -126,6 +129,9 @@ TEST_F(batch_cli, option_values_at_the_limits_are_taken) {
         {"--angle", "-30"},
         {"--angle", "0"},
         {"--band", "0,0,50,50"},
+        {"--smooth", "ko"},
+        {"--smooth=ko:1"},
+        {"--smooth", "ko:10000"},
     };
     for (auto args : cases) {
         args.push_back("r.csv");

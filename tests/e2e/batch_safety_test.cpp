@@ -241,6 +241,11 @@ TEST_F(batch_safety, termination_signal_writes_the_summary) {
     EXPECT_NE(summary.find("slow/rec,interrupted"), std::string::npos) << summary;
     EXPECT_NE(summary.find("slow/rec-2,interrupted"), std::string::npos) << summary;
     EXPECT_FALSE(exists("o/slow/rec"));
+    // The run record says so too; the profile, a pipe, has no digest.
+    const std::string record = read("o/run.json");
+    EXPECT_NE(record.find("\"status\": \"interrupted\""), std::string::npos) << record;
+    EXPECT_NE(record.find("\"interrupted\": 2"), std::string::npos) << record;
+    EXPECT_NE(record.find("\"error\": \"a pipe, not read again\""), std::string::npos) << record;
 }
 
 } // namespace

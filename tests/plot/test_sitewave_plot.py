@@ -5,6 +5,8 @@ The script is found beside this file (../../tools/sitewave-plot) or through SITE
 """
 
 import csv
+import importlib.machinery
+import importlib.util
 import os
 import subprocess
 import sys
@@ -74,17 +76,24 @@ def write_tidy(path, header, columns):
             f.write(",".join(f"{v:.6g}" for v in row) + "\n")
 
 
-def write_run_folder(folder, seed=1, with_input=True, with_psa=True, dampings=("5%",)):
+def write_run_folder(folder, seed=1, with_input=True, with_psa=True, dampings=("5%",),
+                     psa_names="new", smoothed=False):
     os.makedirs(folder, exist_ok=True)
     t, f, given, surface, sh, pv, factors, amp_in, amp_out = synthetic_run(seed)
     names = ("H1 (g)", "H2 (g)", "V (g)")
+    smooth = (lambda y: np.convolve(y, np.ones(9) / 9, "same")) if smoothed else None
+    extra_names = ["smoothed factor H", "smoothed factor V"] if smoothed else []
+    extra = [smooth(abs(factors[0])), smooth(abs(factors[1]))] if smoothed else []
     write_tidy(os.path.join(folder, "transfer.csv"),
-               ["frequency (Hz)", "Samp1", "Samp2", "Pamp1", "Pamp2", "factor H", "factor V"],
+               ["frequency (Hz)", "Samp1", "Samp2", "Pamp1", "Pamp2", "factor H", "factor V"]
+               + extra_names,
                [f, abs(sh[0]), abs(sh[1]), abs(pv[0]), abs(pv[1]), abs(factors[0]),
-                abs(factors[1])])
+                abs(factors[1])] + extra)
+    sides = ("input", "surface") + (("smoothed input", "smoothed surface") if smoothed else ())
+    spectra = [*amp_in, *amp_out] + ([smooth(a) for a in (*amp_in, *amp_out)] if smoothed else [])
     write_tidy(os.path.join(folder, "spectra.csv"),
-               ["frequency (Hz)"] + [f"input {n}" for n in names] + [f"surface {n}" for n in names],
-               [f, *amp_in, *amp_out])
+               ["frequency (Hz)"] + [f"{side} {n}" for side in sides for n in names],
+               [f, *spectra])
     write_tidy(os.path.join(folder, "surface.csv"),
                ["time (s)"] + [f"surface {n}" for n in names], [t, *surface])
     if with_input:
@@ -96,13 +105,49 @@ def write_run_folder(folder, seed=1, with_input=True, with_psa=True, dampings=("
         for d in dampings:
             zeta = float(d.rstrip("%")) / 100
             spectra = [psa_by_fft(x, 0.01, periods, zeta) for x in (*given, *surface)]
-            header += [f"{where} {c} PSA {d}" for where in ("input", "surface")
-                       for c in ("H1", "H2", "V")] + [f"ratio H1 {d}", f"ratio H2 {d}"]
-            columns += spectra + [spectra[3] / spectra[0], spectra[4] / spectra[1]]
+            if psa_names == "old":  # the titles of the first psa.csv files
+                header += [f"{where} {c} PSA {d}" for where in ("input", "surface")
+                           for c in ("H1", "H2", "V")] + [f"ratio H1 {d}", f"ratio H2 {d}"]
+                columns += spectra + [spectra[3] / spectra[0], spectra[4] / spectra[1]]
+            else:
+                header += [f"{where} {c} {d}" for where in ("input", "surface", "ratio")
+                           for c in ("H1", "H2", "V")]
+                columns += spectra + [spectra[3 + k] / spectra[k] for k in range(3)]
         write_tidy(os.path.join(folder, "psa.csv"), header, columns)
 
 
-def write_batch_folder(folder, with_psa=True):
+def write_statistics(folder, groups):
+    """statistics.csv of the batch folder from its runs' psa.csv, as sitewave-batch computes it:
+    `groups` maps a profile folder to its run folders."""
+    rows = []
+    per_group = {}
+    for g, runs in list(groups.items()) + [("all", [r for rs in groups.values() for r in rs])]:
+        tables = [np.loadtxt(os.path.join(folder, r, "psa.csv"), delimiter=",", skiprows=1)
+                  for r in runs]
+        with open(os.path.join(folder, runs[0], "psa.csv")) as f:
+            head = f.readline().strip().split(",")
+        for quantity, side in (("surface psa", "surface"), ("rrs", "ratio")):
+            for comp in ("H1", "H2", "V"):
+                col = head.index(f"{side} {comp} 5%")
+                x = np.array([t[:, col] for t in tables])
+                mean = x.mean(axis=0)
+                per_group[(g, quantity, comp)] = mean
+                for i, period in enumerate(tables[0][:, 0]):
+                    logs = np.log(x[:, i])
+                    std = f"{np.std(logs, ddof=1)!r}" if x.shape[0] > 1 else ""
+                    env = ""
+                    if g == "all":
+                        env = repr(max(per_group[(p, quantity, comp)][i] for p in groups))
+                    rows.append([g, quantity, comp, "5%", repr(period), str(x.shape[0]),
+                                 repr(mean[i]), repr(float(np.exp(logs.mean()))), std, env])
+    with open(os.path.join(folder, "statistics.csv"), "w", newline="") as f:
+        f.write("group,quantity,component,damping,period (s),n,mean,geometric mean,ln std,"
+                "envelope\n")
+        for r in rows:
+            f.write(",".join(r) + "\n")
+
+
+def write_batch_folder(folder, with_psa=True, with_statistics=False):
     os.makedirs(folder, exist_ok=True)
     rows = []
     # The batch's layout: <profile stem>/<record stem>, the profile column holding the file.
@@ -120,6 +165,12 @@ def write_batch_folder(folder, with_psa=True):
         w = csv.DictWriter(f, fieldnames=["profile", "record", "folder", "status", "message"])
         w.writeheader()
         w.writerows(rows)
+    if with_statistics:
+        groups = {}
+        for r in rows:
+            if r["status"] == "ok":
+                groups.setdefault(r["folder"].split("/")[0], []).append(r["folder"])
+        write_statistics(folder, groups)
 
 
 def fortran_e(v):
@@ -188,6 +239,15 @@ def run_plot_bytes(*args):
     return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, timeout=300)
 
 
+def load_plot_module():
+    """The script as a module, to look into the figures it makes."""
+    loader = importlib.machinery.SourceFileLoader("sitewave_plot", SCRIPT)
+    spec = importlib.util.spec_from_loader("sitewave_plot", loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
 class SitewavePlotTest(unittest.TestCase):
     def setUp(self):
         self._tmp = tempfile.TemporaryDirectory()
@@ -247,6 +307,8 @@ class SitewavePlotTest(unittest.TestCase):
     def test_run_folder_with_and_without_optional_files(self):
         cases = [
             {"with_input": True, "with_psa": True, "dampings": ("5%", "2.5%")},
+            {"with_input": True, "with_psa": True, "psa_names": "old"},
+            {"with_input": True, "with_psa": True, "smoothed": True},
             {"with_input": False, "with_psa": False},
         ]
         for i, case in enumerate(cases):
@@ -267,6 +329,87 @@ class SitewavePlotTest(unittest.TestCase):
                          ["psa-rock_weathered.png", "psa-soft_clay.png"])
         for name in ("psa-soft_clay.png", "psa-rock_weathered.png"):
             self.assert_png(os.path.join(folder, name))
+
+    def test_batch_folder_with_statistics(self):
+        # rrs.png besides the profiles' figures; the figures read statistics.csv: a value in it
+        # that is not finite is an error naming it, with or without rrs.png.
+        folder = os.path.join(self.tmp, "batch")
+        write_batch_folder(folder, with_statistics=True)
+        result = run_plot(folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(p for p in os.listdir(folder) if p.endswith(".png")),
+                         ["psa-rock_weathered.png", "psa-soft_clay.png", "rrs.png"])
+        for name in ("psa-soft_clay.png", "rrs.png"):
+            self.assert_png(os.path.join(folder, name))
+        replace_cell(os.path.join(folder, "statistics.csv"), 5, 6, "nan")
+        self.assert_one_line_error(run_plot(folder),
+                                   "statistics.csv: line 5: 'nan' is not a finite number")
+
+    def test_rrs_figure_components_and_envelope(self):
+        # RotD50 alone when the statistics have it, else H1 and H2; each profile's mean and the
+        # envelope of "all", at the first damping ratio.
+        plot = load_plot_module()
+        period = np.array([0.0, 0.1, 1.0])
+
+        def series(mean, envelope=np.nan):
+            return {"period": period, "n": np.full(3, 2.0), "mean": np.array(mean),
+                    "geometric mean": np.array(mean), "ln std": np.zeros(3),
+                    "envelope": np.full(3, envelope) if np.isscalar(envelope) else
+                    np.array(envelope)}
+
+        base = {("a", "rrs", "H1", "2%"): series([1, 2, 3]),
+                ("a", "rrs", "H1", "5%"): series([1, 1.5, 2]),
+                ("a", "rrs", "H2", "2%"): series([1, 2, 2]),
+                ("b", "rrs", "H1", "2%"): series([1, 3, 1]),
+                ("b", "rrs", "H2", "2%"): series([1, 1, 1]),
+                ("all", "rrs", "H1", "2%"): series([1, 2.5, 2], [1, 3, 3]),
+                ("all", "rrs", "H2", "2%"): series([1, 1.5, 1.5], [1, 2, 2])}
+        rotd = dict(base)
+        rotd[("a", "rrs", "RotD50", "2%")] = series([1, 2, 2])
+        rotd[("all", "rrs", "RotD50", "2%")] = series([1, 2, 2], [1, 2, 2])
+        figures = []
+        plot.save = lambda fig, path, fmt, **kw: figures.append(fig)
+        for stats, titles in ((base, ["RRS H1, 2% damping", "RRS H2, 2% damping"]),
+                              (rotd, ["RRS RotD50, 2% damping"])):
+            with self.subTest(titles=titles):
+                figures.clear()
+                self.assertTrue(plot.draw_rrs(stats, ["a", "b"], "x.png", "png"))
+                axes = figures[0].get_axes()
+                self.assertEqual([ax.get_title(loc="left") for ax in axes], titles)
+                lines = axes[0].get_lines()
+                labels = [ln.get_label() for ln in lines]
+                self.assertIn("envelope of the profiles' means", labels)
+                envelope = lines[labels.index("envelope of the profiles' means")]
+                np.testing.assert_array_equal(envelope.get_xdata(), [0.1, 1.0])  # T > 0
+                np.testing.assert_array_equal(envelope.get_ydata(),
+                                              stats[("all", "rrs", titles[0].split()[1].rstrip(","), "2%")]
+                                              ["envelope"][1:])
+                self.assertEqual(sum(lab.endswith("(n = 2)") for lab in labels),
+                                 2 if len(titles) == 2 else 1)
+        self.assertFalse(plot.draw_rrs({("a", "surface psa", "H1", "5%"): series([1, 1, 1])},
+                                       ["a"], "x.png", "png"))
+
+    def test_input_spectra_and_units_on_the_spectrum_figures(self):
+        plot = load_plot_module()
+        # The Fourier amplitude axis: the record's unit times seconds.
+        self.assertEqual(plot.fourier_label(["frequency (Hz)", "input H1(g)", "input H2(g)"]),
+                         "Fourier amplitude (g\u00b7s)")
+        self.assertEqual(plot.fourier_label(["frequency(Hz)", "H1 (m/s2)"]),
+                         "Fourier amplitude (m/s2\u00b7s)")
+        self.assertEqual(plot.fourier_label(["frequency (Hz)", "input H1", "surface H1"]),
+                         "Fourier amplitude (record unit \u00b7 s)")
+        # A profile's figure shows each record's input PSA too.
+        folder = os.path.join(self.tmp, "batch")
+        write_batch_folder(folder, with_statistics=True)
+        figures = []
+        plot.save = lambda fig, path, fmt, **kw: figures.append(fig)
+        plot.plot_batch(folder, folder, "png")
+        labels = [ln.get_label() for ln in figures[0].get_axes()[0].get_lines()]
+        self.assertIn("input, each record", labels)
+        self.assertIn("surface, geometric mean", labels)
+        # The mean ratio is statistics.csv's: its RRS line is drawn from it.
+        ratio_labels = [ln.get_label() for ln in figures[0].get_axes()[2].get_lines()]
+        self.assertIn("ratio H1: mean (RRS)", ratio_labels)
 
     def test_batch_folder_without_spectra(self):
         folder = os.path.join(self.tmp, "batch")

@@ -21,7 +21,8 @@ ALLOWED = {
     "overlap": {"steps", "soil", "layered", "textio", "arith", "threads"},
     "dialogue": {"overlap", "steps", "soil", "textio", "arith", "fft", "threads"},
     "response": set(),
-    "batch": {"steps", "soil", "layered", "fft", "response", "textio", "arith"},
+    "spectral": set(),
+    "batch": {"steps", "soil", "layered", "fft", "response", "spectral", "textio", "arith"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')

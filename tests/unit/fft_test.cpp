@@ -14,7 +14,7 @@
 #include <vector>
 
 // The reference transforms below are computed in double with std::complex<double>; only the
-// program itself keeps to the float model of common/real.hpp.
+// program itself keeps to the float model of arith/real.hpp.
 namespace {
 
 using sitewave::cplx;

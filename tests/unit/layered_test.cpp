@@ -16,7 +16,7 @@
 #include <vector>
 
 // The reference values below are computed in double with std::complex<double>; only the program
-// itself keeps to the float model of common/real.hpp.
+// itself keeps to the float model of arith/real.hpp.
 namespace {
 
 using sitewave::cplx;

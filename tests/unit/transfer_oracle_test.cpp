@@ -1,5 +1,5 @@
 // The transfer tables against a plain row-by-row recursion written here in the arithmetic model
-// of common/real.hpp: one frequency at a time, one interface at a time, every velocity, root,
+// of arith/real.hpp: one frequency at a time, one interface at a time, every velocity, root,
 // quotient and exponential formed where the recursion needs it, and a row whose float
 // recursion meets a value that is not finite carried through again with power-of-two
 // rescaling. The tables must hold the same bits, whatever the grouping of rows, the sharing of

@@ -1,0 +1,200 @@
+#include "batch/run_record.hpp"
+
+#include "batch/run.hpp"
+#include "batch/sha256.hpp"
+#include "batch/tidy.hpp"
+#include "textio/fatal.hpp"
+
+#include <map>
+#include <nlohmann/json.hpp>
+
+#ifndef SITEWAVE_VERSION
+#define SITEWAVE_VERSION "unknown"
+#endif
+
+namespace sitewave::batch {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// A name as JSON: the string when it is UTF-8; otherwise {"text": the name with U+FFFD for each
+// byte that is no UTF-8 character's, "bytes": the exact bytes in hexadecimal}.
+json name(const std::string& s) {
+    if (is_utf8(s)) {
+        return s;
+    }
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string hexed;
+    for (const char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        hexed += digits[b >> 4];
+        hexed += digits[b & 15];
+    }
+    return json{{"text", utf8_replaced(s)}, {"bytes", hexed}};
+}
+
+json names(const std::vector<std::string>& v) {
+    json a = json::array();
+    for (const auto& s : v) {
+        a.push_back(name(s));
+    }
+    return a;
+}
+
+// A float option as the shortest decimal that reads back to it.
+double decimal(float v) { return std::stod(num(v)); }
+
+json options_json(const batch_options& o) {
+    json records = json::array();
+    for (const auto& rs : o.records) {
+        records.push_back(rs.is_at2() ? json{{"at2", names({rs.at2[0], rs.at2[1], rs.at2[2]})}}
+                                      : json{{"file", name(rs.file)}});
+    }
+    json j;
+    j["soil"] = names(o.soils);
+    j["records"] = records;
+    j["lists"] = names(o.lists);
+    j["input"] = o.input == input_motion::from_profile ? "profile"
+                 : o.input == input_motion::incident   ? "incident"
+                 : o.input == input_motion::outcrop    ? "outcrop"
+                                                       : "within";
+    j["angle"] = o.angle ? json(decimal(*o.angle)) : json(nullptr);
+    j["process"] = o.nyes == 1 ? "integrate" : o.nyes == 2 ? "differentiate" : "none";
+    if (o.band) {
+        json b = json::array();
+        for (const float f : *o.band) {
+            b.push_back(decimal(f));
+        }
+        j["band"] = b;
+    } else {
+        j["band"] = nullptr;
+    }
+    j["impedance"] = o.oblique ? "oblique" : "plain";
+    j["out"] = name(o.out);
+    j["force"] = o.force;
+    j["jobs"] = o.jobs;
+    j["padded"] = o.padded;
+    j["dialogue files"] = o.dialogue_files;
+    j["spectra"] = o.spectra;
+    j["damping"] = o.damping;
+    j["periods"] = {{"min", o.period_min}, {"max", o.period_max}, {"n", o.periods}};
+    j["smooth"] = o.smooth_ko ? json{{"method", "konno-ohmachi"}, {"bandwidth", *o.smooth_ko}}
+                              : json(nullptr);
+    return j;
+}
+
+// An input file: its role, path, size and digest; a pipe (consumed by the batch) or a file that
+// cannot be read is said so, without a digest.
+json input_json(const std::string& role, const std::string& path,
+                std::map<std::string, json>& seen) {
+    auto it = seen.find(path);
+    if (it == seen.end()) {
+        json d;
+        std::error_code ec;
+        const auto st = fs::status(path, ec);
+        if (fs::is_regular_file(st)) {
+            if (const auto f = digest_file(path)) {
+                d["size"] = f->size;
+                d["sha256"] = f->sha256;
+            } else {
+                d["error"] = "cannot be read";
+            }
+        } else {
+            d["error"] = !fs::exists(st)   ? "missing"
+                         : fs::is_fifo(st) ? "a pipe, not read again"
+                                           : "not a regular file";
+        }
+        it = seen.emplace(path, d).first;
+    }
+    json j{{"role", role}, {"path", name(path)}};
+    j.update(it->second);
+    return j;
+}
+
+} // namespace
+
+struct run_record::state {
+    json doc;
+    std::vector<std::string> folders;
+};
+
+run_record::run_record(const batch_options& o, const std::vector<plan_entry>& plan)
+    : s_(std::make_unique<state>()) {
+    json& d = s_->doc;
+    d["program"] = "sitewave-batch";
+    d["version"] = SITEWAVE_VERSION;
+    d["command line"] = names(o.command_line);
+    d["options"] = options_json(o);
+    std::map<std::string, json> seen;
+    json inputs = json::array();
+    for (const auto& s : o.soils) {
+        inputs.push_back(input_json("profile", s, seen));
+    }
+    for (const auto& rs : o.records) {
+        if (rs.is_at2()) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                inputs.push_back(input_json(k == 0   ? "AT2 H1"
+                                            : k == 1 ? "AT2 H2"
+                                                     : "AT2 V",
+                                            rs.at2[k], seen));
+            }
+        } else {
+            inputs.push_back(input_json("record", rs.file, seen));
+        }
+    }
+    for (const auto& l : o.lists) {
+        inputs.push_back(input_json("list", l, seen));
+    }
+    d["inputs"] = inputs;
+    d["status"] = "running";
+    json runs = json::array();
+    for (const auto& e : plan) {
+        runs.push_back({{"folder", name(e.folder())},
+                        {"profile", name(o.soils[e.profile])},
+                        {"record", name(record_paths(o.records[e.record]))}});
+    }
+    d["runs"] = runs;
+}
+
+run_record::~run_record() = default;
+
+void run_record::finish(const batch_result& r) {
+    json& d = s_->doc;
+    int ok = 0, failed = 0, interrupted = 0;
+    for (std::size_t i = 0; i < r.rows.size() && i < d["runs"].size(); ++i) {
+        const auto& row = r.rows[i];
+        auto& run = d["runs"][i];
+        run["status"] = row.ok ? "ok" : row.interrupted ? "interrupted" : "failed";
+        run["note"] = name(row.note);
+        ++(row.ok ? ok : row.interrupted ? interrupted : failed);
+    }
+    d["status"] = interrupted > 0 ? "interrupted" : "complete";
+    d["counts"] = {
+        {"runs", r.rows.size()}, {"ok", ok}, {"failed", failed}, {"interrupted", interrupted}};
+    const auto error_of = [](const std::optional<sitewave::error>& e) {
+        return e ? name(reason(*e)) : json(nullptr);
+    };
+    d["errors"] = {{"summary.csv", error_of(r.summary_error)},
+                   {"statistics.csv", error_of(r.statistics_error)}};
+}
+
+std::string run_record::text() const {
+    return s_->doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+result<void> run_record::write(const batch_options& o) const {
+    textio::io_state st;
+    return textio::capture(
+        [&] {
+            const std::string t = text();
+            table_file f((fs::path(o.out) / "run.json").string(), st);
+            for (std::size_t b = 0, e; (e = t.find('\n', b)) != std::string::npos; b = e + 1) {
+                f.line(t.substr(b, e - b));
+            }
+            f.close();
+        },
+        &st);
+}
+
+} // namespace sitewave::batch
