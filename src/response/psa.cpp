@@ -1,5 +1,7 @@
 #include "response/psa.hpp"
 
+#include "common/lanes.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cassert>
@@ -149,42 +151,126 @@ struct lane_steps {
 
 template <std::size_t C> using lane_values = std::array<std::array<double, lanes>, C>;
 
-// The oscillators of `st` under each of the C components (of one length), from rest at sample
-// 0: the peak |u| of each component and lane into `peak`; `each(u)` after every step, with the
-// responses at that sample.
+// Where the oscillators of C components are: displacement, velocity and peak |u| of each lane,
+// and the last ground value of each component.
+template <std::size_t C> struct lane_state {
+    lane_values<C> u{}, v{}, peak{};
+    std::array<double, C> a0{};
+};
+
+// Steps samples from..to-1 (from >= 1) of the C components, W lanes a vector. With `out`, the
+// displacement of sample i, component c, lane l goes to out[(c lanes + l) block + i - from]. Each
+// lane does psa_at's operations in psa_at's order: multiplications and additions element by
+// element, left to right, and peak = peak < |u| ? |u| : peak (std::max).
+template <std::size_t W, std::size_t C>
+SITEWAVE_LANE_INLINE void step_range(const float* const* acc, std::size_t from, std::size_t to,
+                                     const lane_steps& st, lane_state<C>& s, double* out,
+                                     std::size_t block) {
+    constexpr std::size_t Q = lanes / W;
+    using vd = vd_t<W>;
+    vd a11[Q], a12[Q], a21[Q], a22[Q], b11[Q], b12[Q], b21[Q], b22[Q];
+    vd u[C][Q], v[C][Q], pk[C][Q];
+    for (std::size_t q = 0; q < Q; ++q) {
+        a11[q] = load_d<W>(st.a11.data() + q * W);
+        a12[q] = load_d<W>(st.a12.data() + q * W);
+        a21[q] = load_d<W>(st.a21.data() + q * W);
+        a22[q] = load_d<W>(st.a22.data() + q * W);
+        b11[q] = load_d<W>(st.b11.data() + q * W);
+        b12[q] = load_d<W>(st.b12.data() + q * W);
+        b21[q] = load_d<W>(st.b21.data() + q * W);
+        b22[q] = load_d<W>(st.b22.data() + q * W);
+        for (std::size_t c = 0; c < C; ++c) {
+            u[c][q] = load_d<W>(s.u[c].data() + q * W);
+            v[c][q] = load_d<W>(s.v[c].data() + q * W);
+            pk[c][q] = load_d<W>(s.peak[c].data() + q * W);
+        }
+    }
+    const vd zero{};
+    for (std::size_t i = from; i < to; ++i) {
+        for (std::size_t c = 0; c < C; ++c) {
+            const double g1 = static_cast<double>(acc[c][i]);
+            const vd x0 = splat_d<W>(s.a0[c]);
+            const vd x1 = splat_d<W>(g1);
+            for (std::size_t q = 0; q < Q; ++q) {
+                const vd u1 = a11[q] * u[c][q] + a12[q] * v[c][q] + b11[q] * x0 + b12[q] * x1;
+                const vd v1 = a21[q] * u[c][q] + a22[q] * v[c][q] + b21[q] * x0 + b22[q] * x1;
+                u[c][q] = u1;
+                v[c][q] = v1;
+                const vd au = u1 < zero ? -u1 : u1;
+                pk[c][q] = pk[c][q] < au ? au : pk[c][q];
+                if (out != nullptr) {
+                    for (std::size_t w = 0; w < W; ++w) {
+                        out[(c * lanes + q * W + w) * block + (i - from)] = u1[w];
+                    }
+                }
+            }
+            s.a0[c] = g1;
+        }
+    }
+    for (std::size_t q = 0; q < Q; ++q) {
+        for (std::size_t c = 0; c < C; ++c) {
+            store_d<W>(s.u[c].data() + q * W, u[c][q]);
+            store_d<W>(s.v[c].data() + q * W, v[c][q]);
+            store_d<W>(s.peak[c].data() + q * W, pk[c][q]);
+        }
+    }
+}
+
+// The kernel for the vectors every x86-64 processor has, and for AVX2; the same bits.
+template <std::size_t C>
+void step_baseline(const float* const* acc, std::size_t from, std::size_t to, const lane_steps& st,
+                   lane_state<C>& s, double* out, std::size_t block) {
+    step_range<2, C>(acc, from, to, st, s, out, block);
+}
+#if defined(__x86_64__)
+template <std::size_t C>
+[[gnu::target("avx2")]] void step_avx2(const float* const* acc, std::size_t from, std::size_t to,
+                                       const lane_steps& st, lane_state<C>& s, double* out,
+                                       std::size_t block) {
+    step_range<4, C>(acc, from, to, st, s, out, block);
+}
+#endif
+
+template <std::size_t C>
+void step_any(const float* const* acc, std::size_t from, std::size_t to, const lane_steps& st,
+              lane_state<C>& s, double* out, std::size_t block) {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        step_avx2<C>(acc, from, to, st, s, out, block);
+        return;
+    }
+#endif
+    step_baseline<C>(acc, from, to, st, s, out, block);
+}
+
+// The oscillators of `st` under each of the C components (of one length n), from rest at
+// sample 0: the peak |u| of each component and lane into `peak`. With `each`, the responses go
+// by blocks of up to `block` samples into `buffer` (laid out as step_range's out), and each(m)
+// is called after each block of m samples.
 template <std::size_t C, class Each>
 void step_lanes(const std::array<std::span<const float>, C>& acc, const lane_steps& st,
-                lane_values<C>& peak, Each&& each) {
-    lane_values<C> u{};
-    lane_values<C> v{};
-    std::array<double, C> a0{};
+                lane_values<C>& peak, std::size_t block, double* buffer, Each&& each) {
     const std::size_t n = acc[0].size();
     if (n == 0) {
         return;
     }
+    lane_state<C> s;
+    const float* data[C];
     for (std::size_t c = 0; c < C; ++c) {
-        a0[c] = static_cast<double>(acc[c][0]);
+        data[c] = acc[c].data();
+        s.a0[c] = static_cast<double>(acc[c][0]);
     }
-    for (std::size_t i = 1; i < n; ++i) {
-        for (std::size_t c = 0; c < C; ++c) {
-            const double g0 = a0[c];
-            const double g1 = static_cast<double>(acc[c][i]);
-            auto& uc = u[c];
-            auto& vc = v[c];
-            auto& pc = peak[c];
-            for (std::size_t l = 0; l < lanes; ++l) {
-                const double u1 =
-                    st.a11[l] * uc[l] + st.a12[l] * vc[l] + st.b11[l] * g0 + st.b12[l] * g1;
-                const double v1 =
-                    st.a21[l] * uc[l] + st.a22[l] * vc[l] + st.b21[l] * g0 + st.b22[l] * g1;
-                uc[l] = u1;
-                vc[l] = v1;
-                pc[l] = std::max(pc[l], std::abs(u1));
-            }
-            a0[c] = g1;
+    if (buffer == nullptr) {
+        step_any<C>(data, 1, n, st, s, nullptr, 0);
+    } else {
+        for (std::size_t from = 1; from < n; from += block) {
+            const std::size_t to = std::min(n, from + block);
+            step_any<C>(data, from, to, st, s, buffer, block);
+            each(to - from);
         }
-        each(u);
     }
+    peak = s.peak;
 }
 
 // The periods that are not rigid, in groups of at most `lanes` (indices into periods).
@@ -213,14 +299,26 @@ lane_steps group_steps(const std::vector<std::size_t>& group, std::span<const do
     return st;
 }
 
-// cos and sin of 0, 1, ..., 179 degrees.
+// The angles in sectors of ten: 0-9, 10-19, ... degrees.
+constexpr std::size_t sector_width = 10;
+constexpr std::size_t sectors = rotd_angles / sector_width;
+static_assert(sectors * sector_width == rotd_angles);
+
+// cos and sin of 0, 1, ..., 179 degrees, and of the middle of each sector (4.5, 14.5, ...).
 struct angle_table {
     std::array<double, rotd_angles> c{}, s{};
+    std::array<double, sectors> mid_c{}, mid_s{};
     angle_table() {
-        for (int k = 0; k < rotd_angles; ++k) {
+        for (std::size_t k = 0; k < rotd_angles; ++k) {
             const double th = static_cast<double>(k) * std::numbers::pi / 180.0;
-            c[static_cast<std::size_t>(k)] = std::cos(th);
-            s[static_cast<std::size_t>(k)] = std::sin(th);
+            c[k] = std::cos(th);
+            s[k] = std::sin(th);
+        }
+        for (std::size_t m = 0; m < sectors; ++m) {
+            const double th =
+                (static_cast<double>(m * sector_width) + 4.5) * std::numbers::pi / 180.0;
+            mid_c[m] = std::cos(th);
+            mid_s[m] = std::sin(th);
         }
     }
 };
@@ -230,54 +328,103 @@ const angle_table& angles() {
     return t;
 }
 
+// Half a sector in radians: u(theta) = x cos theta + y sin theta changes by at most r =
+// sqrt(x^2 + y^2) per radian, so within a sector |u| <= |u(middle)| + r * half_sector.
+constexpr double half_sector = 4.5 * std::numbers::pi / 180.0;
+
 // The peak |x cos theta + y sin theta| at each angle of the responses seen so far.
 struct rotated_peaks {
     std::array<double, rotd_angles> p{};
-    double least = 0.0; // the smallest of p
+    std::array<double, sectors> sector_least{}; // the smallest p of each sector
+    double least = 0.0;                         // the smallest of p
 
+    // Every angle: the reference.
     void take(double x, double y) {
         const auto& t = angles();
         for (std::size_t k = 0; k < p.size(); ++k) {
             p[k] = std::max(p[k], std::abs(x * t.c[k] + y * t.s[k]));
         }
     }
-    void update_least() { least = *std::min_element(p.begin(), p.end()); }
-
-    // Takes the samples x[j], y[j] that can raise a peak. A sample whose bound b >= |x cos + y
-    // sin| (as computed) is at most the smallest peak raises none and is passed over: the peaks
-    // are those of taking every sample, bit for bit. The samples of the larger half of the
-    // bounds go first, so that the smallest peak rises early and most others are passed over.
-    void take_all(std::span<const double> x, std::span<const double> y,
-                  std::vector<double>& bound) {
-        bound.resize(x.size());
-        double top = 0.0;
-        for (std::size_t j = 0; j < x.size(); ++j) {
-            // |x c + y s| <= sqrt(x^2 + y^2) (c^2 + s^2 = 1 within a few ulps, every rounding
-            // within one): the margin covers them. Where the squares could underflow, |x| + |y|
-            // bounds it exactly (|x c| <= |x| after rounding too, and the rounded sum is
-            // monotone).
-            const double ax = std::abs(x[j]);
-            const double ay = std::abs(y[j]);
-            const double sum = ax + ay;
-            bound[j] = sum < 1e-150 ? sum : std::sqrt(x[j] * x[j] + y[j] * y[j]) * (1.0 + 1e-12);
-            top = std::max(top, bound[j]);
+    // take() on the angles of sector m, two at a time (the same operations).
+    void take_sector(std::size_t m, double x, double y) {
+        using vd = vd_t<2>;
+        const auto& t = angles();
+        const vd vx = splat_d<2>(x);
+        const vd vy = splat_d<2>(y);
+        const vd zero{};
+        vd low{};
+        for (std::size_t k = m * sector_width; k < (m + 1) * sector_width; k += 2) {
+            const vd u = vx * load_d<2>(t.c.data() + k) + vy * load_d<2>(t.s.data() + k);
+            const vd au = u < zero ? -u : u;
+            const vd pk = load_d<2>(p.data() + k);
+            const vd up = pk < au ? au : pk; // std::max(p, |u|)
+            store_d<2>(p.data() + k, up);
+            low = k == m * sector_width ? up : (up < low ? up : low);
         }
-        if (!(top > least)) {
+        sector_least[m] = std::min(low[0], low[1]);
+    }
+    // The sectors in which the sample (x, y) can raise a peak. With r >= sqrt(x^2 + y^2) as
+    // computed times 1 + 1e-12, or |x| + |y| where the squares could underflow: |x c + y s| <=
+    // sqrt(x^2 + y^2) (c^2 + s^2 = 1 within a few ulps, every rounding within one), and |x| + |y|
+    // bounds it exactly (|x c| <= |x| after rounding too, and the rounded sum is monotone). The
+    // bound of a sector covers the rounding of every |x cos + y sin| computed (a few ulps of r,
+    // and a few of the smallest subnormal) many times over.
+    void take_pruned(double x, double y) {
+        const double sum = std::abs(x) + std::abs(y);
+        const double r = sum < 1e-150 ? sum : std::sqrt(x * x + y * y) * (1.0 + 1e-12);
+        if (!(r > least)) {
             return;
         }
-        const double first = std::max(least, 0.5 * top);
-        for (std::size_t j = 0; j < x.size(); ++j) {
+        const auto& t = angles();
+        const double spread = r * (half_sector + 1e-12) + 1e-300;
+        std::array<double, sectors> b;
+        for (std::size_t m = 0; m < sectors; ++m) {
+            b[m] = (std::abs(x * t.mid_c[m] + y * t.mid_s[m]) + spread) * (1.0 + 1e-12);
+        }
+        for (std::size_t m = 0; m < sectors; ++m) {
+            if (b[m] > sector_least[m]) {
+                take_sector(m, x, y);
+            }
+        }
+        least = *std::min_element(sector_least.begin(), sector_least.end());
+    }
+
+    // Takes the samples x[j], y[j] (j < m), passing over those that cannot raise a peak: the
+    // peaks are those of take() on every sample, bit for bit. Once the smallest peak is above
+    // 1e-140 (where no square of a sample that could pass it underflows), a sample with x^2 +
+    // y^2 (times 1 + 1e-11, for the roundings) at most its square raises none; one that may is
+    // taken in the sectors it may raise. The samples of the larger quarter of the squares go
+    // first, so that the peaks rise early and most others are passed over.
+    void take_all(const double* x, const double* y, std::size_t m, std::vector<double>& bound) {
+        bound.resize(m);
+        using vd = vd_t<2>;
+        const vd grow = splat_d<2>(1.0 + 1e-11);
+        vd tops{};
+        std::size_t pairs = 0;
+        for (; pairs + 2 <= m; pairs += 2) {
+            const vd vx = load_d<2>(x + pairs);
+            const vd vy = load_d<2>(y + pairs);
+            const vd b = (vx * vx + vy * vy) * grow;
+            store_d<2>(bound.data() + pairs, b);
+            tops = tops < b ? b : tops;
+        }
+        double top = std::max(tops[0], tops[1]);
+        if (pairs < m) {
+            bound[pairs] = (x[pairs] * x[pairs] + y[pairs] * y[pairs]) * (1.0 + 1e-11);
+            top = std::max(top, bound[pairs]);
+        }
+        const auto level = [this] { return least > 1e-140 ? least * least : -1.0; };
+        const double first = std::max(level(), 0.25 * top);
+        for (std::size_t j = 0; j < m; ++j) {
             if (bound[j] >= first) {
-                take(x[j], y[j]);
+                take_pruned(x[j], y[j]);
             }
         }
-        update_least();
-        for (std::size_t j = 0; j < x.size(); ++j) {
-            if (bound[j] < first && bound[j] > least) {
-                take(x[j], y[j]);
+        for (std::size_t j = 0; j < m; ++j) {
+            if (bound[j] < first && bound[j] > level()) {
+                take_pruned(x[j], y[j]);
             }
         }
-        update_least();
     }
 
     // RotD50 and RotD100 of these peaks, times `scale`.
@@ -304,8 +451,8 @@ std::vector<double> psa(std::span<const float> accel, double dt, std::span<const
     }
     for (const auto& group : lane_groups(periods, dt)) {
         lane_values<1> peak{};
-        step_lanes<1>({accel}, group_steps(group, periods, damping, dt), peak,
-                      [](const lane_values<1>&) {});
+        step_lanes<1>({accel}, group_steps(group, periods, damping, dt), peak, 0, nullptr,
+                      [](std::size_t) {});
         for (std::size_t l = 0; l < group.size(); ++l) {
             out[group[l]] = omega_squared(periods[group[l]]) * peak[0][l];
         }
@@ -343,7 +490,7 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
                     std::vector<double> x(a1.begin(), a1.end());
                     std::vector<double> y(a2.begin(), a2.end());
                     std::vector<double> bound;
-                    ground.take_all(x, y, bound);
+                    ground.take_all(x.data(), y.data(), x.size(), bound);
                     ground_done = true;
                 }
                 ground.finish(1.0, out.rotd50[i], out.rotd100[i]);
@@ -351,40 +498,22 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
         }
     }
     // The responses of a group are rotated a block of samples at a time.
-    constexpr std::size_t block = 1024;
-    std::vector<double> xs, ys, x(block), y(block), bound;
+    const std::size_t block = std::min<std::size_t>(a1.size(), 16384);
+    std::vector<double> buffer, bound;
     if (rotd) {
-        xs.resize(block * lanes);
-        ys.resize(block * lanes);
+        buffer.resize(block * 2 * lanes);
     }
     for (const auto& group : lane_groups(periods, dt)) {
         lane_values<2> peak{};
         std::array<rotated_peaks, lanes> rotated{};
-        std::size_t filled = 0;
-        const auto flush = [&] {
-            for (std::size_t l = 0; l < group.size(); ++l) {
-                for (std::size_t j = 0; j < filled; ++j) {
-                    x[j] = xs[j * lanes + l];
-                    y[j] = ys[j * lanes + l];
-                }
-                rotated[l].take_all(std::span<const double>(x.data(), filled),
-                                    std::span<const double>(y.data(), filled), bound);
-            }
-            filled = 0;
-        };
         const lane_steps st = group_steps(group, periods, damping, dt);
-        if (rotd) {
-            step_lanes<2>({a1, a2}, st, peak, [&](const lane_values<2>& u) {
-                std::copy(u[0].begin(), u[0].end(), xs.begin() + static_cast<long>(filled * lanes));
-                std::copy(u[1].begin(), u[1].end(), ys.begin() + static_cast<long>(filled * lanes));
-                if (++filled == block) {
-                    flush();
-                }
-            });
-            flush();
-        } else {
-            step_lanes<2>({a1, a2}, st, peak, [](const lane_values<2>&) {});
-        }
+        step_lanes<2>({a1, a2}, st, peak, block, rotd ? buffer.data() : nullptr,
+                      [&](std::size_t m) {
+                          for (std::size_t l = 0; l < group.size(); ++l) {
+                              rotated[l].take_all(buffer.data() + l * block,
+                                                  buffer.data() + (lanes + l) * block, m, bound);
+                          }
+                      });
         for (std::size_t l = 0; l < group.size(); ++l) {
             const std::size_t i = group[l];
             const double w2 = omega_squared(periods[i]);
