@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <numbers>
 
 namespace sitewave::response {
@@ -375,16 +377,26 @@ struct rotated_peaks {
         if (!(r > least)) {
             return;
         }
+        using vd = vd_t<2>;
         const auto& t = angles();
-        const double spread = r * (half_sector + 1e-12) + 1e-300;
-        std::array<double, sectors> b;
-        for (std::size_t m = 0; m < sectors; ++m) {
-            b[m] = (std::abs(x * t.mid_c[m] + y * t.mid_s[m]) + spread) * (1.0 + 1e-12);
+        const vd vx = splat_d<2>(x);
+        const vd vy = splat_d<2>(y);
+        const vd spread = splat_d<2>(r * (half_sector + 1e-12) + 1e-300);
+        const vd grow = splat_d<2>(1.0 + 1e-12);
+        const vd zero{};
+        std::uint32_t raise = 0; // bit m: sector m may be raised
+        for (std::size_t m = 0; m < sectors; m += 2) {
+            const vd u = vx * load_d<2>(t.mid_c.data() + m) + vy * load_d<2>(t.mid_s.data() + m);
+            const vd b = ((u < zero ? -u : u) + spread) * grow;
+            const auto above = b > load_d<2>(sector_least.data() + m);
+            raise |= static_cast<std::uint32_t>(above[0] & 1) << m;
+            raise |= static_cast<std::uint32_t>(above[1] & 1) << (m + 1);
         }
-        for (std::size_t m = 0; m < sectors; ++m) {
-            if (b[m] > sector_least[m]) {
-                take_sector(m, x, y);
-            }
+        if (raise == 0) {
+            return;
+        }
+        for (; raise != 0; raise &= raise - 1) {
+            take_sector(static_cast<std::size_t>(std::countr_zero(raise)), x, y);
         }
         least = *std::min_element(sector_least.begin(), sector_least.end());
     }
@@ -395,7 +407,8 @@ struct rotated_peaks {
     // y^2 (times 1 + 1e-11, for the roundings) at most its square raises none; one that may is
     // taken in the sectors it may raise. The samples of the larger quarter of the squares go
     // first, so that the peaks rise early and most others are passed over.
-    void take_all(const double* x, const double* y, std::size_t m, std::vector<double>& bound) {
+    void take_all(const double* x, const double* y, std::size_t m, std::vector<double>& bound,
+                  std::vector<std::uint32_t>& chosen) {
         bound.resize(m);
         using vd = vd_t<2>;
         const vd grow = splat_d<2>(1.0 + 1e-11);
@@ -415,15 +428,24 @@ struct rotated_peaks {
         }
         const auto level = [this] { return least > 1e-140 ? least * least : -1.0; };
         const double first = std::max(level(), 0.25 * top);
+        // The samples to take, listed without a branch on each.
+        chosen.resize(m);
+        std::size_t n = 0;
         for (std::size_t j = 0; j < m; ++j) {
-            if (bound[j] >= first) {
-                take_pruned(x[j], y[j]);
-            }
+            chosen[n] = static_cast<std::uint32_t>(j);
+            n += bound[j] >= first ? 1 : 0;
         }
+        for (std::size_t k = 0; k < n; ++k) {
+            take_pruned(x[chosen[k]], y[chosen[k]]);
+        }
+        const double second = level();
+        n = 0;
         for (std::size_t j = 0; j < m; ++j) {
-            if (bound[j] < first && bound[j] > level()) {
-                take_pruned(x[j], y[j]);
-            }
+            chosen[n] = static_cast<std::uint32_t>(j);
+            n += bound[j] < first && bound[j] > second ? 1 : 0;
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            take_pruned(x[chosen[k]], y[chosen[k]]);
         }
     }
 
@@ -490,7 +512,8 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
                     std::vector<double> x(a1.begin(), a1.end());
                     std::vector<double> y(a2.begin(), a2.end());
                     std::vector<double> bound;
-                    ground.take_all(x.data(), y.data(), x.size(), bound);
+                    std::vector<std::uint32_t> chosen;
+                    ground.take_all(x.data(), y.data(), x.size(), bound, chosen);
                     ground_done = true;
                 }
                 ground.finish(1.0, out.rotd50[i], out.rotd100[i]);
@@ -500,6 +523,7 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
     // The responses of a group are rotated a block of samples at a time.
     const std::size_t block = std::min<std::size_t>(a1.size(), 16384);
     std::vector<double> buffer, bound;
+    std::vector<std::uint32_t> chosen;
     if (rotd) {
         buffer.resize(block * 2 * lanes);
     }
@@ -507,13 +531,13 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
         lane_values<2> peak{};
         std::array<rotated_peaks, lanes> rotated{};
         const lane_steps st = group_steps(group, periods, damping, dt);
-        step_lanes<2>({a1, a2}, st, peak, block, rotd ? buffer.data() : nullptr,
-                      [&](std::size_t m) {
-                          for (std::size_t l = 0; l < group.size(); ++l) {
-                              rotated[l].take_all(buffer.data() + l * block,
-                                                  buffer.data() + (lanes + l) * block, m, bound);
-                          }
-                      });
+        step_lanes<2>(
+            {a1, a2}, st, peak, block, rotd ? buffer.data() : nullptr, [&](std::size_t m) {
+                for (std::size_t l = 0; l < group.size(); ++l) {
+                    rotated[l].take_all(buffer.data() + l * block,
+                                        buffer.data() + (lanes + l) * block, m, bound, chosen);
+                }
+            });
         for (std::size_t l = 0; l < group.size(); ++l) {
             const std::size_t i = group[l];
             const double w2 = omega_squared(periods[i]);
