@@ -305,8 +305,10 @@ lane_steps group_steps(const std::vector<std::size_t>& group, std::span<const do
 constexpr std::size_t sector_width = 10;
 constexpr std::size_t sectors = rotd_angles / sector_width;
 static_assert(sectors * sector_width == rotd_angles);
+constexpr double half_width_degrees = (static_cast<double>(sector_width) - 1.0) / 2.0;
 
-// cos and sin of 0, 1, ..., 179 degrees, and of the middle of each sector (4.5, 14.5, ...).
+// cos and sin of 0, 1, ..., 179 degrees, and of the middle of each sector (4.5, 14.5, ... for
+// sectors of ten).
 struct angle_table {
     std::array<double, rotd_angles> c{}, s{};
     std::array<double, sectors> mid_c{}, mid_s{};
@@ -317,8 +319,8 @@ struct angle_table {
             s[k] = std::sin(th);
         }
         for (std::size_t m = 0; m < sectors; ++m) {
-            const double th =
-                (static_cast<double>(m * sector_width) + 4.5) * std::numbers::pi / 180.0;
+            const double th = (static_cast<double>(m * sector_width) + half_width_degrees) *
+                              std::numbers::pi / 180.0;
             mid_c[m] = std::cos(th);
             mid_s[m] = std::sin(th);
         }
@@ -332,7 +334,7 @@ const angle_table& angles() {
 
 // Half a sector in radians: u(theta) = x cos theta + y sin theta changes by at most r =
 // sqrt(x^2 + y^2) per radian, so within a sector |u| <= |u(middle)| + r * half_sector.
-constexpr double half_sector = 4.5 * std::numbers::pi / 180.0;
+constexpr double half_sector = half_width_degrees * std::numbers::pi / 180.0;
 
 // The peak |x cos theta + y sin theta| at each angle of the responses seen so far.
 struct rotated_peaks {
