@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 
 namespace sitewave::response {
@@ -133,6 +135,9 @@ double psa_at(std::span<const float> accel, double dt, double period, double dam
 
 namespace {
 
+// Set by detail::force_baseline.
+std::atomic<bool> baseline_only{false};
+
 // Oscillators stepped together: one period per lane. The steps of different lanes do not wait
 // for each other, and each lane does psa_at's operations in psa_at's order.
 constexpr std::size_t lanes = 8;
@@ -238,7 +243,7 @@ void step_any(const float* const* acc, std::size_t from, std::size_t to, const l
               lane_state<C>& s, double* out, std::size_t block) {
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
+    if (avx2 && !baseline_only.load(std::memory_order_relaxed)) {
         step_avx2<C>(acc, from, to, st, s, out, block);
         return;
     }
@@ -301,17 +306,19 @@ lane_steps group_steps(const std::vector<std::size_t>& group, std::span<const do
     return st;
 }
 
-// The angles in sectors of ten: 0-9, 10-19, ... degrees.
-constexpr std::size_t sector_width = 10;
+// The angles in sectors of twelve: 0-11, 12-23, ... degrees (three AVX2 vectors of angles). The
+// sectors' arrays are padded to a multiple of four with sectors that are never raised.
+constexpr std::size_t sector_width = 12;
 constexpr std::size_t sectors = rotd_angles / sector_width;
-static_assert(sectors * sector_width == rotd_angles);
+static_assert(sectors * sector_width == rotd_angles && sectors <= 64);
+constexpr std::size_t padded_sectors = (sectors + 3) / 4 * 4;
 constexpr double half_width_degrees = (static_cast<double>(sector_width) - 1.0) / 2.0;
 
-// cos and sin of 0, 1, ..., 179 degrees, and of the middle of each sector (4.5, 14.5, ... for
-// sectors of ten).
+// cos and sin of 0, 1, ..., 179 degrees, and of the middle of each sector (5.5, 17.5, ... for
+// sectors of twelve).
 struct angle_table {
     std::array<double, rotd_angles> c{}, s{};
-    std::array<double, sectors> mid_c{}, mid_s{};
+    std::array<double, padded_sectors> mid_c{}, mid_s{};
     angle_table() {
         for (std::size_t k = 0; k < rotd_angles; ++k) {
             const double th = static_cast<double>(k) * std::numbers::pi / 180.0;
@@ -336,11 +343,18 @@ const angle_table& angles() {
 // sqrt(x^2 + y^2) per radian, so within a sector |u| <= |u(middle)| + r * half_sector.
 constexpr double half_sector = half_width_degrees * std::numbers::pi / 180.0;
 
-// The peak |x cos theta + y sin theta| at each angle of the responses seen so far.
+// The peak |x cos theta + y sin theta| at each angle of the responses seen so far. The
+// functions of width W take W values a vector (the same operations as one at a time).
 struct rotated_peaks {
     std::array<double, rotd_angles> p{};
-    std::array<double, sectors> sector_least{}; // the smallest p of each sector
-    double least = 0.0;                         // the smallest of p
+    std::array<double, padded_sectors> sector_least{}; // the smallest p of each sector
+    double least = 0.0;                                // the smallest of p
+
+    rotated_peaks() {
+        for (std::size_t m = sectors; m < padded_sectors; ++m) {
+            sector_least[m] = std::numeric_limits<double>::infinity();
+        }
+    }
 
     // Every angle: the reference.
     void take(double x, double y) {
@@ -349,23 +363,27 @@ struct rotated_peaks {
             p[k] = std::max(p[k], std::abs(x * t.c[k] + y * t.s[k]));
         }
     }
-    // take() on the angles of sector m, two at a time (the same operations).
-    void take_sector(std::size_t m, double x, double y) {
-        using vd = vd_t<2>;
-        const auto& t = angles();
-        const vd vx = splat_d<2>(x);
-        const vd vy = splat_d<2>(y);
+    // take() on the angles of sector m.
+    template <std::size_t W>
+    SITEWAVE_LANE_INLINE void take_sector(const angle_table& t, std::size_t m, double x, double y) {
+        using vd = vd_t<W>;
+        const vd vx = splat_d<W>(x);
+        const vd vy = splat_d<W>(y);
         const vd zero{};
         vd low{};
-        for (std::size_t k = m * sector_width; k < (m + 1) * sector_width; k += 2) {
-            const vd u = vx * load_d<2>(t.c.data() + k) + vy * load_d<2>(t.s.data() + k);
+        for (std::size_t k = m * sector_width; k < (m + 1) * sector_width; k += W) {
+            const vd u = vx * load_d<W>(t.c.data() + k) + vy * load_d<W>(t.s.data() + k);
             const vd au = u < zero ? -u : u;
-            const vd pk = load_d<2>(p.data() + k);
+            const vd pk = load_d<W>(p.data() + k);
             const vd up = pk < au ? au : pk; // std::max(p, |u|)
-            store_d<2>(p.data() + k, up);
+            store_d<W>(p.data() + k, up);
             low = k == m * sector_width ? up : (up < low ? up : low);
         }
-        sector_least[m] = std::min(low[0], low[1]);
+        double l = low[0];
+        for (std::size_t w = 1; w < W; ++w) {
+            l = std::min(l, low[w]);
+        }
+        sector_least[m] = l;
     }
     // The sectors in which the sample (x, y) can raise a peak. With r >= sqrt(x^2 + y^2) as
     // computed times 1 + 1e-12, or |x| + |y| where the squares could underflow: |x c + y s| <=
@@ -373,34 +391,35 @@ struct rotated_peaks {
     // bounds it exactly (|x c| <= |x| after rounding too, and the rounded sum is monotone). The
     // bound of a sector covers the rounding of every |x cos + y sin| computed (a few ulps of r,
     // and a few of the smallest subnormal) many times over.
-    void take_pruned(double x, double y) {
+    template <std::size_t W>
+    SITEWAVE_LANE_INLINE void take_pruned(const angle_table& t, double x, double y) {
         const double sum = std::abs(x) + std::abs(y);
         const double r = sum < 1e-150 ? sum : std::sqrt(x * x + y * y) * (1.0 + 1e-12);
         if (!(r > least)) {
             return;
         }
-        using vd = vd_t<2>;
-        const auto& t = angles();
-        const vd vx = splat_d<2>(x);
-        const vd vy = splat_d<2>(y);
-        const vd spread = splat_d<2>(r * (half_sector + 1e-12) + 1e-300);
-        const vd grow = splat_d<2>(1.0 + 1e-12);
+        using vd = vd_t<W>;
+        const vd vx = splat_d<W>(x);
+        const vd vy = splat_d<W>(y);
+        const vd spread = splat_d<W>(r * (half_sector + 1e-12) + 1e-300);
+        const vd grow = splat_d<W>(1.0 + 1e-12);
         const vd zero{};
-        std::uint32_t raise = 0; // bit m: sector m may be raised
-        for (std::size_t m = 0; m < sectors; m += 2) {
-            const vd u = vx * load_d<2>(t.mid_c.data() + m) + vy * load_d<2>(t.mid_s.data() + m);
+        std::uint64_t raise = 0; // bit m: sector m may be raised
+        for (std::size_t m = 0; m < padded_sectors; m += W) {
+            const vd u = vx * load_d<W>(t.mid_c.data() + m) + vy * load_d<W>(t.mid_s.data() + m);
             const vd b = ((u < zero ? -u : u) + spread) * grow;
-            const auto above = b > load_d<2>(sector_least.data() + m);
-            raise |= static_cast<std::uint32_t>(above[0] & 1) << m;
-            raise |= static_cast<std::uint32_t>(above[1] & 1) << (m + 1);
+            const auto above = b > load_d<W>(sector_least.data() + m);
+            for (std::size_t w = 0; w < W; ++w) {
+                raise |= static_cast<std::uint64_t>(above[w] & 1) << (m + w);
+            }
         }
         if (raise == 0) {
             return;
         }
         for (; raise != 0; raise &= raise - 1) {
-            take_sector(static_cast<std::size_t>(std::countr_zero(raise)), x, y);
+            take_sector<W>(t, static_cast<std::size_t>(std::countr_zero(raise)), x, y);
         }
-        least = *std::min_element(sector_least.begin(), sector_least.end());
+        least = *std::min_element(sector_least.begin(), sector_least.begin() + sectors);
     }
 
     // Takes the samples x[j], y[j] (j < m), passing over those that cannot raise a peak: the
@@ -409,24 +428,30 @@ struct rotated_peaks {
     // y^2 (times 1 + 1e-11, for the roundings) at most its square raises none; one that may is
     // taken in the sectors it may raise. The samples of the larger quarter of the squares go
     // first, so that the peaks rise early and most others are passed over.
-    void take_all(const double* x, const double* y, std::size_t m, std::vector<double>& bound,
-                  std::vector<std::uint32_t>& chosen) {
+    template <std::size_t W>
+    SITEWAVE_LANE_INLINE void take_all(const double* x, const double* y, std::size_t m,
+                                       std::vector<double>& bound,
+                                       std::vector<std::uint32_t>& chosen) {
+        const angle_table& t = angles();
         bound.resize(m);
-        using vd = vd_t<2>;
-        const vd grow = splat_d<2>(1.0 + 1e-11);
+        using vd = vd_t<W>;
+        const vd grow = splat_d<W>(1.0 + 1e-11);
         vd tops{};
-        std::size_t pairs = 0;
-        for (; pairs + 2 <= m; pairs += 2) {
-            const vd vx = load_d<2>(x + pairs);
-            const vd vy = load_d<2>(y + pairs);
+        std::size_t whole = 0;
+        for (; whole + W <= m; whole += W) {
+            const vd vx = load_d<W>(x + whole);
+            const vd vy = load_d<W>(y + whole);
             const vd b = (vx * vx + vy * vy) * grow;
-            store_d<2>(bound.data() + pairs, b);
+            store_d<W>(bound.data() + whole, b);
             tops = tops < b ? b : tops;
         }
-        double top = std::max(tops[0], tops[1]);
-        if (pairs < m) {
-            bound[pairs] = (x[pairs] * x[pairs] + y[pairs] * y[pairs]) * (1.0 + 1e-11);
-            top = std::max(top, bound[pairs]);
+        double top = 0.0;
+        for (std::size_t w = 0; w < W; ++w) {
+            top = std::max(top, tops[w]);
+        }
+        for (; whole < m; ++whole) {
+            bound[whole] = (x[whole] * x[whole] + y[whole] * y[whole]) * (1.0 + 1e-11);
+            top = std::max(top, bound[whole]);
         }
         const auto level = [this] { return least > 1e-140 ? least * least : -1.0; };
         const double first = std::max(level(), 0.25 * top);
@@ -438,7 +463,7 @@ struct rotated_peaks {
             n += bound[j] >= first ? 1 : 0;
         }
         for (std::size_t k = 0; k < n; ++k) {
-            take_pruned(x[chosen[k]], y[chosen[k]]);
+            take_pruned<W>(t, x[chosen[k]], y[chosen[k]]);
         }
         const double second = level();
         n = 0;
@@ -447,7 +472,7 @@ struct rotated_peaks {
             n += bound[j] < first && bound[j] > second ? 1 : 0;
         }
         for (std::size_t k = 0; k < n; ++k) {
-            take_pruned(x[chosen[k]], y[chosen[k]]);
+            take_pruned<W>(t, x[chosen[k]], y[chosen[k]]);
         }
     }
 
@@ -459,6 +484,30 @@ struct rotated_peaks {
         rotd50 = scale * (0.5 * (sorted[rotd_angles / 2 - 1] + sorted[rotd_angles / 2]));
     }
 };
+
+// rotated_peaks::take_all with the vectors every x86-64 processor has, or with AVX2.
+void take_all_baseline(rotated_peaks& r, const double* x, const double* y, std::size_t m,
+                       std::vector<double>& bound, std::vector<std::uint32_t>& chosen) {
+    r.take_all<2>(x, y, m, bound, chosen);
+}
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void take_all_avx2(rotated_peaks& r, const double* x, const double* y,
+                                           std::size_t m, std::vector<double>& bound,
+                                           std::vector<std::uint32_t>& chosen) {
+    r.take_all<4>(x, y, m, bound, chosen);
+}
+#endif
+void take_all_any(rotated_peaks& r, const double* x, const double* y, std::size_t m,
+                  std::vector<double>& bound, std::vector<std::uint32_t>& chosen) {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && !baseline_only.load(std::memory_order_relaxed)) {
+        take_all_avx2(r, x, y, m, bound, chosen);
+        return;
+    }
+#endif
+    take_all_baseline(r, x, y, m, bound, chosen);
+}
 
 } // namespace
 
@@ -515,7 +564,7 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
                     std::vector<double> y(a2.begin(), a2.end());
                     std::vector<double> bound;
                     std::vector<std::uint32_t> chosen;
-                    ground.take_all(x.data(), y.data(), x.size(), bound, chosen);
+                    take_all_any(ground, x.data(), y.data(), x.size(), bound, chosen);
                     ground_done = true;
                 }
                 ground.finish(1.0, out.rotd50[i], out.rotd100[i]);
@@ -533,13 +582,13 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
         lane_values<2> peak{};
         std::array<rotated_peaks, lanes> rotated{};
         const lane_steps st = group_steps(group, periods, damping, dt);
-        step_lanes<2>(
-            {a1, a2}, st, peak, block, rotd ? buffer.data() : nullptr, [&](std::size_t m) {
-                for (std::size_t l = 0; l < group.size(); ++l) {
-                    rotated[l].take_all(buffer.data() + l * block,
-                                        buffer.data() + (lanes + l) * block, m, bound, chosen);
-                }
-            });
+        step_lanes<2>({a1, a2}, st, peak, block, rotd ? buffer.data() : nullptr,
+                      [&](std::size_t m) {
+                          for (std::size_t l = 0; l < group.size(); ++l) {
+                              take_all_any(rotated[l], buffer.data() + l * block,
+                                           buffer.data() + (lanes + l) * block, m, bound, chosen);
+                          }
+                      });
         for (std::size_t l = 0; l < group.size(); ++l) {
             const std::size_t i = group[l];
             const double w2 = omega_squared(periods[i]);
@@ -587,6 +636,8 @@ void rotd_reference(std::span<const float> a1, std::span<const float> a2, double
     }
     r.finish(scale, rotd50, rotd100);
 }
+
+void detail::force_baseline(bool on) { baseline_only.store(on); }
 
 std::vector<double> log_periods(double tmin, double tmax, int n) {
     assert(tmin > 0.0 && tmax > 0.0);

@@ -49,6 +49,12 @@ horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> 
 void rotd_reference(std::span<const float> a1, std::span<const float> a2, double dt, double period,
                     double damping, double& rotd50, double& rotd100);
 
+namespace detail {
+// With `on`, the oscillators and the rotation use the vectors every x86-64 processor has even
+// where AVX2 is there: for tests, both give the same bits.
+void force_baseline(bool on);
+} // namespace detail
+
 // n periods in seconds from tmin to tmax, both included, equally spaced on a logarithmic axis.
 // tmin and tmax are > 0 and n >= 1; n = 1 gives {tmin}.
 std::vector<double> log_periods(double tmin, double tmax, int n);

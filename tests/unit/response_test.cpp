@@ -244,6 +244,26 @@ TEST(rotd, equals_rotating_every_sample) {
     }
 }
 
+// The vectors of every x86-64 processor and AVX2 (where the processor has it) give the same
+// bits.
+TEST(rotd, same_bits_with_either_vector_width) {
+    const double dt = 0.01;
+    std::vector<double> periods = log_periods(0.02, 8.0, 21);
+    periods.insert(periods.begin(), 0.0);
+    for (const auto& c : horizontal_pairs()) {
+        const auto wide = horizontal(c.a1, c.a2, dt, periods, 0.05, true);
+        sitewave::response::detail::force_baseline(true);
+        const auto narrow = horizontal(c.a1, c.a2, dt, periods, 0.05, true);
+        const auto single = psa(c.a1, dt, periods, 0.05);
+        sitewave::response::detail::force_baseline(false);
+        EXPECT_EQ(narrow.h1, wide.h1) << c.name;
+        EXPECT_EQ(narrow.h2, wide.h2) << c.name;
+        EXPECT_EQ(narrow.rotd50, wide.rotd50) << c.name;
+        EXPECT_EQ(narrow.rotd100, wide.rotd100) << c.name;
+        EXPECT_EQ(single, wide.h1) << c.name;
+    }
+}
+
 // Closed forms of the rotated peaks: with two identical horizontals u(theta) = u sqrt(2)
 // sin(theta + 45 deg), so RotD100 = sqrt(2) PSA (reached at 45 degrees) and RotD50 = PSA (the
 // median of |sin| over a half turn, sin 45 deg, within the 1 degree step); with H2 = 0, u(theta)
