@@ -510,6 +510,14 @@ TEST_F(batch_spectra, option_errors) {
     for (const char* pad : {"0", "1e6", "none", "auto", "12.5"}) {
         EXPECT_EQ(run({"--soil", soil, "--pad", pad, "--out", "ok", "--force", "r.csv"}), 0)
             << pad << ": " << err_;
+        // 1e6 s of padding does not fit in 2^20 samples: the row says what was used.
+        const std::string summary = read("ok/summary.csv");
+        const bool cut = std::string(pad) == "1e6";
+        EXPECT_EQ(summary.find(",ok,\"padded to 2^20 samples, fewer than the record and its "
+                               "padding (4 + 1000000") != std::string::npos,
+                  cut)
+            << summary;
+        EXPECT_EQ(summary.find(",1048576,") != std::string::npos, cut) << summary;
     }
 }
 
