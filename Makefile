@@ -16,10 +16,10 @@ build:
 
 # Builds the programs and runs them on the bundled El Centro record: the dialogue (results in
 # demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
-# outcrop motion, with response spectra; results in demo-out/batch/, with the suite's
+# outcrop motion, with response spectra and RotD; results in demo-out/batch/, with the suite's
 # statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS).
 SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
-	--soil examples/profiles/upper.csv --input outcrop --spectra @examples/records.txt
+	--soil examples/profiles/upper.csv --input outcrop --spectra --rotd @examples/records.txt
 
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)

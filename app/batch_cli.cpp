@@ -43,7 +43,9 @@ constexpr std::pair<std::string_view, std::string_view> wanted[] = {
     {"--band", "four finite frequencies in Hz separated by commas, e.g. 0.1,0.2,20,25"},
     {"--damping", "ratios in [0, 1) separated by commas, e.g. 0.05 or 0.02,0.05"},
     {"--periods", "MIN,MAX,N with 0.0001 <= MIN <= MAX <= 10000 (s) and N a whole number of "
-                  "periods from 1 to 10000, e.g. 0.01,10,100"},
+                  "periods from 1 to 10000, e.g. 0.01,10,100; or list:T1,T2,... or @FILE, at "
+                  "most 10000 periods each from 0.0001 to 10000 s"},
+    {"--pad", "auto, none, or a time in seconds from 0 to 1000000, e.g. 60"},
     {"--smooth", "ko, or ko:B with the bandwidth B from 1 to 10000, e.g. ko:40"},
 };
 
@@ -137,6 +139,59 @@ void read_list(const std::string& list, std::vector<sitewave::record_source>& ou
     }
 }
 
+// The periods of --periods list:T1,T2,... or @FILE (one a line; blank lines and lines whose
+// first character after blanks is # skipped); each from 0.0001 to 10000 s, at most 10 000.
+std::vector<double> period_list(const std::string& value) {
+    std::vector<double> out;
+    const auto take = [&value, &out](const std::string& text, const std::string& where) {
+        const auto v = numbers<double>(text);
+        if (!v || v->size() != 1 || !((*v)[0] >= shortest_period && (*v)[0] <= longest_period)) {
+            usage_error("--periods: " + where + "\"" + text +
+                        "\" is not a period from 0.0001 to 10000 s");
+        }
+        if (out.size() == static_cast<std::size_t>(most_periods)) {
+            usage_error("--periods: more than 10000 periods");
+        }
+        out.push_back((*v)[0]);
+    };
+    if (value.starts_with("list:")) {
+        const std::string list = value.substr(5);
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t comma = list.find(',', start);
+            take(trim(list.substr(start, comma == std::string::npos ? comma : comma - start)), "");
+            if (comma == std::string::npos) {
+                break;
+            }
+            start = comma + 1;
+        }
+        return out;
+    }
+    const std::string file = value.substr(1);
+    std::error_code ec;
+    const auto st = fs::status(file, ec);
+    if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_fifo(st)) {
+        usage_error("--periods: " + value + ": not a regular file or a pipe");
+    }
+    std::ifstream in(file);
+    if (!in) {
+        usage_error("--periods: " + value + ": cannot be read");
+    }
+    int lineno = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lineno;
+        line = trim(line);
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        take(line, value + ": line " + std::to_string(lineno) + ": ");
+    }
+    if (out.empty()) {
+        usage_error("--periods: " + value + ": no period");
+    }
+    return out;
+}
+
 // An --at2 without its three files.
 [[noreturn]] void at2_short(const std::vector<std::string>& files) {
     std::string given;
@@ -161,7 +216,7 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     sitewave::batch_options o;
     std::vector<std::string> positional, at2;
     std::string input = "profile", process = "none", band, impedance = "plain", damping, periods;
-    std::string angle, jobs;
+    std::string angle, jobs, units = "g", pad = "auto";
     o.jobs = sitewave::usable_cores();
     app.add_option("--soil", o.soils, "soil profile file (repeatable), as soil_dat.csv")
         ->required()
@@ -211,7 +266,15 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     app.add_option("--damping", damping, "damping ratios Z[,Z...], each in [0, 1) (default 0.05)");
     app.add_option("--periods", periods,
                    "MIN,MAX,N: N log-spaced periods from MIN to MAX s, 0.0001 <= MIN <= MAX <= "
-                   "10000, at most 10 000 periods (default 0.01,10,100)");
+                   "10000, at most 10 000 periods (default 0.01,10,100); or list:T1,T2,... or "
+                   "@FILE, one period a line");
+    // Response spectra of the rotated horizontals, units of the record, padding.
+    app.add_flag("--rotd", o.rotd, "RotD50 and RotD100 of the horizontals in psa.csv");
+    app.add_option("--units", units, "unit of the records: g, m/s2, cm/s2 or ft/s2 (default g)")
+        ->check(CLI::IsMember({"g", "m/s2", "cm/s2", "ft/s2"}));
+    app.add_option("--pad", pad,
+                   "zero padding after the record: auto (until the site's response has died "
+                   "away), none (the dialogue's), or SECONDS (default auto)");
     // Smoothed spectra: Konno-Ohmachi, bandwidth 40 unless given.
     std::string smooth;
     app.add_option("--smooth", smooth,
@@ -280,7 +343,9 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
         }
         o.damping = *v;
     }
-    if (given("--periods")) {
+    if (given("--periods") && (periods.starts_with("list:") || periods.starts_with("@"))) {
+        o.period_list = period_list(periods);
+    } else if (given("--periods")) {
         // Checked as doubles, before the count is made an int.
         const auto v = numbers<double>(periods);
         if (!v || v->size() != 3) {
@@ -297,6 +362,28 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     }
     if ((given("--damping") || given("--periods")) && !o.spectra) {
         usage_error("--damping and --periods go with --spectra");
+    }
+    o.units = units == "m/s2"    ? sitewave::record_unit::m_s2
+              : units == "cm/s2" ? sitewave::record_unit::cm_s2
+              : units == "ft/s2" ? sitewave::record_unit::ft_s2
+                                 : sitewave::record_unit::g;
+    if (given("--pad")) {
+        if (pad == "none") {
+            o.pad = sitewave::padding::none;
+        } else if (pad != "auto") {
+            const auto v = numbers<double>(pad);
+            if (!v || v->size() != 1 || !((*v)[0] >= 0 && (*v)[0] <= 1e6)) {
+                bad_value("--pad", pad);
+            }
+            o.pad = sitewave::padding::fixed;
+            o.pad_seconds = (*v)[0];
+        }
+        if (o.dialogue_files && o.pad != sitewave::padding::none) {
+            usage_error("--pad: --dialogue-files keeps the dialogue's grid, --pad none");
+        }
+    }
+    if (o.rotd && !o.spectra) {
+        usage_error("--rotd goes with --spectra");
     }
     if (given("--smooth")) {
         const auto b = smooth == "ko"              ? std::optional(std::vector<double>{40.0})

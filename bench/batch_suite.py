@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Times a code-based suite: 11 records of El Centro size on 3 profiles (33 runs), as one batch
-with --jobs 1 and --jobs 2, against 33 runs of the dialogue program.
+with --jobs 1 and --jobs 2, against 33 runs of the dialogue program; and the same batch with
+response spectra (--spectra) and with RotD (--spectra --rotd), against the batch without them.
 
     bench/batch_suite.py BUILD_DIR [--repeat N]
 
 BUILD_DIR holds sitewave and sitewave-batch (a Release build). The 11 records are the bundled
-El Centro record scaled by 0.5, 0.6, ... 1.5. Prints the median and spread of the wall times.
+El Centro record scaled by 0.5, 0.6, ... 1.5. Prints the median and spread of the wall times and
+of the processor time (user + system, of the batch alone) and the ratios of the spectra's
+variants to the plain batch (targets: --spectra at most 1.5 times the plain batch, --rotd at most
+1 more).
 """
 import argparse
 import os
@@ -43,6 +47,14 @@ def timed(fn):
     return time.perf_counter() - start
 
 
+def processor(fn):
+    """Processor time (user + system) of the children fn runs."""
+    before = os.times()
+    fn()
+    after = os.times()
+    return (after.children_user - before.children_user) + (after.children_system - before.children_system)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("build")
@@ -56,10 +68,10 @@ def main():
         records = make_records(work)
         soil_args = [x for p in PROFILES for x in ("--soil", p)]
 
-        def run_batch(jobs):
+        def run_batch(jobs, extra=()):
             out = os.path.join(work, "out")
             shutil.rmtree(out, ignore_errors=True)
-            subprocess.run([batch, *soil_args, "--jobs", str(jobs), "--out", out, *records],
+            subprocess.run([batch, *soil_args, "--jobs", str(jobs), *extra, "--out", out, *records],
                            check=True, stdout=subprocess.DEVNULL)
 
         def run_dialogues():
@@ -83,6 +95,29 @@ def main():
             print("%-18s median %7.1f ms   (min %.1f, max %.1f)" % (label, 1e3 * medians[label],
                                                                   1e3 * min(t), 1e3 * max(t)))
         print("dialogue / batch --jobs 2: %.2fx" % (medians["33 dialogue runs"] / medians["batch --jobs 2"]))
+
+        # Response spectra: the same batch (--jobs 1) plain, with --spectra, with --rotd; wall
+        # and processor time, and the ratios to the plain batch.
+        variants = [("plain", ()), ("--spectra", ("--spectra",)),
+                    ("--spectra --rotd", ("--spectra", "--rotd"))]
+        wall, cpu = {}, {}
+        for label, extra in variants:
+            run_batch(1, extra)  # warm-up
+            w, c = [], []
+            for _ in range(a.repeat):
+                start = time.perf_counter()
+                c.append(processor(lambda: run_batch(1, extra)))
+                w.append(time.perf_counter() - start)
+            wall[label], cpu[label] = statistics.median(w), statistics.median(c)
+            print("batch --jobs 1 %-17s wall median %7.1f ms (min %.1f)   processor median %7.1f ms"
+                  " (min %.1f)" % (label, 1e3 * wall[label], 1e3 * min(w), 1e3 * cpu[label],
+                                   1e3 * min(c)))
+        for key, times in (("wall", wall), ("processor", cpu)):
+            print("%-9s --spectra / plain %.2fx (target <= 1.5), RotD adds %.2fx of plain "
+                  "(target <= 1), --spectra --rotd / plain %.2fx" % (
+                      key, times["--spectra"] / times["plain"],
+                      (times["--spectra --rotd"] - times["--spectra"]) / times["plain"],
+                      times["--spectra --rotd"] / times["plain"]))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -4,6 +4,7 @@
 #include "fft/wvfast.hpp"
 #include "layered/profile.hpp"
 #include "layered/transfer.hpp"
+#include "response/psa.hpp"
 #include "textio/fields.hpp"
 
 #include <benchmark/benchmark.h>
@@ -174,8 +175,41 @@ void BM_field_f8_4(benchmark::State& state) {
     }
 }
 
+// Two horizontals of El Centro size (5346 samples at 0.01 s): a decaying mix of sines, the
+// second turned away from the first; the batch's default periods (0, 100 log-spaced, 0.2, 1.0).
+struct horizontals {
+    std::vector<float> h1, h2;
+    std::vector<double> periods;
+    horizontals() {
+        for (int i = 0; i < 5346; ++i) {
+            const double t = 0.01 * i;
+            const double env = t / 5.0 * std::exp(1.0 - t / 5.0);
+            const double a = env * (std::sin(7.3 * t) + 0.6 * std::sin(23.1 * t + 1.0) +
+                                    0.3 * std::sin(3.1 * t + 2.0));
+            const double b = env * (std::sin(5.9 * t + 0.4) + 0.5 * std::sin(17.7 * t) +
+                                    0.4 * std::sin(2.3 * t + 1.0));
+            h1.push_back(static_cast<float>(a));
+            h2.push_back(static_cast<float>(0.6 * a + 0.8 * b));
+        }
+        periods = sitewave::response::log_periods(0.01, 10.0, 100);
+        periods.insert(periods.begin(), 0.0);
+        periods.push_back(0.2);
+        periods.push_back(1.0);
+    }
+};
+
+// The response spectra of both horizontals (Arg 0), and with RotD50 and RotD100 (Arg 1).
+void BM_horizontal_spectra(benchmark::State& state) {
+    const horizontals r;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            sitewave::response::horizontal(r.h1, r.h2, 0.01, r.periods, 0.05, state.range(0) != 0));
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_horizontal_spectra)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_tables)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_sbshml)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_sbudml)->Unit(benchmark::kMillisecond);

@@ -26,6 +26,14 @@ struct record_source {
 // bedrock (column 2). from_profile: the profile's wave type (1 incident, 2 within).
 enum class input_motion { from_profile, incident, outcrop, within };
 
+// The unit of a record's samples.
+enum class record_unit { g, m_s2, cm_s2, ft_s2 };
+// Metres per second squared in one unit of the record.
+double metres_per_s2(record_unit u);
+
+// The zero padding after the record: automatic, none, or a fixed time.
+enum class padding { automatic, none, fixed };
+
 struct batch_options {
     std::vector<std::string> soils;     // profile files, in the dialogue's soil format
     std::vector<record_source> records; // every record runs on every profile
@@ -43,6 +51,16 @@ struct batch_options {
     std::vector<double> damping{0.05};         // damping ratios of the response spectra
     double period_min = 0.01, period_max = 10; // seconds
     int periods = 100;
+    // Response spectra: periods as given (when not empty, instead of period_min, period_max,
+    // periods); RotD50 and RotD100 of the horizontals.
+    std::vector<double> period_list;
+    bool rotd = false;
+    // The record's unit; results are written with accelerations and PSA in g, velocities in m/s.
+    record_unit units = record_unit::g;
+    // The zero padding of the transform: enough for the site's response to die away after the
+    // record (automatic), the dialogue's (none), or pad_seconds. --dialogue-files: none.
+    padding pad = padding::automatic;
+    double pad_seconds = 0.0;
     // Set (from any thread, a signal's watcher say) to stop: runs not yet begun are not made,
     // their rows marked interrupted; runs under way end first.
     const std::atomic<bool>* stop = nullptr;
@@ -60,6 +78,7 @@ inline constexpr int max_periods = 10000;
 inline constexpr double min_period = 1e-4, max_period = 1e4; // seconds
 inline constexpr int max_jobs = 1024;
 inline constexpr double min_smooth_ko = 1, max_smooth_ko = 10000; // bandwidth b
+inline constexpr double max_pad_seconds = 1e6;
 
 // One row of summary.csv.
 struct run_summary {

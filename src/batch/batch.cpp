@@ -106,6 +106,25 @@ void check_options(const batch_options& o) {
             usage("--periods: MIN,MAX,N with 0.0001 <= MIN <= MAX <= 10000 s and N from 1 to " +
                   std::to_string(max_periods));
         }
+        if (o.period_list.size() > static_cast<std::size_t>(max_periods)) {
+            usage("--periods: " + std::to_string(o.period_list.size()) + " periods, more than " +
+                  std::to_string(max_periods));
+        }
+        for (const double t : o.period_list) {
+            if (!(t >= min_period && t <= max_period)) {
+                usage("--periods: " + num(t) + " is not a period from 0.0001 to 10000 s");
+            }
+        }
+    }
+    if (o.rotd && !o.spectra) {
+        usage("--rotd goes with --spectra");
+    }
+    if (o.pad == padding::fixed && !(o.pad_seconds >= 0.0 && o.pad_seconds <= max_pad_seconds)) {
+        usage("--pad: " + num(o.pad_seconds) + " is not a time from 0 to 1000000 s");
+    }
+    if (o.units != record_unit::g && o.units != record_unit::m_s2 &&
+        o.units != record_unit::cm_s2 && o.units != record_unit::ft_s2) {
+        usage("--units: g, m/s2, cm/s2 or ft/s2");
     }
 }
 
@@ -199,6 +218,20 @@ class suite {
 };
 
 } // namespace
+
+double metres_per_s2(record_unit u) {
+    switch (u) {
+    case record_unit::g:
+        return 9.80665;
+    case record_unit::cm_s2:
+        return 0.01;
+    case record_unit::ft_s2:
+        return 0.3048;
+    case record_unit::m_s2:
+        break;
+    }
+    return 1.0;
+}
 
 result<void> prepare_batch(const batch_options& o) {
     return textio::capture([&] {

@@ -35,48 +35,81 @@ float peak_abs(std::span<const float> x) {
     throw textio::failure(std::move(e));
 }
 
+// The unit of a Fourier amplitude of a history in `history` units: that unit times s.
+std::string amplitude_unit(const std::string& history) {
+    return history == "g" ? "g\u00b7s" : history == "m/s" ? "m" : "m/s2";
+}
+
 // psa.csv, and the summary's PSA cells: surface H1, H2 at 0.2 s and 1.0 s and their ratios to
-// the input, first damping.
-void write_psa(const batch_options& o, const record& rec,
-               const std::array<std::vector<float>, 3>& surf, std::size_t nt, const fs::path& dir,
-               textio::io_state& state, std::vector<std::string>& values) {
-    std::vector<double> periods{0.0};
-    const auto lp = response::log_periods(o.period_min, o.period_max, o.periods);
-    periods.insert(periods.end(), lp.begin(), lp.end());
-    const double dt = static_cast<double>(rec.dt);
-    const std::span<const float> in[3] = {rec.xr1, rec.yr1, rec.zr1};
-    std::span<const float> out[3];
-    for (std::size_t k = 0; k < 3; ++k) {
-        out[k] = std::span<const float>(surf[k].data(), std::min(nt, surf[k].size()));
-    }
-    std::vector<std::vector<double>> cols;
+// the input, first damping. Ratios are surface / input (0 where the input is 0).
+void write_psa(const batch_options& o, const std::vector<response_set>& in,
+               const std::vector<response_set>& out, const fs::path& dir, textio::io_state& state,
+               std::vector<std::string>& values) {
+    const auto periods = psa_periods(o);
+    const std::size_t rows = periods.size() - 2; // the last two are the summary's
+    const output_unit g = history_unit(o, true);
+    const auto in_g = [&g](double v) { return g.scaled ? v * g.factor : v; };
+    const auto ratio = [](double surface, double input) {
+        return input > 0.0 ? surface / input : 0.0;
+    };
     std::vector<std::string> head{"period (s)"};
-    for (const double z : o.damping) {
+    std::vector<std::vector<double>> cols;
+    for (std::size_t d = 0; d < o.damping.size(); ++d) {
         char pct[32];
-        std::snprintf(pct, sizeof pct, "%g%%", z * 100.0);
+        std::snprintf(pct, sizeof pct, " %g%%", o.damping[d] * 100.0);
+        const response_set* sides[] = {&in[d], &out[d]};
+        const char* side_names[] = {"input ", "surface "};
         const char* names[] = {"H1", "H2", "V"};
-        for (int side = 0; side < 2; ++side) {
+        const auto parts = [](const response_set& r) {
+            return std::array<const std::vector<double>*, 3>{&r.h1, &r.h2, &r.v};
+        };
+        for (std::size_t side = 0; side < 2; ++side) {
             for (std::size_t k = 0; k < 3; ++k) {
-                head.push_back(std::string(side == 0 ? "input " : "surface ") + names[k] + " PSA " +
-                               pct);
-                cols.push_back(response::psa(side == 0 ? in[k] : out[k], dt, periods, z));
+                head.push_back(side_names[side] + std::string(names[k]) + pct);
+                std::vector<double> c(rows);
+                for (std::size_t i = 0; i < rows; ++i) {
+                    c[i] = in_g((*parts(*sides[side])[k])[i]);
+                }
+                cols.push_back(std::move(c));
             }
         }
-        for (std::size_t k = 0; k < 2; ++k) {
-            head.push_back(std::string("ratio ") + names[k] + " " + pct);
-            const auto& a = cols[cols.size() - 6 + k];
-            const auto& b = cols[cols.size() - 3 + k];
-            std::vector<double> ratio;
-            for (std::size_t i = 0; i < periods.size(); ++i) {
-                ratio.push_back(a[i] > 0.0 ? b[i] / a[i] : 0.0);
+        for (std::size_t k = 0; k < 3; ++k) {
+            head.push_back("ratio " + std::string(names[k]) + pct);
+            std::vector<double> c(rows);
+            for (std::size_t i = 0; i < rows; ++i) {
+                c[i] = ratio((*parts(out[d])[k])[i], (*parts(in[d])[k])[i]);
             }
-            cols.push_back(ratio);
+            cols.push_back(std::move(c));
+        }
+        if (o.rotd) {
+            const char* rot[] = {"RotD50", "RotD100"};
+            for (std::size_t side = 0; side < 2; ++side) {
+                for (std::size_t k = 0; k < 2; ++k) {
+                    head.push_back(side_names[side] + std::string(rot[k]) + pct);
+                    const auto& v = k == 0 ? sides[side]->rotd50 : sides[side]->rotd100;
+                    std::vector<double> c(rows);
+                    for (std::size_t i = 0; i < rows; ++i) {
+                        c[i] = in_g(v[i]);
+                    }
+                    cols.push_back(std::move(c));
+                }
+            }
+            for (std::size_t k = 0; k < 2; ++k) {
+                head.push_back("ratio " + std::string(rot[k]) + pct);
+                const auto& a = k == 0 ? in[d].rotd50 : in[d].rotd100;
+                const auto& b = k == 0 ? out[d].rotd50 : out[d].rotd100;
+                std::vector<double> c(rows);
+                for (std::size_t i = 0; i < rows; ++i) {
+                    c[i] = ratio(b[i], a[i]);
+                }
+                cols.push_back(std::move(c));
+            }
         }
     }
     table_file f((dir / "psa.csv").string(), state);
     f.line(join(head));
     std::vector<double> row(1 + cols.size());
-    for (std::size_t i = 0; i < periods.size(); ++i) {
+    for (std::size_t i = 0; i < rows; ++i) {
         row[0] = periods[i];
         for (std::size_t k = 0; k < cols.size(); ++k) {
             row[k + 1] = cols[k][i];
@@ -84,37 +117,43 @@ void write_psa(const batch_options& o, const record& rec,
         f.numbers(std::span<const double>(row));
     }
     f.close();
-    const double z = o.damping[0];
-    for (const double T : {0.2, 1.0}) {
-        for (std::size_t k = 0; k < 2; ++k) {
-            values.push_back(num(response::psa_at(out[k], dt, T, z)));
-        }
+    const response_set& a = in[0];
+    const response_set& b = out[0];
+    for (const std::size_t i : {rows, rows + 1}) {
+        values.push_back(num(in_g(b.h1[i])));
+        values.push_back(num(in_g(b.h2[i])));
     }
-    for (const double T : {0.2, 1.0}) {
-        for (std::size_t k = 0; k < 2; ++k) {
-            const double a = response::psa_at(in[k], dt, T, z);
-            const double b = response::psa_at(out[k], dt, T, z);
-            values.push_back(num(a > 0.0 ? b / a : 0.0)); // as in psa.csv
-        }
+    for (const std::size_t i : {rows, rows + 1}) {
+        values.push_back(num(ratio(b.h1[i], a.h1[i])));
+        values.push_back(num(ratio(b.h2[i], a.h2[i])));
     }
 }
 
-// The files of a run into `dir`; the summary's value cells.
+// The files of a run into `dir`; the summary's value cells. `note` gets what the run had to cut.
 std::vector<std::string> compute(const batch_options& o, const profile& prof, shared_work& work,
                                  const record& rec, const record_source& rs, const plan_entry& e,
-                                 const fs::path& dir, textio::io_state& state) {
+                                 const fs::path& dir, textio::io_state& state, std::string& note) {
     const std::string label = "record " + rs.file;
     const record_work& w = work.work_of(e.record);
-    const int nf = w.nf;
-    const grid& g = w.g;
     const float angle = o.angle ? *o.angle : prof.angle;
     const float theta = o.angle ? *o.angle * deg_to_rad : prof.theta;
     input_motion input = o.input;
     if (input == input_motion::from_profile) {
         input = prof.nin == 2 ? input_motion::within : input_motion::incident;
     }
+    decay_time decay;
+    if (o.pad == padding::automatic && !o.dialogue_files) {
+        decay = work.decay_of(e.profile, theta, input, rec.dt);
+    }
+    std::string cut;
+    const int nf = padded_length(o, rec.nt, rec.dt, decay, cut);
+    if (!cut.empty()) {
+        note = note.empty() ? cut : note + "; " + cut;
+    }
+    const record_grid& rg = work.grid_of(e.record, nf);
+    const grid& g = rg.g;
 
-    spectra s = w.s;
+    spectra s = rg.s;
     const auto nom = static_cast<std::size_t>(g.nom);
     const profile_work& pw = work.profile_of(e.profile, theta, input, nf, rec.dt);
     const tables& t = pw.t;
@@ -129,7 +168,8 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
     }
     steps::process_or_refuse(s, g, band, o.nyes, label);
 
-    const auto names = heads(rec);
+    const output_unit in_unit = history_unit(o, true);
+    const output_unit out_unit = history_unit(o, false);
     const auto& fh = use->samp.col[static_cast<std::size_t>(nin - 1)];
     const std::size_t best = pw.best;
     {
@@ -138,44 +178,53 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
         f.close();
     }
     {
+        table_file f((dir / "spectra.csv").string(), state);
+        const std::string a = " (" + amplitude_unit(in_unit.name) + ")";
+        const std::string b = " (" + amplitude_unit(out_unit.name) + ")";
+        std::vector<std::string> head{"frequency (Hz)", "input H1" + a,   "input H2" + a,
+                                      "input V" + a,    "surface H1" + b, "surface H2" + b,
+                                      "surface V" + b};
         // With --smooth, the input's and the surface's spectra smoothed follow.
-        std::vector<std::string> head{"frequency (Hz)"};
-        const char* sides[] = {"input ", "surface ", "smoothed input ", "smoothed surface "};
-        for (std::size_t j = 0; j < (o.smooth_ko ? 4u : 2u); ++j) {
-            for (std::size_t k = 0; k < 3; ++k) {
-                head.push_back(sides[j] + names[k]);
-            }
-        }
         std::array<std::vector<float>, 3> sm;
         if (o.smooth_ko) {
+            for (const char* c : {"H1", "H2", "V"}) {
+                head.push_back(std::string("smoothed input ") + c + a);
+            }
+            for (const char* c : {"H1", "H2", "V"}) {
+                head.push_back(std::string("smoothed surface ") + c + b);
+            }
             for (std::size_t i = 0; i < nom; ++i) {
-                sm[0].push_back(cabs(s.fx1[i]));
-                sm[1].push_back(cabs(s.fy1[i]));
-                sm[2].push_back(cabs(s.fz1[i]));
+                sm[0].push_back(scaled(cabs(s.fx1[i]), out_unit));
+                sm[1].push_back(scaled(cabs(s.fy1[i]), out_unit));
+                sm[2].push_back(scaled(cabs(s.fz1[i]), out_unit));
             }
             sm = smoothed(sm, *o.smooth_ko);
         }
-        const auto& si = w.smoothed_input;
-        table_file f((dir / "spectra.csv").string(), state);
+        const auto& si = rg.smoothed_input;
         f.line(join(head));
         for (std::size_t i = 0; i < nom; ++i) {
-            const float cells[] = {cabs(s.fx1[i]),
-                                   cabs(s.fy1[i]),
-                                   cabs(s.fz1[i]),
-                                   o.smooth_ko ? si[0][i] : 0.0f,
-                                   o.smooth_ko ? si[1][i] : 0.0f,
-                                   o.smooth_ko ? si[2][i] : 0.0f,
-                                   o.smooth_ko ? sm[0][i] : 0.0f,
-                                   o.smooth_ko ? sm[1][i] : 0.0f,
-                                   o.smooth_ko ? sm[2][i] : 0.0f};
-            f.numbers_after(w.spectra_head.line(i),
-                            std::span<const float>(cells, o.smooth_ko ? 9 : 3));
+            const bool k = o.smooth_ko.has_value();
+            const float cells[] = {scaled(cabs(s.fx1[i]), out_unit),
+                                   scaled(cabs(s.fy1[i]), out_unit),
+                                   scaled(cabs(s.fz1[i]), out_unit),
+                                   k ? si[0][i] : 0.0f,
+                                   k ? si[1][i] : 0.0f,
+                                   k ? si[2][i] : 0.0f,
+                                   k ? sm[0][i] : 0.0f,
+                                   k ? sm[1][i] : 0.0f,
+                                   k ? sm[2][i] : 0.0f};
+            f.numbers_after(rg.spectra_head.line(i), std::span<const float>(cells, k ? 9 : 3));
         }
         f.close();
     }
+    const std::size_t nt = rec.time.size();
+    const std::size_t n = o.padded ? static_cast<std::size_t>(nf) : nt;
     {
         table_file f((dir / "input.csv").string(), state);
         f.lines(w.input_csv);
+        for (std::size_t i = nt; i < n; ++i) {
+            f.numbers({static_cast<float>(i) * rec.dt, 0.0f, 0.0f, 0.0f});
+        }
         f.close();
     }
     if (o.dialogue_files) {
@@ -185,40 +234,33 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
         steps::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state)
             .commit();
     }
-    const histories h = steps::inverse_transform(std::move(s), g, label, 1, &*w.inverse_factors);
+    const histories h = steps::inverse_transform(std::move(s), g, label, 1, &*rg.inverse_factors);
     if (o.dialogue_files) {
+        // wave1.csv, as the dialogue writes it, holds each history less its first value; the
+        // tidy files hold the histories themselves.
         steps::write_history_file("wave1.csv", (dir / "wave1.csv").string(), h, rec, state)
             .commit();
     }
-    // The surface series as the dialogue computes them: each less its first value.
-    const std::size_t n = o.padded ? h.xr1.size() : rec.time.size();
-    std::array<std::vector<float>, 3> surf;
-    {
-        const std::vector<float>* c[3] = {&h.xr1, &h.yr1, &h.zr1};
-        for (std::size_t k = 0; k < 3; ++k) {
-            for (std::size_t i = 0; i < n; ++i) {
-                const float v = (*c[k])[i] - (*c[k])[0];
-                if (!std::isfinite(v)) {
-                    textio::refuse(label + ": the surface motion is not finite");
-                }
-                surf[k].push_back(v);
-            }
-        }
-    }
+    const std::vector<float>* surf[3] = {&h.xr1, &h.yr1, &h.zr1};
     {
         table_file f((dir / "surface.csv").string(), state);
-        f.line(join(
-            {"time (s)", "surface " + names[0], "surface " + names[1], "surface " + names[2]}));
+        const std::string u = " (" + out_unit.name + ")";
+        f.line(join({"time (s)", "surface H1" + u, "surface H2" + u, "surface V" + u}));
         for (std::size_t i = 0; i < n; ++i) {
-            if (i < rec.time.size()) {
-                f.numbers_after(w.times.line(i), {surf[0][i], surf[1][i], surf[2][i]});
+            const float x = scaled((*surf[0])[i], out_unit);
+            const float y = scaled((*surf[1])[i], out_unit);
+            const float z = scaled((*surf[2])[i], out_unit);
+            if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
+                textio::refuse(label + ": the surface motion is not finite");
+            }
+            if (i < nt) {
+                f.numbers_after(w.times.line(i), {x, y, z});
             } else {
-                f.numbers({static_cast<float>(i) * rec.dt, surf[0][i], surf[1][i], surf[2][i]});
+                f.numbers({static_cast<float>(i) * rec.dt, x, y, z});
             }
         }
         f.close();
     }
-    const std::size_t nt = rec.time.size();
     const auto within_record = [nt](const std::vector<float>& x) {
         return std::span<const float>(x.data(), std::min(nt, x.size()));
     };
@@ -234,17 +276,19 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
         std::to_string(rec.nt),
         num(rec.dt),
         std::to_string(nf),
-        num(peak_abs(rec.xr1)),
-        num(peak_abs(rec.yr1)),
-        num(peak_abs(rec.zr1)),
-        num(peak_abs(within_record(surf[0]))),
-        num(peak_abs(within_record(surf[1]))),
-        num(peak_abs(within_record(surf[2]))),
+        num(scaled(peak_abs(rec.xr1), in_unit)),
+        num(scaled(peak_abs(rec.yr1), in_unit)),
+        num(scaled(peak_abs(rec.zr1), in_unit)),
+        num(scaled(peak_abs(within_record(h.xr1)), out_unit)),
+        num(scaled(peak_abs(within_record(h.yr1)), out_unit)),
+        num(scaled(peak_abs(within_record(h.zr1)), out_unit)),
         num(static_cast<float>(best) * g.dom / two_pi),
         num(cabs(fh[best])),
     };
     if (o.spectra) {
-        write_psa(o, rec, surf, nt, dir, state, values);
+        const auto surface_psa = response_spectra(within_record(h.xr1), within_record(h.yr1),
+                                                  within_record(h.zr1), rec.dt, o);
+        write_psa(o, w.input_psa, surface_psa, dir, state, values);
     }
     return values;
 }
@@ -346,7 +390,8 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
                                   ("." + e.record_dir + ".tmp" + std::to_string(::getpid()) + "-" +
                                    std::to_string(index)));
             temp.make();
-            auto values = compute(o, profiles[e.profile], work, l.rec, rs, e, temp.path(), state);
+            auto values =
+                compute(o, profiles[e.profile], work, l.rec, rs, e, temp.path(), state, s.note);
             temp.rename_to(final_dir);
             return values;
         },

@@ -1,5 +1,6 @@
 #include "batch/shared_work.hpp"
 
+#include "response/psa.hpp"
 #include "spectral/smooth.hpp"
 #include "steps/record.hpp"
 #include "steps/steps.hpp"
@@ -82,6 +83,67 @@ loaded_record load(const record_source& rs) {
     return l;
 }
 
+std::vector<double> psa_periods(const batch_options& o) {
+    std::vector<double> periods{0.0};
+    const auto given = o.period_list.empty()
+                           ? response::log_periods(o.period_min, o.period_max, o.periods)
+                           : o.period_list;
+    periods.insert(periods.end(), given.begin(), given.end());
+    periods.push_back(0.2);
+    periods.push_back(1.0);
+    return periods;
+}
+
+std::vector<response_set> response_spectra(std::span<const float> h1, std::span<const float> h2,
+                                           std::span<const float> v, float dt,
+                                           const batch_options& o) {
+    const auto periods = psa_periods(o);
+    const double step = static_cast<double>(dt);
+    std::vector<response_set> out;
+    for (const double z : o.damping) {
+        auto h = response::horizontal(h1, h2, step, periods, z, o.rotd);
+        out.push_back({std::move(h.h1), std::move(h.h2), response::psa(v, step, periods, z),
+                       std::move(h.rotd50), std::move(h.rotd100)});
+    }
+    return out;
+}
+
+output_unit history_unit(const batch_options& o, bool input) {
+    output_unit u;
+    const double si = metres_per_s2(o.units);
+    if (input || o.nyes == 0) {
+        u.name = "g";
+        u.factor = si / standard_gravity;
+        u.scaled = o.units != record_unit::g;
+    } else {
+        u.name = o.nyes == 1 ? "m/s" : "m/s3";
+        u.factor = si;
+        u.scaled = o.units != record_unit::m_s2;
+    }
+    return u;
+}
+
+record_work prepare(const record& rec, const record_source& rs, const batch_options& o) {
+    const std::string label = "record " + rs.file;
+    if (rec.nt > (1 << max_if1)) {
+        textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
+                       std::to_string(1 << max_if1));
+    }
+    record_work w;
+    const output_unit unit = history_unit(o, true);
+    const std::string in = " (" + unit.name + ")";
+    w.input_csv.add(join({"time (s)", "input H1" + in, "input H2" + in, "input V" + in}));
+    for (std::size_t i = 0; i < rec.time.size(); ++i) {
+        w.times.numbers({rec.time[i]});
+        w.input_csv.add(w.times.line(i), {scaled(rec.xr1[i], unit), scaled(rec.yr1[i], unit),
+                                          scaled(rec.zr1[i], unit)});
+    }
+    if (o.spectra) {
+        w.input_psa = response_spectra(rec.xr1, rec.yr1, rec.zr1, rec.dt, o);
+    }
+    return w;
+}
+
 std::array<std::vector<float>, 3> smoothed(const std::array<std::vector<float>, 3>& moduli,
                                            double b) {
     const std::span<const float> in[3] = {moduli[0], moduli[1], moduli[2]};
@@ -96,36 +158,29 @@ std::array<std::vector<float>, 3> smoothed(const std::array<std::vector<float>, 
     return r;
 }
 
-record_work prepare(const record& rec, const record_source& rs, std::optional<double> smooth_ko) {
+record_grid prepare_grid(const record& rec, const record_source& rs, int nf,
+                         const batch_options& o) {
     const std::string label = "record " + rs.file;
-    if (rec.nt > (1 << max_if1)) {
-        textio::refuse(label + ": " + std::to_string(rec.nt) + " samples, more than " +
-                       std::to_string(1 << max_if1));
-    }
-    record_work w;
-    w.nf = choose_length(rec.nt, max_if1)->nf;
+    record_grid w;
+    w.nf = nf;
     w.g = steps::checked_grid(rec, w.nf, label);
     const fft::twiddles factors(static_cast<std::size_t>(w.nf), -1);
     w.s = steps::forward_transform(rec, w.nf, label, 1, &factors);
     w.inverse_factors = factors.opposite();
-    const auto h = heads(rec);
-    w.input_csv.add(join({"time (s)", "input " + h[0], "input " + h[1], "input " + h[2]}));
-    for (std::size_t i = 0; i < rec.time.size(); ++i) {
-        w.times.numbers({rec.time[i]});
-        w.input_csv.add(w.times.line(i), {rec.xr1[i], rec.yr1[i], rec.zr1[i]});
-    }
+    const output_unit unit = history_unit(o, true);
     for (std::size_t i = 0; i < static_cast<std::size_t>(w.g.nom); ++i) {
         const float freq = static_cast<float>(i) * w.g.dom / two_pi;
-        w.spectra_head.numbers({freq, cabs(w.s.fx1[i]), cabs(w.s.fy1[i]), cabs(w.s.fz1[i])});
+        w.spectra_head.numbers({freq, scaled(cabs(w.s.fx1[i]), unit),
+                                scaled(cabs(w.s.fy1[i]), unit), scaled(cabs(w.s.fz1[i]), unit)});
     }
-    if (smooth_ko) {
+    if (o.smooth_ko) {
         std::array<std::vector<float>, 3> m;
         for (std::size_t i = 0; i < static_cast<std::size_t>(w.g.nom); ++i) {
-            m[0].push_back(cabs(w.s.fx1[i]));
-            m[1].push_back(cabs(w.s.fy1[i]));
-            m[2].push_back(cabs(w.s.fz1[i]));
+            m[0].push_back(scaled(cabs(w.s.fx1[i]), unit));
+            m[1].push_back(scaled(cabs(w.s.fy1[i]), unit));
+            m[2].push_back(scaled(cabs(w.s.fz1[i]), unit));
         }
-        w.smoothed_input = smoothed(m, *smooth_ko);
+        w.smoothed_input = smoothed(m, *o.smooth_ko);
     }
     return w;
 }
@@ -190,7 +245,7 @@ shared_work::shared_work(const batch_options& o, const std::vector<profile>& pro
         records_[k] =
             std::async(std::launch::deferred, [this, k] { return load(o_.records[k]); }).share();
         work_[k] = std::async(std::launch::deferred, [this, k] {
-                       return prepare(records_[k].get().rec, o_.records[k], o_.smooth_ko);
+                       return prepare(records_[k].get().rec, o_.records[k], o_);
                    }).share();
         runs_left_[k] = profiles.size();
     }
@@ -200,11 +255,64 @@ const loaded_record& shared_work::record_of(std::size_t k) { return records_[k].
 
 const record_work& shared_work::work_of(std::size_t k) { return work_[k].get(); }
 
+const record_grid& shared_work::grid_of(std::size_t k, int nf) {
+    std::shared_future<record_grid> f;
+    {
+        const std::lock_guard lock(mutex_);
+        auto it = grids_.find({k, nf});
+        if (it == grids_.end()) {
+            it = grids_
+                     .emplace(std::make_pair(k, nf),
+                              std::async(std::launch::deferred,
+                                         [this, k, nf] {
+                                             return prepare_grid(records_[k].get().rec,
+                                                                 o_.records[k], nf, o_);
+                                         })
+                                  .share())
+                     .first;
+        }
+        f = it->second;
+    }
+    return f.get();
+}
+
 void shared_work::run_done(std::size_t k) {
     if (--runs_left_[k] == 0) {
+        {
+            const std::lock_guard lock(mutex_);
+            for (auto it = grids_.lower_bound({k, 0});
+                 it != grids_.end() && it->first.first == k;) {
+                it = grids_.erase(it);
+            }
+        }
         work_[k] = {};
         records_[k] = {};
     }
+}
+
+decay_time shared_work::decay_of(std::size_t p, float theta, input_motion input, float dt) {
+    const auto key = std::make_pair(p, std::bit_cast<std::uint32_t>(dt));
+    std::shared_future<decay_time> f;
+    {
+        const std::lock_guard lock(mutex_);
+        auto it = decays_.find(key);
+        if (it == decays_.end()) {
+            const layer_table* layers = &profiles_[p].layers;
+            const bool oblique = o_.oblique;
+            const int rows = row_threads_;
+            const int nin = input == input_motion::within ? 2 : 1;
+            it = decays_
+                     .emplace(key, std::async(std::launch::deferred,
+                                              [layers, theta, nin, dt, oblique, rows] {
+                                                  return response_decay(*layers, theta, nin, dt,
+                                                                        oblique, rows);
+                                              })
+                                       .share())
+                     .first;
+        }
+        f = it->second;
+    }
+    return f.get();
 }
 
 const profile_work& shared_work::profile_of(std::size_t p, float theta, input_motion input, int nf,

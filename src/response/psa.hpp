@@ -22,9 +22,38 @@ namespace sitewave::response {
 // sample and sampled at every sample of the record. An empty record gives 0.
 double psa_at(std::span<const float> accel, double dt, double period, double damping);
 
-// psa_at for each of the periods (seconds), in the same order: one value per period.
+// psa_at for each of the periods (seconds), in the same order: one value per period. The
+// oscillators are stepped several at a time, each with the operations of psa_at in its order, so
+// every value is psa_at's bit for bit.
 std::vector<double> psa(std::span<const float> accel, double dt, std::span<const double> periods,
                         double damping);
+
+// The angles of the rotated responses: 0, 1, ..., 179 degrees.
+inline constexpr int rotd_angles = 180;
+
+// The spectra of the two horizontal components of one record (a1, a2 of one length) at the
+// periods: psa() of each, and with `rotd` the RotD50 and RotD100 of Boore (2010). The responses
+// u1, u2 of the two oscillators of each period are rotated, u(theta) = u1 cos theta + u2 sin
+// theta, for the 180 angles; for each angle the peak |u(theta)| over the samples; RotD100 is
+// omega^2 times the largest of the 180 peaks, RotD50 omega^2 times the mean of the 90th and 91st
+// of them sorted. For a rigid oscillator (as psa_at has it) the ground accelerations themselves
+// are rotated. rotd50 and rotd100 stay empty without `rotd`.
+struct horizontal_spectra {
+    std::vector<double> h1, h2, rotd50, rotd100;
+};
+horizontal_spectra horizontal(std::span<const float> a1, std::span<const float> a2, double dt,
+                              std::span<const double> periods, double damping, bool rotd);
+
+// RotD50 and RotD100 by rotating every sample at every angle: the reference the fast path of
+// horizontal() must equal bit for bit (for tests and checks; slow).
+void rotd_reference(std::span<const float> a1, std::span<const float> a2, double dt, double period,
+                    double damping, double& rotd50, double& rotd100);
+
+namespace detail {
+// With `on`, the oscillators and the rotation use the vectors every x86-64 processor has even
+// where AVX2 is there: for tests, both give the same bits.
+void force_baseline(bool on);
+} // namespace detail
 
 // n periods in seconds from tmin to tmax, both included, equally spaced on a logarithmic axis.
 // tmin and tmax are > 0 and n >= 1; n = 1 gives {tmin}.

@@ -153,7 +153,7 @@ class SuiteCheck(unittest.TestCase):
         run = os.path.join(self.out, "best", "two")
         head, body = read_table(os.path.join(run, "spectra.csv"))
         data = np.array(body, dtype=float)
-        for name in ("input H2(g)", "surface H1(g)", "surface V1(g)"):
+        for name in ("input H2 (g·s)", "surface H1 (g·s)", "surface V (g·s)"):
             raw = data[:, head.index(name)]
             got = data[:, head.index("smoothed " + name)]
             want = ko_full(raw, 30.0)

@@ -20,7 +20,7 @@ ALLOWED = {
     "steps": {"arith", "fft", "layered", "soil", "textio", "threads"},
     "overlap": {"steps", "soil", "layered", "textio", "arith", "threads"},
     "dialogue": {"overlap", "steps", "soil", "textio", "arith", "fft", "threads"},
-    "response": set(),
+    "response": {"arith"},
     "spectral": set(),
     "batch": {"steps", "soil", "layered", "fft", "response", "spectral", "textio", "arith"},
 }

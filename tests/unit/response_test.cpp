@@ -12,9 +12,11 @@
 // fine Runge-Kutta integration of the oscillator, and the rigid and very flexible limits.
 namespace {
 
+using sitewave::response::horizontal;
 using sitewave::response::log_periods;
 using sitewave::response::psa;
 using sitewave::response::psa_at;
+using sitewave::response::rotd_reference;
 
 constexpr double pi = std::numbers::pi;
 
@@ -169,6 +171,146 @@ TEST(log_periods, ends_included_and_constant_ratio) {
     EXPECT_EQ(p.front(), 0.01);
     EXPECT_EQ(p.back(), 10.0);
     EXPECT_EQ(log_periods(0.5, 3.0, 1), std::vector<double>{0.5});
+}
+
+// The oscillators stepped several at a time give psa_at's values bit for bit, whatever the
+// number of periods (groups that are full, short, or only rigid periods) and their order.
+TEST(psa, many_at_once_equal_one_at_a_time) {
+    const double dt = 0.01;
+    const auto a = rough_record(700, dt);
+    const struct {
+        std::vector<double> periods;
+        double zeta;
+    } cases[] = {
+        {log_periods(0.01, 10.0, 37), 0.05},
+        {{1.0}, 0.0},
+        {{0.0, 0.5, 1e-9, 0.05, 3.0, 0.0}, 0.02},
+        {log_periods(0.02, 5.0, 16), 0.3},
+        {{5.0, 0.1, 5.0, 0.1, 2.0, 0.7, 0.03, 0.3, 0.2}, 0.05},
+    };
+    for (const auto& c : cases) {
+        const auto got = psa(a, dt, c.periods, c.zeta);
+        ASSERT_EQ(got.size(), c.periods.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i], psa_at(a, dt, c.periods[i], c.zeta)) << c.periods[i];
+        }
+    }
+}
+
+// Records of two horizontals for the rotated spectra.
+struct pair_case {
+    const char* name;
+    std::vector<float> a1, a2;
+};
+
+std::vector<pair_case> horizontal_pairs() {
+    const double dt = 0.01;
+    const auto x = rough_record(600, dt);
+    auto y = rough_record(900, dt);
+    y.erase(y.begin(), y.begin() + 300);
+    std::vector<float> zero(x.size(), 0.0f), neg(x.size()), tiny(x.size()), big(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        neg[i] = -x[i];
+        tiny[i] = x[i] * 1e-38f; // below the normal floats: the squares underflow
+        big[i] = x[i] * 1e30f;
+    }
+    return {{"independent", x, y},    {"identical", x, x},      {"opposite", x, neg},
+            {"second zero", x, zero}, {"first zero", zero, y},  {"tiny", tiny, tiny},
+            {"huge", big, x},         {"both zero", zero, zero}};
+}
+
+// The fast rotation (samples that cannot raise a peak passed over) gives the values of rotating
+// every sample at every angle, bit for bit; H1 and H2 are psa()'s.
+TEST(rotd, equals_rotating_every_sample) {
+    const double dt = 0.01;
+    std::vector<double> periods = log_periods(0.02, 8.0, 11);
+    periods.insert(periods.begin(), 0.0);
+    for (const auto& c : horizontal_pairs()) {
+        for (const double zeta : {0.05, 0.0}) {
+            const auto h = horizontal(c.a1, c.a2, dt, periods, zeta, true);
+            EXPECT_EQ(h.h1, psa(c.a1, dt, periods, zeta)) << c.name;
+            EXPECT_EQ(h.h2, psa(c.a2, dt, periods, zeta)) << c.name;
+            for (std::size_t i = 0; i < periods.size(); ++i) {
+                double r50 = -1.0;
+                double r100 = -1.0;
+                rotd_reference(c.a1, c.a2, dt, periods[i], zeta, r50, r100);
+                EXPECT_EQ(h.rotd50[i], r50) << c.name << " T " << periods[i];
+                EXPECT_EQ(h.rotd100[i], r100) << c.name << " T " << periods[i];
+            }
+            const auto plain = horizontal(c.a1, c.a2, dt, periods, zeta, false);
+            EXPECT_EQ(plain.h1, h.h1);
+            EXPECT_TRUE(plain.rotd50.empty() && plain.rotd100.empty());
+        }
+    }
+}
+
+// The vectors of every x86-64 processor and AVX2 (where the processor has it) give the same
+// bits.
+TEST(rotd, same_bits_with_either_vector_width) {
+    const double dt = 0.01;
+    std::vector<double> periods = log_periods(0.02, 8.0, 21);
+    periods.insert(periods.begin(), 0.0);
+    for (const auto& c : horizontal_pairs()) {
+        const auto wide = horizontal(c.a1, c.a2, dt, periods, 0.05, true);
+        sitewave::response::detail::force_baseline(true);
+        const auto narrow = horizontal(c.a1, c.a2, dt, periods, 0.05, true);
+        const auto single = psa(c.a1, dt, periods, 0.05);
+        sitewave::response::detail::force_baseline(false);
+        EXPECT_EQ(narrow.h1, wide.h1) << c.name;
+        EXPECT_EQ(narrow.h2, wide.h2) << c.name;
+        EXPECT_EQ(narrow.rotd50, wide.rotd50) << c.name;
+        EXPECT_EQ(narrow.rotd100, wide.rotd100) << c.name;
+        EXPECT_EQ(single, wide.h1) << c.name;
+    }
+}
+
+// Closed forms of the rotated peaks: with two identical horizontals u(theta) = u sqrt(2)
+// sin(theta + 45 deg), so RotD100 = sqrt(2) PSA (reached at 45 degrees) and RotD50 = PSA (the
+// median of |sin| over a half turn, sin 45 deg, within the 1 degree step); with H2 = 0, u(theta)
+// = u cos theta: RotD100 = PSA exactly and RotD50 = PSA cos 45 deg within the step.
+TEST(rotd, closed_forms) {
+    const double dt = 0.01;
+    const auto x = rough_record(800, dt);
+    const std::vector<float> zero(x.size(), 0.0f);
+    std::vector<double> periods = log_periods(0.02, 10.0, 25);
+    periods.insert(periods.begin(), 0.0);
+    const double step = std::sin(pi / 180.0); // the change of |sin| over one degree, at most
+    const auto same = horizontal(x, x, dt, periods, 0.05, true);
+    const auto alone = horizontal(x, zero, dt, periods, 0.05, true);
+    for (std::size_t i = 0; i < periods.size(); ++i) {
+        const double p = same.h1[i];
+        EXPECT_NEAR(same.rotd100[i], std::sqrt(2.0) * p, 1e-12 * p) << periods[i];
+        EXPECT_NEAR(same.rotd50[i], p, std::sqrt(2.0) * step * p) << periods[i];
+        EXPECT_EQ(alone.rotd100[i], alone.h1[i]) << periods[i];
+        EXPECT_NEAR(alone.rotd50[i], alone.h1[i] / std::sqrt(2.0), step * alone.h1[i])
+            << periods[i];
+        EXPECT_LE(alone.rotd50[i], alone.rotd100[i]);
+    }
+}
+
+// The rotated spectra do not depend on how the sensors were turned: records turned by a whole
+// number of degrees give the same RotD50 and RotD100 (the 180 angles are the same set).
+TEST(rotd, independent_of_the_sensors_azimuth) {
+    const double dt = 0.01;
+    const auto x = rough_record(700, dt);
+    auto y = rough_record(1000, dt);
+    y.erase(y.begin(), y.begin() + 300);
+    std::vector<double> periods = log_periods(0.05, 5.0, 9);
+    const auto base = horizontal(x, y, dt, periods, 0.05, true);
+    for (const int deg : {30, 90, 137}) {
+        const double al = deg * pi / 180.0;
+        std::vector<float> x2(x.size()), y2(x.size());
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double a = x[i], b = y[i];
+            x2[i] = static_cast<float>(a * std::cos(al) + b * std::sin(al));
+            y2[i] = static_cast<float>(-a * std::sin(al) + b * std::cos(al));
+        }
+        const auto turned = horizontal(x2, y2, dt, periods, 0.05, true);
+        for (std::size_t i = 0; i < periods.size(); ++i) {
+            EXPECT_NEAR(turned.rotd100[i], base.rotd100[i], 1e-5 * base.rotd100[i]) << deg;
+            EXPECT_NEAR(turned.rotd50[i], base.rotd50[i], 1e-5 * base.rotd50[i]) << deg;
+        }
+    }
 }
 
 } // namespace
