@@ -23,6 +23,8 @@ ALLOWED = {
     "response": set(),
     "spectral": set(),
     "batch": {"steps", "soil", "layered", "fft", "response", "spectral", "textio", "arith"},
+    "curves": set(),
+    "site": {"curves", "textio"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
