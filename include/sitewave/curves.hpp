@@ -34,10 +34,10 @@ struct curve_set {
     std::string name; // e.g. "darendeli", or the published names "modulus | damping"
 
     // darendeli and menq: G/Gmax = 1/(1 + (γ/γr)^a), D = b (G/Gmax)^0.1 D_Masing + D_min.
-    double gamma_r = 1.0;      // reference strain, %
-    double a = 1.0;            // curvature
-    double b = 1.0;            // Masing scaling
-    double d_min_percent = 0;  // small-strain damping of the model, %
+    double gamma_r = 1.0;     // reference strain, %
+    double a = 1.0;           // curvature
+    double b = 1.0;           // Masing scaling
+    double d_min_percent = 0; // small-strain damping of the model, %
 
     // table and published: G/Gmax and damping (ratio) against strain.
     tabulated modulus;

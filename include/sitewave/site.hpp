@@ -19,14 +19,14 @@ inline constexpr double gravity = 9.80665;        // m/s²
 inline constexpr double atmosphere = 101.325;     // kPa
 
 struct layer {
-    std::string soil;      // the soil type's name
-    double thickness = 0;  // m
-    double vs = 0;         // m/s
-    double vp = 0;         // m/s (given, or from Poisson's ratio)
+    std::string soil;       // the soil type's name
+    double thickness = 0;   // m
+    double vs = 0;          // m/s
+    double vp = 0;          // m/s (given, or from Poisson's ratio)
     double unit_weight = 0; // kN/m³, the soil type's
-    double top = 0;        // depth of the top, m
-    double sigma_v = 0;    // vertical effective stress at mid-depth, kPa
-    double sigma_m = 0;    // mean effective stress at mid-depth, atm
+    double top = 0;         // depth of the top, m
+    double sigma_v = 0;     // vertical effective stress at mid-depth, kPa
+    double sigma_m = 0;     // mean effective stress at mid-depth, atm
     curves::curve_set curves;
     // The linear run's quality factors, Q = q f^e, when the file gives them.
     std::optional<double> qs, fs, qp, fp;
@@ -48,11 +48,11 @@ struct site_model {
 };
 
 // Reads and checks a site file. Refusals (kind `refused`) read "<file>:<line>:<column>: <key>:
-// <what>": a file that cannot be read or is not TOML, unknown keys, missing required keys, wrong
-// types, a soil type no layer uses, a layer naming an unknown soil, a thickness, Vs or unit weight
-// not positive, Vp not above Vs, curves not increasing in strain, G/Gmax outside (0, 1], damping
-// outside [0, 100) %, an unknown published name (with the closest names), a mean effective stress
-// that is not positive.
+// <what>" ("<file>: cannot be read" for a file that cannot be read): TOML syntax (key "(syntax)"),
+// unknown keys, missing required keys, wrong types, a soil type no layer uses, a layer naming an
+// unknown soil, a thickness, Vs or unit weight not positive, Vp not above Vs, curves not increasing
+// in strain, G/Gmax outside (0, 1], damping outside [0, 100) %, an unknown published name (with the
+// closest names), a mean effective stress that is not positive.
 result<site_model> read_site(const std::string& path);
 // The same for text in memory; `name` stands for the file in messages.
 result<site_model> parse_site(std::string_view text, const std::string& name);

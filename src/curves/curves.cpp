@@ -1,6 +1,7 @@
 // The curve models, tables and the published sets.
-#include "curves/check.hpp"
 #include "sitewave/curves.hpp"
+
+#include "curves/check.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -228,10 +229,9 @@ reading curve_set::at(double strain_percent) const {
         if (strain_percent > 0.0 && std::isfinite(strain_percent)) {
             const double g = 1.0 / (1.0 + std::pow(strain_percent / gamma_r, a));
             r.modulus = g;
-            r.damping =
-                (b * std::pow(g, 0.1) * masing_damping(strain_percent, gamma_r, a) +
-                 d_min_percent) /
-                100.0;
+            r.damping = (b * std::pow(g, 0.1) * masing_damping(strain_percent, gamma_r, a) +
+                         d_min_percent) /
+                        100.0;
         } else {
             r.modulus = 1.0;
             r.damping = d_min_percent / 100.0;

@@ -1,12 +1,14 @@
 // The site file: TOML read with toml++, checked key by key, each refusal naming the file, the line,
 // the column and the key.
-#include "curves/check.hpp"
 #include "sitewave/site.hpp"
+
+#include "curves/check.hpp"
 #include "textio/fatal.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <map>
@@ -131,8 +133,8 @@ class reader {
         for (const auto& e : *a) {
             const auto v = e.is_number() ? e.value<double>() : std::nullopt;
             if (!v) {
-                fail(e.source(), join(path, key), "entry " + std::to_string(out.size() + 1) +
-                                                      " is not a number");
+                fail(e.source(), join(path, key),
+                     "entry " + std::to_string(out.size() + 1) + " is not a number");
             }
             out.push_back(*v);
         }
@@ -140,8 +142,8 @@ class reader {
     }
 
     // A damping ratio in [0, 1).
-    std::optional<double> ratio(const toml::table& t, std::string_view key,
-                                const std::string& path, bool required) const {
+    std::optional<double> ratio(const toml::table& t, std::string_view key, const std::string& path,
+                                bool required) const {
         const auto v = number(t, key, path, required);
         if (v && !(*v >= 0.0 && *v < 1.0)) {
             fail(t.get(key)->source(), join(path, key),
@@ -162,8 +164,7 @@ void table_curves(const reader& r, const toml::table& t, soil_type& s) {
         r.fail(t.get("strain")->source(), s.path + ".strain", p);
     }
     const auto modulus = r.numbers(t, "modulus", s.path);
-    if (auto p = curves::value_problem(modulus, strain.size(), 0.0, 1.0, true, false);
-        !p.empty()) {
+    if (auto p = curves::value_problem(modulus, strain.size(), 0.0, 1.0, true, false); !p.empty()) {
         r.fail(t.get("modulus")->source(), s.path + ".modulus", p);
     }
     std::vector<double> dstrain;
@@ -327,8 +328,9 @@ void read_layer(const reader& r, const toml::table& t, std::size_t index,
     l.sigma_v = total - pore;
     l.sigma_m = l.sigma_v * (1.0 + 2.0 * it->k0) / 3.0 / atmosphere;
     if (!(l.sigma_v > 0.0)) {
-        r.fail(t.source(), path, "vertical effective stress at mid-depth " +
-                                     number_text(l.sigma_v) + " kPa is not positive");
+        r.fail(t.source(), path,
+               "vertical effective stress at mid-depth " + number_text(l.sigma_v) +
+                   " kPa is not positive");
     }
     result<curves::curve_set> c = it->fixed;
     if (it->model == "darendeli") {
@@ -352,8 +354,8 @@ site_model read(const reader& r, const toml::table& doc) {
     site.title = r.text(doc, "title", "", false).value_or("");
     site.angle = r.number_or(doc, "angle", "", 0.0);
     if (!(site.angle >= 0.0 && site.angle < 90.0)) {
-        r.fail(doc.get("angle")->source(), "angle", number_text(site.angle) +
-                                                        " is outside [0, 90) degrees");
+        r.fail(doc.get("angle")->source(), "angle",
+               number_text(site.angle) + " is outside [0, 90) degrees");
     }
     site.water_table = r.number(doc, "water_table", "", false);
     if (site.water_table && *site.water_table < 0.0) {
@@ -408,8 +410,7 @@ site_model read(const reader& r, const toml::table& doc) {
     }
     if (!(site.rock.vp > site.rock.vs)) {
         r.fail((b.get("vp") != nullptr ? b.get("vp") : &b)->source(), "bedrock.vp",
-               number_text(site.rock.vp) + " is not above vs (" + number_text(site.rock.vs) +
-                   ")");
+               number_text(site.rock.vp) + " is not above vs (" + number_text(site.rock.vs) + ")");
     }
     site.rock.unit_weight = r.positive(b, "unit_weight", "bedrock");
     site.rock.damping = *r.ratio(b, "damping", "bedrock", true);
@@ -434,15 +435,17 @@ result<site_model> parse_site(std::string_view text, const std::string& name) {
 
 result<site_model> read_site(const std::string& path) {
     return textio::capture([&] {
+        std::error_code ec;
+        const bool directory = std::filesystem::is_directory(path, ec);
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
-        if (in) {
+        if (in && !directory) {
             text << in.rdbuf();
         }
-        if (!in || in.bad()) {
+        if (directory || !in || in.bad()) {
             error e;
             e.what = error::kind::refused;
-            e.message = path + ":0:0: (file): cannot be read";
+            e.message = path + ": cannot be read";
             throw textio::failure(std::move(e));
         }
         return parse(text.str(), path);
