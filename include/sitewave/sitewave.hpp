@@ -8,6 +8,7 @@
 #include "sitewave/grid.hpp"
 #include "sitewave/process.hpp"
 #include "sitewave/profile.hpp"
+#include "sitewave/propagation.hpp"
 #include "sitewave/record.hpp"
 #include "sitewave/site.hpp"
 #include "sitewave/steps.hpp"

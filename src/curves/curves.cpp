@@ -270,8 +270,9 @@ double curve_set::small_strain_damping() const {
     return std::max(0.0, d + damping_shift);
 }
 
-result<curve_set> darendeli(double pi, double ocr, double sigma_m_atm, double frequency,
-                            double cycles) {
+namespace {
+result<curve_set> darendeli_unguarded(double pi, double ocr, double sigma_m_atm, double frequency,
+                                      double cycles) {
     if (!std::isfinite(pi) || pi < 0.0) {
         return argument("darendeli", "plasticity index " + number_text(pi) + " is not >= 0");
     }
@@ -302,8 +303,19 @@ result<curve_set> darendeli(double pi, double ocr, double sigma_m_atm, double fr
     }
     return c;
 }
+} // namespace
 
-result<curve_set> menq(double cu, double d50_mm, double sigma_m_atm, double cycles) {
+result<curve_set> darendeli(double pi, double ocr, double sigma_m_atm, double frequency,
+                            double cycles) {
+    try {
+        return darendeli_unguarded(pi, ocr, sigma_m_atm, frequency, cycles);
+    } catch (const std::exception& e) {
+        return system_failure("darendeli", e);
+    }
+}
+
+namespace {
+result<curve_set> menq_unguarded(double cu, double d50_mm, double sigma_m_atm, double cycles) {
     if (!finite_positive(cu)) {
         return argument("menq", "cu " + number_text(cu) + " is not positive");
     }
@@ -330,6 +342,15 @@ result<curve_set> menq(double cu, double d50_mm, double sigma_m_atm, double cycl
                                     " gives a curvature at or below zero");
     }
     return c;
+}
+} // namespace
+
+result<curve_set> menq(double cu, double d50_mm, double sigma_m_atm, double cycles) {
+    try {
+        return menq_unguarded(cu, d50_mm, sigma_m_atm, cycles);
+    } catch (const std::exception& e) {
+        return system_failure("menq", e);
+    }
 }
 
 double darendeli_sigma_modulus(double modulus_ratio) {
@@ -376,8 +397,9 @@ result<curve_set> table(const std::vector<double>& strain, const std::vector<dou
     }
 }
 
-std::vector<std::string> closest_names(std::string_view name, const std::vector<std::string>& names,
-                                       std::size_t count) {
+namespace {
+std::vector<std::string>
+closest_unguarded(std::string_view name, const std::vector<std::string>& names, std::size_t count) {
     std::vector<std::pair<std::size_t, std::size_t>> order; // distance, index
     for (std::size_t i = 0; i < names.size(); ++i) {
         order.emplace_back(edit_distance(name, names[i]), i);
@@ -389,6 +411,16 @@ std::vector<std::string> closest_names(std::string_view name, const std::vector<
         out.push_back(names[order[i].second]);
     }
     return out;
+}
+} // namespace
+
+std::vector<std::string> closest_names(std::string_view name, const std::vector<std::string>& names,
+                                       std::size_t count) {
+    try {
+        return closest_unguarded(name, names, count);
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 result<curve_set> published(const std::string& modulus_name, const std::string& damping_name) {
@@ -442,7 +474,8 @@ std::vector<std::string> published_names() {
     }
 }
 
-result<curve_set> linear(double damping) {
+namespace {
+result<curve_set> linear_unguarded(double damping) {
     if (!std::isfinite(damping) || damping < 0.0 || damping >= 1.0) {
         return argument("linear", "damping " + number_text(damping) + " is outside [0, 1)");
     }
@@ -452,8 +485,18 @@ result<curve_set> linear(double damping) {
     c.constant_damping = damping;
     return c;
 }
+} // namespace
 
-result<curve_set> with_damping_min(curve_set set, double damping_min) {
+result<curve_set> linear(double damping) {
+    try {
+        return linear_unguarded(damping);
+    } catch (const std::exception& e) {
+        return system_failure("linear", e);
+    }
+}
+
+namespace {
+result<curve_set> with_damping_min_unguarded(curve_set set, double damping_min) {
     if (!std::isfinite(damping_min) || damping_min < 0.0 || damping_min >= 1.0) {
         return argument("with_damping_min",
                         "damping_min " + number_text(damping_min) + " is outside [0, 1)");
@@ -461,6 +504,15 @@ result<curve_set> with_damping_min(curve_set set, double damping_min) {
     set.damping_shift = 0.0;
     set.damping_shift = damping_min - set.small_strain_damping();
     return set;
+}
+} // namespace
+
+result<curve_set> with_damping_min(curve_set set, double damping_min) {
+    try {
+        return with_damping_min_unguarded(std::move(set), damping_min);
+    } catch (const std::exception& e) {
+        return system_failure("with_damping_min", e);
+    }
 }
 
 } // namespace sitewave::curves

@@ -25,6 +25,7 @@ ALLOWED = {
     "batch": {"steps", "soil", "layered", "fft", "response", "spectral", "textio", "arith"},
     "curves": set(),
     "site": {"curves", "textio"},
+    "propagation": set(),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
