@@ -1,3 +1,4 @@
+#include "sitewave/profile.hpp"
 #include "sitewave/site.hpp"
 
 #include <cmath>
@@ -188,7 +189,14 @@ TEST(Site, ExampleSites) {
         const auto s = site::read_site(std::string(SITEWAVE_EXAMPLES "/sites/") + r.file + ".toml");
         ASSERT_TRUE(s.ok()) << s.err().message;
         ASSERT_EQ(s->layers.size(), r.layers) << r.file;
-        EXPECT_TRUE(site::to_layer_table(*s).ok()) << r.file;
+        // The linear run takes the site's layer table as it takes a soil file's.
+        const auto table = site::to_layer_table(*s);
+        ASSERT_TRUE(table.ok()) << r.file;
+        sitewave::profile p;
+        p.layers = *table;
+        p.nl = table->nl();
+        p.nin = 1;
+        EXPECT_TRUE(sitewave::check_profile(p, r.file).ok()) << r.file;
         for (std::size_t i = 0; i < s->layers.size(); ++i) {
             EXPECT_GT(s->layers[i].sigma_m, 0.0);
             EXPECT_LT(s->layers[i].vs, s->rock.vs);
