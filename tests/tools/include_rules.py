@@ -23,6 +23,9 @@ ALLOWED = {
     "response": {"arith"},
     "spectral": set(),
     "batch": {"steps", "soil", "layered", "fft", "response", "spectral", "textio", "arith"},
+    "curves": set(),
+    "site": {"curves", "textio"},
+    "propagation": set(),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
