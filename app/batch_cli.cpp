@@ -143,7 +143,7 @@ void read_list(const std::string& list, std::vector<sitewave::record_source>& ou
 // first character after blanks is # skipped); each from 0.0001 to 10000 s, at most 10 000.
 std::vector<double> period_list(const std::string& value) {
     std::vector<double> out;
-    const auto take = [&value, &out](const std::string& text, const std::string& where) {
+    const auto take = [&out](const std::string& text, const std::string& where) {
         const auto v = numbers<double>(text);
         if (!v || v->size() != 1 || !((*v)[0] >= shortest_period && (*v)[0] <= longest_period)) {
             usage_error("--periods: " + where + "\"" + text +
