@@ -70,7 +70,7 @@ void write_iterations(const std::array<eql::run_result, 2>& runs, const std::fil
 }
 
 // depth.csv: time, then for each depth and component the motion within and at an outcrop, in
-// the input's unit (accelerations, before any processing).
+// the input's unit (accelerations without the mean, as surface.csv; no filter or integration).
 void write_depths(const batch_options& o, const std::array<eql::run_result, 2>& runs,
                   const std::array<std::vector<eql::complex>, 2>& input, const grid& g,
                   const record& rec, const std::filesystem::path& dir, textio::io_state& state) {
@@ -92,6 +92,7 @@ void write_depths(const batch_options& o, const std::array<eql::run_result, 2>& 
                 for (std::size_t i = 0; i < nom; ++i) {
                     (*t)[i] *= input[c][i];
                 }
+                (*t)[0] = 0.0; // as the surface's steps leave the mean out
                 cols.push_back(eql::to_time(*t, static_cast<double>(rec.dt)));
             }
         }
