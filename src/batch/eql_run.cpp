@@ -154,6 +154,20 @@ eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spe
             }
             out.note = out.note.empty() ? what : out.note + "; " + what;
         }
+        std::string clamped;
+        for (std::size_t i = 0; i < rc.layers.size(); ++i) {
+            if (rc.layers[i].clamped) {
+                if (!clamped.empty()) {
+                    clamped.push_back(' ');
+                }
+                clamped.append(std::to_string(i + 1));
+            }
+        }
+        if (!clamped.empty()) {
+            const std::string what = std::string(component_names[c]) +
+                                     " strain beyond the curve's table in sublayers " + clamped;
+            out.note = out.note.empty() ? what : out.note + "; " + what;
+        }
         double peak = 0.0, depth = 0.0;
         for (const auto& l : rc.layers) {
             if (l.strain_max > peak) {

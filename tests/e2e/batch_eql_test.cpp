@@ -167,6 +167,30 @@ TEST_F(batch_eql, non_convergence_is_a_note_or_with_strict_a_failure) {
     EXPECT_EQ(summary_cell(read("s/summary.csv"), "status"), "failed");
 }
 
+// A strain beyond a table's strains reads the end value and says so; the options are recorded.
+TEST_F(batch_eql, clamped_strains_and_the_run_record) {
+    write("c.toml", "title = \"c\"\n[[soil]]\nname = \"t\"\nunit_weight = 18\n"
+                    "model = \"table\"\nstrain = [0.0001, 0.0002]\nmodulus = [1.0, 0.9]\n"
+                    "damping_percent = [2, 3]\n[[layer]]\nsoil = \"t\"\nthickness = 10\n"
+                    "vs = 150\nvp = 600\n[bedrock]\nvs = 800\nvp = 1600\nunit_weight = 22\n"
+                    "damping = 0.01\n");
+    ASSERT_EQ(
+        run({"--soil", "c.toml", "--input", "incident", "--method", "eql", "--strain-magnitude",
+             "6.5", "--complex-modulus", "simple", "r.csv", "--out", "c"}),
+        0)
+        << err_;
+    const std::string summary = read("c/summary.csv");
+    EXPECT_NE(summary_cell(summary, "note").find("H1 strain beyond the curve's table in sublayers"),
+              std::string::npos)
+        << summary;
+    const std::string profile = read("c/c/r/profile.csv");
+    EXPECT_NE(profile.find(",0.9,3,"), std::string::npos) << profile; // the end values
+    EXPECT_NE(profile.find(",yes\n"), std::string::npos);
+    const std::string record = read("c/run.json");
+    EXPECT_NE(record.find("\"strain ratio\": 0.55"), std::string::npos) << record;
+    EXPECT_NE(record.find("\"complex modulus\": \"simple\""), std::string::npos);
+}
+
 TEST_F(batch_eql, usage_errors) {
     const std::string site = (examples / "sites" / "soft_clay.toml").string();
     const std::string soil = (examples / "soil_dat.csv").string();
