@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -13,6 +14,13 @@
 #include <vector>
 
 namespace {
+
+// A figure for the test's record, in scientific notation.
+std::string sci(double x) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.3e", x);
+    return b;
+}
 
 namespace fs = std::filesystem;
 const fs::path examples = SITEWAVE_EXAMPLES;
@@ -101,7 +109,7 @@ TEST_F(batch_eql, flat_curves_give_the_linear_run) {
             }
             EXPECT_LT(worst, 1e-5) << input << " column " << c;
             RecordProperty(std::string("worst_relative ") + input + " " + std::to_string(c),
-                           std::to_string(worst));
+                           sci(worst));
         }
         const std::string summary = read(eq + "/summary.csv");
         EXPECT_EQ(summary_cell(summary, "method"), "eql");
@@ -144,8 +152,8 @@ TEST_F(batch_eql, motions_at_depth) {
     }
     EXPECT_LT(worst_rock, 1e-5);
     EXPECT_LT(worst_surface, 1e-5);
-    RecordProperty("rock_outcrop_relative", std::to_string(worst_rock));
-    RecordProperty("surface_relative", std::to_string(worst_surface));
+    RecordProperty("rock_outcrop_relative", sci(worst_rock));
+    RecordProperty("surface_relative", sci(worst_surface));
 }
 
 TEST_F(batch_eql, non_convergence_is_a_note_or_with_strict_a_failure) {

@@ -5,14 +5,23 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <string>
 #include <vector>
 
 // The equivalent-linear loop against the linear run (flat curves), the closed forms of one
 // uniform layer over a half-space (strain at mid-depth, motion within and at the outcrop), a run
 // that cannot converge, and refused options.
 namespace {
+
+// A figure for the test's record, in scientific notation.
+std::string sci(double x) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.3e", x);
+    return b;
+}
 
 namespace eql = sitewave::eql;
 namespace prop = sitewave::propagation;
@@ -147,7 +156,7 @@ TEST(Eql, FlatCurvesEqualTheLinearRun) {
             worst = std::max(worst, std::fabs(a[j] - b[j]) / p);
         }
         EXPECT_LT(worst, 1e-5) << r.name;
-        RecordProperty(std::string("worst_relative ") + r.name, std::to_string(worst));
+        RecordProperty(std::string("worst_relative ") + r.name, sci(worst));
         RecordProperty(std::string("passes ") + r.name, static_cast<int>(run->passes.size()));
     }
 }
@@ -192,7 +201,7 @@ TEST(Eql, UniformLayerStrainAndDepthsAgainstClosedForms) {
         }
         const double got = run->layers[0].strain_max / 100.0;
         EXPECT_LT(std::fabs(got - want) / want, 1e-9) << "H " << r.h;
-        RecordProperty("strain_relative_error", std::to_string(std::fabs(got - want) / want));
+        RecordProperty("strain_relative_error", sci(std::fabs(got - want) / want));
         // Within at depth z: the surface times cos k*z; the outcrop of the rock: the input.
         for (const double z : {r.h / 4, r.h / 2, r.h}) {
             const auto t =
