@@ -182,6 +182,10 @@ void check_options(const batch_options& o) {
             usage("--depths: " + num(z) + " is not a depth from 0 to 100000 m");
         }
     }
+    if (o.analysis == batch_options::method::eql && o.dialogue_files) {
+        usage(
+            "--dialogue-files: the dialogue's files hold the linear tables; not with --method eql");
+    }
     if (o.analysis != batch_options::method::eql && (!o.eql_depths.empty() || o.eql_strict)) {
         usage(std::string(o.eql_strict ? "--strict" : "--depths") + " goes with --method eql");
     }

@@ -222,6 +222,8 @@ TEST_F(batch_eql, usage_errors) {
          "--depths: \"3,-1\" is not valid"},
         {{"--soil", site, "--method", "eql", "--input", "outcrop", "--complex-modulus", "x"},
          "--complex-modulus"},
+        {{"--soil", site, "--method", "eql", "--input", "outcrop", "--dialogue-files"},
+         "not with --method eql"},
     };
     for (const auto& c : cases) {
         auto args = c.args;
