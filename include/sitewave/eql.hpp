@@ -81,13 +81,16 @@ struct run_result {
     propagation::convention convention = propagation::convention::kramer;
 };
 
+// The most sublayers a site is split into.
+inline constexpr std::size_t max_sublayers = 2000;
+
 // The site's layers split as options say (sublayers of equal thickness), the bedrock last,
 // with the stresses at each mid-depth; damping and modulus at the start (10⁻⁴ %).
 result<std::vector<sublayer>> split(const site::site_model& site, const options& o);
 
 // The loop. Refused (kind `argument`) for options out of range (strain ratio in (0, 1],
-// tolerance ≥ 0, max_iterations ≥ 1, fraction > 0, fmax ≥ 0), an empty or non-finite input, or a
-// site the propagation refuses.
+// tolerance ≥ 0, max_iterations ≥ 1, fraction > 0, fmax ≥ 0), more than max_sublayers, an empty
+// or non-finite input, or a site the propagation refuses.
 result<run_result> run(const site::site_model& site, const input& in, input_kind kind,
                        const options& o);
 

@@ -108,8 +108,14 @@ result<std::vector<sublayer>> split_unchecked(const site::site_model& site, cons
         if (o.sublayer_fmax > 0.0) {
             const double limit = o.sublayer_fraction * l.vs / o.sublayer_fmax;
             if (l.thickness > limit) {
-                n = static_cast<std::size_t>(std::ceil(l.thickness / limit));
+                const double parts = std::ceil(l.thickness / limit);
+                n = parts > static_cast<double>(max_sublayers) ? max_sublayers + 1
+                                                               : static_cast<std::size_t>(parts);
             }
+        }
+        if (n > max_sublayers || out.size() + n > max_sublayers) {
+            return argument("split", "more than " + std::to_string(max_sublayers) +
+                                         " sublayers (a lower sublayer frequency keeps fewer)");
         }
         const double h = l.thickness / static_cast<double>(n);
         const auto start = l.curves.at(1e-4);

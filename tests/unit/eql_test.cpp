@@ -258,6 +258,14 @@ TEST(Eql, SublayersAndStresses) {
     EXPECT_NEAR((*l)[5].sigma_v, (18 - 9.81) * 8 + (19.5 - 9.81) * 17 / 12.0, 1e-12);
     o.sublayer_fmax = 0;
     EXPECT_EQ(eql::split(s, o)->size(), 2u);
+    o.sublayer_fmax = 1000; // 8 m in 0.036 m sublayers, 17 m in 0.064 m: 223 + 266
+    EXPECT_EQ(eql::split(s, o)->size(), 489u);
+    o.sublayer_fraction = 0.001;
+    const auto many = eql::split(s, o);
+    ASSERT_FALSE(many.ok());
+    EXPECT_EQ(many.err().message,
+              "eql::split: more than 2000 sublayers (a lower sublayer frequency "
+              "keeps fewer)");
 }
 
 TEST(Eql, RefusedOptions) {
