@@ -17,9 +17,14 @@ build:
 # Builds the programs and runs them on the bundled El Centro record: the dialogue (results in
 # demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
 # outcrop motion, with response spectra and RotD; results in demo-out/batch/, with the suite's
-# statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS).
+# statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS); then the
+# equivalent-linear suite.
 SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
 	--soil examples/profiles/upper.csv --input outcrop --spectra --rotd @examples/records.txt
+
+# The equivalent-linear suite: El Centro as an outcrop motion on the soft clay site (demo-out/eql/).
+EQL_SUITE = --soil examples/sites/soft_clay.toml --input outcrop --method eql --max-iterations 40 \
+	--depths 0,8,22 --spectra examples/elcentro.csv
 
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -37,6 +42,10 @@ demo:
 	tools/sitewave-plot demo-out/batch
 	test -f demo-out/batch/rrs.png
 	for run in demo-out/batch/*/*/; do tools/sitewave-plot "$$run" || exit 1; done
+	build/sitewave-batch $(EQL_SUITE) --out demo-out/eql
+	@echo "== demo-out/eql/summary.csv (the method's columns)"
+	@cut -d, -f28- demo-out/eql/summary.csv
+	tools/sitewave-plot demo-out/eql/soft_clay/elcentro
 
 test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)

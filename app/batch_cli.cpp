@@ -47,6 +47,12 @@ constexpr std::pair<std::string_view, std::string_view> wanted[] = {
                   "most 10000 periods each from 0.0001 to 10000 s"},
     {"--pad", "auto, none, or a time in seconds from 0 to 1000000, e.g. 60"},
     {"--smooth", "ko, or ko:B with the bandwidth B from 1 to 10000, e.g. ko:40"},
+    {"--strain-ratio", "a ratio in (0, 1], e.g. 0.65"},
+    {"--strain-magnitude", "a magnitude from 2 to 11, e.g. 7.5 (ratio (M - 1)/10)"},
+    {"--tolerance", "a percentage from 0 to 100, e.g. 1"},
+    {"--max-iterations", "a whole number of passes from 1 to 1000, e.g. 15"},
+    {"--sublayer-frequency", "a frequency in Hz from 0 (no sublayers) to 1000, e.g. 20"},
+    {"--depths", "depths in m from 0 to 100000 separated by commas, e.g. 0,5,22"},
 };
 
 // The usage error of an option checked here: its value (none when empty) and what it takes.
@@ -281,6 +287,26 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
                    "ko or ko:B: spectra.csv and transfer.csv also smoothed (Konno-Ohmachi, "
                    "bandwidth B from 1 to 10000, default 40)")
         ->type_name("ko[:B]");
+    // The equivalent-linear run.
+    std::string method = "linear", strain_ratio, magnitude, tolerance, iterations, modulus,
+                sublayer, depths;
+    app.add_option("--method", method,
+                   "linear, or eql: the equivalent-linear run of H1 and H2 (every --soil a .toml "
+                   "site file; default linear)")
+        ->check(CLI::IsMember({"linear", "eql"}));
+    app.add_option("--strain-ratio", strain_ratio,
+                   "eql: effective strain / peak strain (default 0.65)");
+    app.add_option("--strain-magnitude", magnitude, "eql: strain ratio (M - 1)/10 of magnitude M");
+    app.add_option("--tolerance", tolerance, "eql: largest change of G and D, % (default 1)");
+    app.add_option("--max-iterations", iterations, "eql: passes at most (default 15)");
+    app.add_option("--complex-modulus", modulus,
+                   "eql: kramer, unit-modulus or simple (default kramer)")
+        ->check(CLI::IsMember({"kramer", "unit-modulus", "simple"}));
+    app.add_option("--sublayer-frequency", sublayer,
+                   "eql: layers thicker than 0.2 Vs/F split; 0 keeps them whole (default 20 Hz)");
+    app.add_option("--depths", depths,
+                   "eql: Z1,Z2,...: depth.csv with the motions within and at outcrops there (m)");
+    app.add_flag("--strict", o.eql_strict, "eql: a run that has not converged fails");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -394,6 +420,59 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
             bad_value("--smooth", smooth);
         }
         o.smooth_ko = (*b)[0];
+    }
+    const auto one_number = [](const char* option, const std::string& text, double lo, double hi) {
+        const auto v = numbers<double>(text);
+        if (!v || v->size() != 1 || !((*v)[0] >= lo && (*v)[0] <= hi)) {
+            bad_value(option, text);
+        }
+        return (*v)[0];
+    };
+    o.analysis = method == "eql" ? sitewave::batch_options::method::eql
+                                 : sitewave::batch_options::method::linear;
+    if (given("--strain-ratio") && given("--strain-magnitude")) {
+        usage_error("--strain-ratio and --strain-magnitude: one or the other");
+    }
+    if (given("--strain-ratio")) {
+        o.eql.strain_ratio = one_number("--strain-ratio", strain_ratio, 1e-9, 1.0);
+    }
+    if (given("--strain-magnitude")) {
+        o.eql.strain_ratio = sitewave::eql::strain_ratio_of_magnitude(
+            one_number("--strain-magnitude", magnitude, 2.0, 11.0));
+    }
+    if (given("--tolerance")) {
+        o.eql.tolerance = one_number("--tolerance", tolerance, 0.0, 100.0);
+    }
+    if (given("--max-iterations")) {
+        const double n = one_number("--max-iterations", iterations, 1.0, 1000.0);
+        if (n != std::floor(n)) {
+            bad_value("--max-iterations", iterations);
+        }
+        o.eql.max_iterations = static_cast<int>(n);
+    }
+    if (given("--complex-modulus")) {
+        o.eql.convention = modulus == "unit-modulus"
+                               ? sitewave::propagation::convention::unit_modulus
+                           : modulus == "simple" ? sitewave::propagation::convention::simple
+                                                 : sitewave::propagation::convention::kramer;
+    }
+    if (given("--sublayer-frequency")) {
+        o.eql.sublayer_fmax = one_number("--sublayer-frequency", sublayer, 0.0, 1000.0);
+    }
+    if (given("--depths")) {
+        const auto v = numbers<double>(depths);
+        if (!v || v->empty() ||
+            !std::all_of(v->begin(), v->end(), [](double z) { return z >= 0 && z <= 1e5; })) {
+            bad_value("--depths", depths);
+        }
+        o.eql_depths = *v;
+    }
+    const bool eql_option = given("--strain-ratio") || given("--strain-magnitude") ||
+                            given("--tolerance") || given("--max-iterations") ||
+                            given("--complex-modulus") || given("--sublayer-frequency") ||
+                            given("--depths") || given("--strict");
+    if (eql_option && method != "eql") {
+        usage_error("the equivalent-linear options go with --method eql");
     }
     o.command_line.assign(argv, argv + argc);
     for (const auto& p : positional) {

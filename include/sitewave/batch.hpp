@@ -1,6 +1,7 @@
 // Suites of runs: every record on every profile, without the dialogue, with tidy result files.
 #pragma once
 
+#include "sitewave/eql.hpp"
 #include "sitewave/error.hpp"
 #include "sitewave/record.hpp"
 
@@ -71,7 +72,19 @@ struct batch_options {
     std::vector<std::string> command_line;
     std::vector<std::string> lists;
     std::optional<double> smooth_ko;
+    // The analysis: the linear run, or the equivalent-linear run of H1 and H2 (every profile a
+    // .toml site file; the vertical stays linear on the site's layer table). eql_depths: the
+    // within and outcrop motions at these depths (m) into depth.csv; eql_strict: a run that has
+    // not converged fails.
+    enum class method { linear, eql };
+    method analysis = method::linear;
+    eql::options eql;
+    std::vector<double> eql_depths;
+    bool eql_strict = false;
 };
+
+// Whether a profile's file is a site file (.toml) rather than a soil file.
+bool is_site_file(const std::string& path);
 
 // Limits of the options.
 inline constexpr int max_periods = 10000;

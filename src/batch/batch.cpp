@@ -30,8 +30,25 @@ using batch::num;
     throw textio::failure(std::move(e));
 }
 
-// A profile is read from a regular file or a pipe, once.
-std::vector<profile> read_profiles(const batch_options& o) {
+// A site file's profile for the linear steps: its layer table, incidence from the site.
+profile site_profile(const std::string& path, const site::site_model& m) {
+    auto t = site::to_layer_table(m);
+    if (!t) {
+        usage("--soil " + path + ": " + batch::reason(t.err()));
+    }
+    profile p;
+    p.layers = std::move(*t);
+    p.nl = p.layers.nl();
+    p.angle = static_cast<float>(m.angle);
+    p.theta = p.angle * 0.017453292f;
+    p.nin = 1;
+    return p;
+}
+
+// A profile is read from a regular file or a pipe, once; a site file (.toml) also gives its model
+// to `sites` (an empty entry for a soil file).
+std::vector<profile> read_profiles(const batch_options& o,
+                                   std::vector<std::optional<site::site_model>>* sites = nullptr) {
     std::vector<profile> out;
     for (const auto& s : o.soils) {
         std::error_code ec;
@@ -39,6 +56,23 @@ std::vector<profile> read_profiles(const batch_options& o) {
         if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
             !std::filesystem::is_fifo(st)) {
             usage("--soil " + s + ": not a regular file or a pipe");
+        }
+        if (is_site_file(s)) {
+            auto m = site::read_site(s);
+            if (!m) {
+                usage("--soil " + batch::reason(m.err()));
+            }
+            out.push_back(site_profile(s, *m));
+            if (sites != nullptr) {
+                sites->push_back(std::move(*m));
+            }
+            continue;
+        }
+        if (o.analysis == batch_options::method::eql) {
+            usage("--method eql: " + s + " is not a site file (.toml)");
+        }
+        if (sites != nullptr) {
+            sites->emplace_back();
         }
         auto p = read_profile(s);
         if (!p) {
@@ -126,6 +160,35 @@ void check_options(const batch_options& o) {
         o.units != record_unit::cm_s2 && o.units != record_unit::ft_s2) {
         usage("--units: g, m/s2, cm/s2 or ft/s2");
     }
+    const bool sites = std::any_of(o.soils.begin(), o.soils.end(), is_site_file);
+    if (sites && o.input == input_motion::from_profile) {
+        usage("--input: a site file (.toml) needs incident, outcrop or within");
+    }
+    const auto& e = o.eql;
+    if (!(e.strain_ratio > 0.0 && e.strain_ratio <= 1.0)) {
+        usage("--strain-ratio: " + num(e.strain_ratio) + " is not in (0, 1]");
+    }
+    if (!(e.tolerance >= 0.0 && e.tolerance <= 100.0)) {
+        usage("--tolerance: " + num(e.tolerance) + " is not a percentage from 0 to 100");
+    }
+    if (e.max_iterations < 1 || e.max_iterations > 1000) {
+        usage("--max-iterations: " + std::to_string(e.max_iterations) + " is not from 1 to 1000");
+    }
+    if (!(e.sublayer_fmax >= 0.0 && e.sublayer_fmax <= 1000.0)) {
+        usage("--sublayer-frequency: " + num(e.sublayer_fmax) + " is not from 0 to 1000 Hz");
+    }
+    for (const double z : o.eql_depths) {
+        if (!(z >= 0.0 && z <= 1e5)) {
+            usage("--depths: " + num(z) + " is not a depth from 0 to 100000 m");
+        }
+    }
+    if (o.analysis == batch_options::method::eql && o.dialogue_files) {
+        usage(
+            "--dialogue-files: the dialogue's files hold the linear tables; not with --method eql");
+    }
+    if (o.analysis != batch_options::method::eql && (!o.eql_depths.empty() || o.eql_strict)) {
+        usage(std::string(o.eql_strict ? "--strict" : "--depths") + " goes with --method eql");
+    }
 }
 
 class suite {
@@ -134,7 +197,7 @@ class suite {
 
     batch_result run(const std::function<void(int, int)>& done) {
         check_options(o_);
-        profiles_ = read_profiles(o_);
+        profiles_ = read_profiles(o_, &sites_);
         plan_ = batch::make_plan(o_);
         const batch::output_folder out = batch::open_output(o_, plan_);
         // The run record before any run, so that it is there even if the batch is killed.
@@ -163,7 +226,7 @@ class suite {
                     break;
                 }
                 const std::size_t i = (k % np) * nr + k / np;
-                rows[i] = batch::run_one(o_, profiles_, work, out.path(), plan_[i], i);
+                rows[i] = batch::run_one(o_, profiles_, sites_, work, out.path(), plan_[i], i);
                 made[i] = 1;
                 work.run_done(plan_[i].record);
                 if (done) {
@@ -214,10 +277,15 @@ class suite {
   private:
     const batch_options& o_;
     std::vector<profile> profiles_;
+    std::vector<std::optional<site::site_model>> sites_;
     std::vector<batch::plan_entry> plan_;
 };
 
 } // namespace
+
+bool is_site_file(const std::string& path) {
+    return path.size() > 5 && path.compare(path.size() - 5, 5, ".toml") == 0;
+}
 
 double metres_per_s2(record_unit u) {
     switch (u) {

@@ -1,5 +1,6 @@
 #include "batch/run.hpp"
 
+#include "batch/eql_run.hpp"
 #include "response/psa.hpp"
 #include "steps/steps.hpp"
 #include "textio/fatal.hpp"
@@ -129,8 +130,43 @@ void write_psa(const batch_options& o, const std::vector<response_set>& in,
     }
 }
 
+// transfer.csv of an equivalent-linear run: the final factors of H1 and H2, the vertical table,
+// the factors applied to H1 and V (and smoothed, with --smooth).
+void write_eql_transfer(const batch_options& o, const eql_outcome& eq, const tables& t, int nin,
+                        const grid& g, const fs::path& dir, textio::io_state& state) {
+    const auto nom = static_cast<std::size_t>(g.nom);
+    const auto& fv = t.pamp.col[static_cast<std::size_t>(nin - 1)];
+    std::array<std::vector<float>, 3> sm;
+    if (o.smooth_ko) {
+        std::array<std::vector<float>, 3> m;
+        m[0] = eq.factor_h1;
+        for (std::size_t i = 0; i < nom; ++i) {
+            m[1].push_back(cabs(fv[i]));
+        }
+        m[2] = m[1];
+        sm = smoothed(m, *o.smooth_ko);
+    }
+    table_file f((dir / "transfer.csv").string(), state);
+    f.line(std::string("frequency (Hz),factor H1,factor H2,Pamp1,Pamp2,factor H,factor V") +
+           (o.smooth_ko ? ",smoothed factor H,smoothed factor V" : ""));
+    for (std::size_t i = 0; i < nom; ++i) {
+        const float row[] = {static_cast<float>(i) * g.dom / two_pi,
+                             eq.factor_h1[i],
+                             eq.factor_h2[i],
+                             cabs(t.pamp.col[0][i]),
+                             cabs(t.pamp.col[1][i]),
+                             eq.factor_h1[i],
+                             cabs(fv[i]),
+                             o.smooth_ko ? sm[0][i] : 0.0f,
+                             o.smooth_ko ? sm[1][i] : 0.0f};
+        f.numbers(std::span<const float>(row, o.smooth_ko ? 9 : 7));
+    }
+    f.close();
+}
+
 // The files of a run into `dir`; the summary's value cells. `note` gets what the run had to cut.
-std::vector<std::string> compute(const batch_options& o, const profile& prof, shared_work& work,
+std::vector<std::string> compute(const batch_options& o, const profile& prof,
+                                 const std::optional<site::site_model>& site, shared_work& work,
                                  const record& rec, const record_source& rs, const plan_entry& e,
                                  const fs::path& dir, textio::io_state& state, std::string& note) {
     const std::string label = "record " + rs.file;
@@ -161,6 +197,14 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
     const int nin = pw.nin;
     const tables* use = &pw.use();
     steps::apply_tables(s, *use, nin, g, label);
+    // The equivalent-linear run replaces the horizontals; the vertical stays linear.
+    std::optional<eql_outcome> eq;
+    if (o.analysis == batch_options::method::eql && site) {
+        eq = run_eql(o, *site, rg.s, s, g, rec, input, dir, state);
+        if (!eq->note.empty()) {
+            note = note.empty() ? eq->note : note + "; " + eq->note;
+        }
+    }
     pass_band band;
     if (o.band) {
         const auto& b = *o.band;
@@ -171,8 +215,18 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
     const output_unit in_unit = history_unit(o, true);
     const output_unit out_unit = history_unit(o, false);
     const auto& fh = use->samp.col[static_cast<std::size_t>(nin - 1)];
-    const std::size_t best = pw.best;
-    {
+    std::size_t best = pw.best;
+    float best_factor = cabs(fh[best]);
+    if (eq) {
+        write_eql_transfer(o, *eq, *use, nin, g, dir, state);
+        best = 1;
+        for (std::size_t i = 1; i < nom; ++i) {
+            if (eq->factor_h1[i] > eq->factor_h1[best]) {
+                best = i;
+            }
+        }
+        best_factor = eq->factor_h1[best];
+    } else {
         table_file f((dir / "transfer.csv").string(), state);
         f.lines(pw.transfer_csv);
         f.close();
@@ -283,12 +337,18 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof, sh
         num(scaled(peak_abs(within_record(h.yr1)), out_unit)),
         num(scaled(peak_abs(within_record(h.zr1)), out_unit)),
         num(static_cast<float>(best) * g.dom / two_pi),
-        num(cabs(fh[best])),
+        num(best_factor),
     };
     if (o.spectra) {
         const auto surface_psa = response_spectra(within_record(h.xr1), within_record(h.yr1),
                                                   within_record(h.zr1), rec.dt, o);
         write_psa(o, w.input_psa, surface_psa, dir, state, values);
+    }
+    if (eq) {
+        values.insert(values.end(), eq->values.begin(), eq->values.end());
+    } else if (method_columns(o)) {
+        const auto cells = linear_method_cells();
+        values.insert(values.end(), cells.begin(), cells.end());
     }
     return values;
 }
@@ -367,7 +427,8 @@ std::string record_paths(const record_source& rs) {
     return rs.is_at2() ? rs.at2[0] + ";" + rs.at2[1] + ";" + rs.at2[2] : rs.file;
 }
 
-run_summary run_one(const batch_options& o, const std::vector<profile>& profiles, shared_work& work,
+run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
+                    const std::vector<std::optional<site::site_model>>& sites, shared_work& work,
                     const fs::path& out, const plan_entry& e, std::size_t index) {
     run_summary s;
     const record_source& rs = o.records[e.record];
@@ -390,8 +451,8 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
                                   ("." + e.record_dir + ".tmp" + std::to_string(::getpid()) + "-" +
                                    std::to_string(index)));
             temp.make();
-            auto values =
-                compute(o, profiles[e.profile], work, l.rec, rs, e, temp.path(), state, s.note);
+            auto values = compute(o, profiles[e.profile], sites[e.profile], work, l.rec, rs, e,
+                                  temp.path(), state, s.note);
             temp.rename_to(final_dir);
             return values;
         },

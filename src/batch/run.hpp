@@ -4,6 +4,10 @@
 
 #include "batch/plan.hpp"
 #include "batch/shared_work.hpp"
+#include "sitewave/site.hpp"
+
+#include <optional>
+#include <vector>
 
 namespace sitewave::batch {
 
@@ -15,7 +19,12 @@ std::string record_paths(const record_source& rs);
 
 // The run of plan entry `e` under the output folder `out`; never throws: a failure is the row's
 // note, naming the file and the cause.
-run_summary run_one(const batch_options& o, const std::vector<profile>& profiles, shared_work& work,
+run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
+                    const std::vector<std::optional<site::site_model>>& sites, shared_work& work,
                     const fs::path& out, const plan_entry& e, std::size_t index);
+
+// Whether summary.csv has the method's columns: with --method eql or a site file among the
+// profiles (a batch of soil files keeps the linear summary as it was).
+bool method_columns(const batch_options& o);
 
 } // namespace sitewave::batch

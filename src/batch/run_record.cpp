@@ -81,6 +81,20 @@ json options_json(const batch_options& o) {
     j["periods"] = {{"min", o.period_min}, {"max", o.period_max}, {"n", o.periods}};
     j["smooth"] = o.smooth_ko ? json{{"method", "konno-ohmachi"}, {"bandwidth", *o.smooth_ko}}
                               : json(nullptr);
+    if (o.analysis == batch_options::method::eql) {
+        const auto& e = o.eql;
+        const char* modulus = e.convention == propagation::convention::unit_modulus ? "unit-modulus"
+                              : e.convention == propagation::convention::simple     ? "simple"
+                                                                                    : "kramer";
+        j["method"] = json{{"name", "eql"},
+                           {"strain ratio", e.strain_ratio},
+                           {"tolerance (%)", e.tolerance},
+                           {"max iterations", e.max_iterations},
+                           {"complex modulus", modulus},
+                           {"sublayer frequency (Hz)", e.sublayer_fmax},
+                           {"depths (m)", o.eql_depths},
+                           {"strict", o.eql_strict}};
+    }
     return j;
 }
 

@@ -1,7 +1,10 @@
 #include "batch/summary.hpp"
 
+#include "batch/run.hpp"
 #include "batch/tidy.hpp"
 #include "textio/fatal.hpp"
+
+#include <algorithm>
 
 namespace sitewave::batch {
 
@@ -34,6 +37,13 @@ std::vector<std::string> head(const batch_options& o) {
             h.push_back(c);
         }
     }
+    if (method_columns(o)) {
+        for (const char* c : {"method", "converged H1", "passes H1", "peak strain H1 (%)",
+                              "peak strain depth H1 (m)", "converged H2", "passes H2",
+                              "peak strain H2 (%)", "peak strain depth H2 (m)"}) {
+            h.push_back(c);
+        }
+    }
     return h;
 }
 
@@ -48,6 +58,11 @@ std::string row_line(const run_summary& r, std::size_t columns) {
 }
 
 } // namespace
+
+bool method_columns(const batch_options& o) {
+    return o.analysis == batch_options::method::eql ||
+           std::any_of(o.soils.begin(), o.soils.end(), is_site_file);
+}
 
 std::string summary_csv(const batch_options& o, const std::vector<run_summary>& rows) {
     const auto h = head(o);

@@ -26,6 +26,7 @@ ALLOWED = {
     "curves": set(),
     "site": {"curves", "textio"},
     "propagation": set(),
+    "eql": set(),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')

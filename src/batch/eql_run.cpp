@@ -1,0 +1,191 @@
+#include "batch/eql_run.hpp"
+
+#include "batch/tidy.hpp"
+#include "textio/fatal.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+
+namespace sitewave::batch {
+
+namespace {
+
+constexpr const char* component_names[] = {"H1", "H2"};
+
+eql::input_kind kind_of(input_motion m) {
+    switch (m) {
+    case input_motion::incident:
+        return eql::input_kind::incident;
+    case input_motion::within:
+        return eql::input_kind::within;
+    default:
+        break;
+    }
+    return eql::input_kind::outcrop;
+}
+
+std::vector<eql::complex> to_double(const std::vector<cplx>& x, std::size_t nom, double factor) {
+    std::vector<eql::complex> out(nom);
+    for (std::size_t i = 0; i < nom && i < x.size(); ++i) {
+        out[i] = eql::complex(x[i].re, x[i].im) * factor;
+    }
+    return out;
+}
+
+void write_profile(const std::array<eql::run_result, 2>& runs, const std::filesystem::path& dir,
+                   textio::io_state& state) {
+    table_file f((dir / "profile.csv").string(), state);
+    f.line(join({"component", "sublayer", "layer", "soil", "top (m)", "bottom (m)",
+                 "Vs initial (m/s)", "Vs final (m/s)", "G/Gmax", "damping (%)",
+                 "effective strain (%)", "max strain (%)", "max shear stress (kPa)",
+                 "vertical effective stress (kPa)", "stress ratio", "clamped"}));
+    for (std::size_t c = 0; c < 2; ++c) {
+        const auto& layers = runs[c].layers;
+        for (std::size_t i = 0; i < layers.size(); ++i) {
+            const auto& l = layers[i];
+            f.line(join({component_names[c], std::to_string(i + 1), std::to_string(l.layer + 1),
+                         l.soil, num(l.top), num(l.bottom), num(l.vs_initial), num(l.vs_final),
+                         num(l.modulus_ratio), num(100.0 * l.damping), num(l.strain_eff),
+                         num(l.strain_max), num(l.stress_max), num(l.sigma_v), num(l.stress_ratio),
+                         l.clamped ? "yes" : "no"}));
+        }
+    }
+    f.close();
+}
+
+void write_iterations(const std::array<eql::run_result, 2>& runs, const std::filesystem::path& dir,
+                      textio::io_state& state) {
+    table_file f((dir / "iterations.csv").string(), state);
+    f.line(join({"pass", "component", "error G (%)", "error D (%)", "sublayer of max G",
+                 "sublayer of max D"}));
+    for (std::size_t c = 0; c < 2; ++c) {
+        for (const auto& p : runs[c].passes) {
+            f.line(join({std::to_string(p.pass), component_names[c], num(p.modulus), num(p.damping),
+                         std::to_string(p.modulus_at + 1), std::to_string(p.damping_at + 1)}));
+        }
+    }
+    f.close();
+}
+
+// depth.csv: time, then for each depth and component the motion within and at an outcrop, in
+// the input's unit (accelerations without the mean, as surface.csv; no filter or integration).
+void write_depths(const batch_options& o, const std::array<eql::run_result, 2>& runs,
+                  const std::array<std::vector<eql::complex>, 2>& input, const grid& g,
+                  const record& rec, const std::filesystem::path& dir, textio::io_state& state) {
+    const output_unit unit = history_unit(o, true);
+    const double factor = unit.scaled ? unit.factor : 1.0;
+    const std::size_t nom = static_cast<std::size_t>(g.nom);
+    std::vector<std::string> head{"time (s)"};
+    std::vector<std::vector<double>> cols;
+    for (const double z : o.eql_depths) {
+        for (std::size_t c = 0; c < 2; ++c) {
+            for (const auto w : {propagation::wave::within, propagation::wave::outcrop}) {
+                head.push_back(
+                    std::string(w == propagation::wave::within ? "within " : "outcrop ") +
+                    component_names[c] + " " + num(z) + " m (" + unit.name + ")");
+                auto t = eql::transfer_at(runs[c], z, w, static_cast<double>(g.dom), nom);
+                if (!t) {
+                    textio::refuse("--depths: " + t.err().message);
+                }
+                for (std::size_t i = 0; i < nom; ++i) {
+                    (*t)[i] *= input[c][i];
+                }
+                (*t)[0] = 0.0; // as the surface's steps leave the mean out
+                cols.push_back(eql::to_time(*t, static_cast<double>(rec.dt)));
+            }
+        }
+    }
+    table_file f((dir / "depth.csv").string(), state);
+    f.line(join(head));
+    std::vector<float> row(1 + cols.size());
+    for (std::size_t j = 0; j < rec.time.size(); ++j) {
+        row[0] = rec.time[j];
+        for (std::size_t k = 0; k < cols.size(); ++k) {
+            row[k + 1] = j < cols[k].size() ? static_cast<float>(cols[k][j] * factor) : 0.0f;
+        }
+        f.numbers(std::span<const float>(row));
+    }
+    f.close();
+}
+
+} // namespace
+
+std::vector<std::string> linear_method_cells() {
+    return {"linear", "", "", "", "", "", "", "", ""};
+}
+
+eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spectra& input,
+                    spectra& s, const grid& g, const record& rec, input_motion kind,
+                    const std::filesystem::path& dir, textio::io_state& state) {
+    const std::size_t nom = static_cast<std::size_t>(g.nom);
+    std::array<eql::run_result, 2> runs;
+    std::array<std::vector<eql::complex>, 2> in_record;
+    const std::vector<cplx>* sources[] = {&input.fx1, &input.fy1};
+    std::vector<cplx>* targets[] = {&s.fx1, &s.fy1};
+    eql_outcome out;
+    out.values.push_back("eql");
+    for (std::size_t c = 0; c < 2; ++c) {
+        in_record[c] = to_double(*sources[c], nom, 1.0);
+        eql::input in;
+        in.spectrum = to_double(*sources[c], nom, metres_per_s2(o.units));
+        in.dom = static_cast<double>(g.dom);
+        in.dt = static_cast<double>(rec.dt);
+        in.nt = static_cast<std::size_t>(rec.nt);
+        auto r = eql::run(m, in, kind_of(kind), o.eql);
+        if (!r) {
+            textio::refuse(std::string(component_names[c]) + ": " + r.err().message);
+        }
+        runs[c] = std::move(*r);
+        auto& factor = c == 0 ? out.factor_h1 : out.factor_h2;
+        factor.resize(nom);
+        for (std::size_t i = 0; i < nom; ++i) {
+            const eql::complex v = in_record[c][i] * runs[c].transfer[i];
+            (*targets[c])[i] = cplx{static_cast<float>(v.real()), static_cast<float>(v.imag())};
+            factor[i] = static_cast<float>(std::abs(runs[c].transfer[i]));
+        }
+        const auto& rc = runs[c];
+        if (!rc.converged) {
+            const std::string what = std::string(component_names[c]) + " not converged after " +
+                                     std::to_string(rc.passes.size()) + " passes";
+            if (o.eql_strict) {
+                textio::refuse(what + " (--strict)");
+            }
+            out.note = out.note.empty() ? what : out.note + "; " + what;
+        }
+        std::string clamped;
+        for (std::size_t i = 0; i < rc.layers.size(); ++i) {
+            if (rc.layers[i].clamped) {
+                if (!clamped.empty()) {
+                    clamped.push_back(' ');
+                }
+                clamped.append(std::to_string(i + 1));
+            }
+        }
+        if (!clamped.empty()) {
+            const std::string what = std::string(component_names[c]) +
+                                     " strain beyond the curve's table in sublayers " + clamped;
+            out.note = out.note.empty() ? what : out.note + "; " + what;
+        }
+        double peak = 0.0, depth = 0.0;
+        for (const auto& l : rc.layers) {
+            if (l.strain_max > peak) {
+                peak = l.strain_max;
+                depth = 0.5 * (l.top + l.bottom);
+            }
+        }
+        out.values.push_back(rc.converged ? "yes" : "no");
+        out.values.push_back(std::to_string(rc.passes.size()));
+        out.values.push_back(num(peak));
+        out.values.push_back(num(depth));
+    }
+    write_profile(runs, dir, state);
+    write_iterations(runs, dir, state);
+    if (!o.eql_depths.empty()) {
+        write_depths(o, runs, in_record, g, rec, dir, state);
+    }
+    return out;
+}
+
+} // namespace sitewave::batch

@@ -1,0 +1,33 @@
+// The equivalent-linear part of a run: H1 and H2 iterated each on its own over the site, their
+// final transfer functions applied in place of the linear table, and the run's profile.csv,
+// iterations.csv and (with depths) depth.csv.
+#pragma once
+
+#include "batch/shared_work.hpp"
+#include "sitewave/eql.hpp"
+#include "sitewave/site.hpp"
+#include "textio/unit.hpp"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sitewave::batch {
+
+struct eql_outcome {
+    std::vector<std::string> values;         // the summary's cells of the method
+    std::string note;                        // a component that did not converge
+    std::vector<float> factor_h1, factor_h2; // |surface / input| on the grid's rows
+};
+
+// The cells of the method for a linear run: "linear" and empty cells.
+std::vector<std::string> linear_method_cells();
+
+// Replaces rows 0..nom-1 of s.fx1 and s.fy1 by `input`'s times the final transfer functions and
+// writes the files into `dir`. Refused (thrown) as the eql run refuses, or when a component has
+// not converged and the run is strict.
+eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spectra& input,
+                    spectra& s, const grid& g, const record& rec, input_motion kind,
+                    const std::filesystem::path& dir, textio::io_state& state);
+
+} // namespace sitewave::batch
