@@ -78,7 +78,19 @@ json options_json(const batch_options& o) {
     j["dialogue files"] = o.dialogue_files;
     j["spectra"] = o.spectra;
     j["damping"] = o.damping;
-    j["periods"] = {{"min", o.period_min}, {"max", o.period_max}, {"n", o.periods}};
+    if (o.period_list.empty()) {
+        j["periods"] = {{"min", o.period_min}, {"max", o.period_max}, {"n", o.periods}};
+    } else {
+        j["periods"] = {{"list", o.period_list}};
+    }
+    j["rotd"] = o.rotd;
+    j["units"] = o.units == record_unit::m_s2    ? "m/s2"
+                 : o.units == record_unit::cm_s2 ? "cm/s2"
+                 : o.units == record_unit::ft_s2 ? "ft/s2"
+                                                 : "g";
+    j["pad"] = o.pad == padding::none    ? json("none")
+               : o.pad == padding::fixed ? json{{"seconds", o.pad_seconds}}
+                                         : json("auto");
     j["smooth"] = o.smooth_ko ? json{{"method", "konno-ohmachi"}, {"bandwidth", *o.smooth_ko}}
                               : json(nullptr);
     if (o.analysis == batch_options::method::eql) {

@@ -185,6 +185,9 @@ class SuiteCheck(unittest.TestCase):
         self.assertEqual(doc["options"]["smooth"], {"method": "konno-ohmachi", "bandwidth": 30.0})
         self.assertEqual(doc["options"]["damping"], [0.02, 0.05])
         self.assertEqual(doc["options"]["jobs"], 2)
+        # The response-spectrum options after their defaults.
+        self.assertEqual((doc["options"]["rotd"], doc["options"]["units"], doc["options"]["pad"]),
+                         (False, "g", "auto"))
         roles = {}
         for entry in doc["inputs"]:
             p = entry["path"]
