@@ -29,7 +29,7 @@ eql::input_kind kind_of(input_motion m) {
 std::vector<eql::complex> to_double(const std::vector<cplx>& x, std::size_t nom, double factor) {
     std::vector<eql::complex> out(nom);
     for (std::size_t i = 0; i < nom && i < x.size(); ++i) {
-        out[i] = eql::complex(x[i].re, x[i].im) * factor;
+        out[i] = eql::complex(static_cast<double>(x[i].re), static_cast<double>(x[i].im)) * factor;
     }
     return out;
 }
