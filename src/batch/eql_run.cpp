@@ -117,14 +117,13 @@ std::vector<std::string> linear_method_cells() {
 }
 
 eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spectra& input,
-                    spectra& s, const grid& g, const record& rec, input_motion kind,
-                    const std::filesystem::path& dir, textio::io_state& state) {
+                    spectra& s, const grid& g, const record& rec, input_motion kind) {
     const std::size_t nom = static_cast<std::size_t>(g.nom);
-    std::array<eql::run_result, 2> runs;
-    std::array<std::vector<eql::complex>, 2> in_record;
+    eql_outcome out;
+    auto& runs = out.runs;
+    auto& in_record = out.input;
     const std::vector<cplx>* sources[] = {&input.fx1, &input.fy1};
     std::vector<cplx>* targets[] = {&s.fx1, &s.fy1};
-    eql_outcome out;
     out.values.push_back("eql");
     for (std::size_t c = 0; c < 2; ++c) {
         in_record[c] = to_double(*sources[c], nom, 1.0);
@@ -180,12 +179,16 @@ eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spe
         out.values.push_back(num(peak));
         out.values.push_back(num(depth));
     }
-    write_profile(runs, dir, state);
-    write_iterations(runs, dir, state);
-    if (!o.eql_depths.empty()) {
-        write_depths(o, runs, in_record, g, rec, dir, state);
-    }
     return out;
+}
+
+void write_eql_files(const batch_options& o, const eql_outcome& eq, const grid& g,
+                     const record& rec, const std::filesystem::path& dir, textio::io_state& state) {
+    write_profile(eq.runs, dir, state);
+    write_iterations(eq.runs, dir, state);
+    if (!o.eql_depths.empty()) {
+        write_depths(o, eq.runs, eq.input, g, rec, dir, state);
+    }
 }
 
 } // namespace sitewave::batch

@@ -8,6 +8,7 @@
 #include "sitewave/site.hpp"
 #include "textio/unit.hpp"
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,16 +19,21 @@ struct eql_outcome {
     std::vector<std::string> values;         // the summary's cells of the method
     std::string note;                        // a component that did not converge
     std::vector<float> factor_h1, factor_h2; // |surface / input| on the grid's rows
+    std::array<eql::run_result, 2> runs;     // H1 and H2 at the end of the loop
+    std::array<std::vector<eql::complex>, 2> input; // the record's H1 and H2 rows, in its unit
 };
 
 // The cells of the method for a linear run: "linear" and empty cells.
 std::vector<std::string> linear_method_cells();
 
-// Replaces rows 0..nom-1 of s.fx1 and s.fy1 by `input`'s times the final transfer functions and
-// writes the files into `dir`. Refused (thrown) as the eql run refuses, or when a component has
-// not converged and the run is strict.
+// Replaces rows 0..nom-1 of s.fx1 and s.fy1 by `input`'s times the final transfer functions.
+// Refused (thrown) as the eql run refuses, or when a component has not converged and the run is
+// strict.
 eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spectra& input,
-                    spectra& s, const grid& g, const record& rec, input_motion kind,
-                    const std::filesystem::path& dir, textio::io_state& state);
+                    spectra& s, const grid& g, const record& rec, input_motion kind);
+
+// The run's profile.csv, iterations.csv and (with depths) depth.csv into `dir`.
+void write_eql_files(const batch_options& o, const eql_outcome& eq, const grid& g,
+                     const record& rec, const std::filesystem::path& dir, textio::io_state& state);
 
 } // namespace sitewave::batch

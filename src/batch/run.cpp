@@ -200,7 +200,8 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
     // The equivalent-linear run replaces the horizontals; the vertical stays linear.
     std::optional<eql_outcome> eq;
     if (o.analysis == batch_options::method::eql && site) {
-        eq = run_eql(o, *site, rg.s, s, g, rec, input, dir, state);
+        eq = run_eql(o, *site, rg.s, s, g, rec, input);
+        write_eql_files(o, *eq, g, rec, dir, state);
         if (!eq->note.empty()) {
             note = note.empty() ? eq->note : note + "; " + eq->note;
         }
