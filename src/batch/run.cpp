@@ -199,8 +199,18 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
     steps::apply_tables(s, *use, nin, g, label);
     // The equivalent-linear run replaces the horizontals; the vertical stays linear.
     std::optional<eql_outcome> eq;
+    std::optional<profile_work> vertical;
     if (o.analysis == batch_options::method::eql && site) {
-        eq = run_eql(o, *site, rg.s, s, g, rec, input);
+        const bool spare_core =
+            static_cast<std::size_t>(o.jobs) > o.soils.size() * o.records.size();
+        eq = run_eql(o, *site, rg.s, s, g, rec, input, angle, spare_core);
+        if (o.eql_vertical != batch_options::vertical_mode::linear) {
+            vertical = make_profile_work(vertical_layers(o.eql_vertical, *site, *eq), theta, input,
+                                         g, o.oblique, 1);
+            spectra v = rg.s;
+            steps::apply_tables(v, vertical->use(), vertical->nin, g, label);
+            s.fz1 = std::move(v.fz1);
+        }
         write_eql_files(o, *eq, g, rec, dir, state);
         if (!eq->note.empty()) {
             note = note.empty() ? eq->note : note + "; " + eq->note;
@@ -219,7 +229,7 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
     std::size_t best = pw.best;
     float best_factor = cabs(fh[best]);
     if (eq) {
-        write_eql_transfer(o, *eq, *use, nin, g, dir, state);
+        write_eql_transfer(o, *eq, vertical ? vertical->use() : *use, nin, g, dir, state);
         best = 1;
         for (std::size_t i = 1; i < nom; ++i) {
             if (eq->factor_h1[i] > eq->factor_h1[best]) {
