@@ -206,7 +206,7 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
         eq = run_eql(o, *site, rg.s, s, g, rec, input, angle, spare_core);
         if (o.eql_vertical != batch_options::vertical_mode::linear) {
             vertical = make_profile_work(vertical_layers(o.eql_vertical, *site, *eq), theta, input,
-                                         g, o.oblique, 1);
+                                         g, o.oblique, 1, std::nullopt, false);
             spectra v = rg.s;
             steps::apply_tables(v, vertical->use(), vertical->nin, g, label);
             s.fz1 = std::move(v.fz1);

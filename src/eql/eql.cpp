@@ -125,21 +125,24 @@ result<std::vector<sublayer>> split_unchecked(const site::site_model& site, cons
 class histories {
   public:
     histories(std::size_t nom, const input& in) : in_(in), transform_(2 * (nom - 1)) {
-        one_.assign(nom);
-        two_.assign(nom);
+        factor_.assign(nom);
     }
 
-    // The peak |x(t)| of each spectrum times the input times factor(ω).
+    // The peak |x(t)| over the record's samples of each spectrum times `inverse`, the input and
+    // factor(ω).
     template <class Factor>
-    std::vector<double> peaks(const std::vector<detail::split_complex>& spectra, Factor factor) {
+    std::vector<double> peaks(const std::vector<detail::split_complex>& spectra,
+                              const detail::split_complex& inverse, Factor factor) {
+        for (std::size_t k = 0; k < factor_.size(); ++k) {
+            const complex f = factor(static_cast<double>(k) * in_.dom) * in_.spectrum[k] *
+                              complex(inverse.re[k], inverse.im[k]);
+            factor_.re[k] = f.real();
+            factor_.im[k] = f.imag();
+        }
         std::vector<double> out(spectra.size(), 0.0);
         for (std::size_t i = 0; i < spectra.size(); i += 2) {
             const bool pair = i + 1 < spectra.size();
-            fill(one_, spectra[i], factor);
-            if (pair) {
-                fill(two_, spectra[i + 1], factor);
-            }
-            transform_.run(one_, pair ? &two_ : nullptr);
+            transform_.run_times(spectra[i], pair ? &spectra[i + 1] : nullptr, &factor_);
             const auto [p1, p2] = transform_.peaks(in_.nt, in_.dt);
             out[i] = p1;
             if (pair) {
@@ -150,20 +153,9 @@ class histories {
     }
 
   private:
-    template <class Factor>
-    void fill(detail::split_complex& out, const detail::split_complex& s, Factor factor) {
-        for (std::size_t k = 0; k < out.size(); ++k) {
-            const complex f = factor(static_cast<double>(k) * in_.dom);
-            const complex a = in_.spectrum[k];
-            const double ar = a.real() * f.real() - a.imag() * f.imag();
-            const double ai = a.real() * f.imag() + a.imag() * f.real();
-            out.re[k] = s.re[k] * ar - s.im[k] * ai;
-            out.im[k] = s.re[k] * ai + s.im[k] * ar;
-        }
-    }
     const input& in_;
     detail::inverse_pairs transform_;
-    detail::split_complex one_, two_;
+    detail::split_complex factor_;
 };
 
 } // namespace
@@ -262,9 +254,10 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
                 return solved.err();
             }
             // γ(ω) = strain·iω·U(ω), U = −A/ω² the input's displacement: strain·(−iA/ω).
-            const std::vector<double> peaks = h.peaks(column.strain, [](double omega) {
-                return omega > 0.0 ? complex(0.0, -1.0 / omega) : complex(0.0);
-            });
+            const std::vector<double> peaks =
+                h.peaks(column.strain, column.inverse, [](double omega) {
+                    return omega > 0.0 ? complex(0.0, -1.0 / omega) : complex(0.0);
+                });
             pass_error pe;
             pe.pass = pass;
             std::vector<curves::reading> next(n);
@@ -309,7 +302,8 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
         // and its displacement relative to the half-space's top (−A/ω² per unit of A).
         r.transfer.resize(nom);
         for (std::size_t k = 0; k < nom; ++k) {
-            r.transfer[k] = complex(column.top[0].re[k], column.top[0].im[k]);
+            r.transfer[k] = complex(column.top[0].re[k], column.top[0].im[k]) *
+                            complex(column.inverse.re[k], column.inverse.im[k]);
         }
         std::vector<detail::split_complex> relative(column.top.begin(), column.top.end() - 1);
         for (auto& x : relative) {
@@ -318,11 +312,13 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
                 x.im[k] -= column.top[n].im[k];
             }
         }
-        const std::vector<double> accel = h.peaks({column.top.begin(), column.top.end() - 1},
-                                                  [](double) { return complex(1.0); });
-        const std::vector<double> displacement = h.peaks(relative, [](double omega) {
-            return omega > 0.0 ? complex(-1.0 / (omega * omega)) : complex(0.0);
-        });
+        const std::vector<double> accel =
+            h.peaks({column.top.begin(), column.top.end() - 1}, column.inverse,
+                    [](double) { return complex(1.0); });
+        const std::vector<double> displacement =
+            h.peaks(relative, column.inverse, [](double omega) {
+                return omega > 0.0 ? complex(-1.0 / (omega * omega)) : complex(0.0);
+            });
         for (std::size_t i = 0; i < n; ++i) {
             r.layers[i].accel_top = accel[i];
             r.layers[i].displacement = displacement[i];

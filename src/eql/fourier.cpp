@@ -1,8 +1,14 @@
-// Radix-2 decimation in frequency: the spectrum is taken in its natural order, each stage splits
-// blocks in halves, and the history comes out in bit-reversed order, which a peak does not mind.
-// The butterflies of a block share nothing but their twiddles, so each stage's inner loop runs on
-// vectors; it is built once for the vectors every x86-64 processor has and once for AVX2, chosen
-// at run time.
+// Decimation in frequency: the spectrum is taken in its natural order, each stage splits blocks
+// in four (a first stage in two when the length is an odd power of two), and the history comes
+// out in bit-reversed order, which a peak does not mind. A radix-4 stage is two radix-2 stages
+// done at once, with three twiddles per four points instead of four:
+//   y0 = (a0 + a2) + (a1 + a3)                 at j
+//   y1 = ((a0 + a2) − (a1 + a3)) W^{2j}        at j + q
+//   y2 = ((a0 − a2) + i (a1 − a3)) W^{j}       at j + 2q
+//   y3 = ((a0 − a2) − i (a1 − a3)) W^{3j}      at j + 3q
+// with a_r = x[j + rq], W = e^{2πi/(4q)}, j < q. The butterflies of a block share nothing but
+// their twiddles, so each stage's inner loop runs on vectors; it is built once for the vectors
+// every x86-64 processor has and once for AVX2, chosen at run time.
 #include "eql/fourier.hpp"
 
 #include <algorithm>
@@ -11,50 +17,90 @@
 
 namespace sitewave::eql::detail {
 
+// The twiddles of a radix-4 stage of blocks of 4q.
+struct stage_twiddles {
+    std::size_t q = 0;
+    std::vector<double> r1, i1, r2, i2, r3, i3; // W^j, W^{2j}, W^{3j}
+};
+
 namespace {
 
-inline void stages_body(std::size_t n, double* re, double* im, const double* wre,
-                        const double* wim) {
-    for (std::size_t half = n / 2; half >= 4; half >>= 1) {
-        const double* tr = wre + (half - 1);
-        const double* ti = wim + (half - 1);
-        for (std::size_t i = 0; i < n; i += 2 * half) {
-            double* ur = re + i;
-            double* ui = im + i;
-            double* vr = re + i + half;
-            double* vi = im + i + half;
-            for (std::size_t j = 0; j < half; ++j) {
-                const double ar = ur[j], ai = ui[j], br = vr[j], bi = vi[j];
-                ur[j] = ar + br;
-                ui[j] = ai + bi;
-                const double dr = ar - br, di = ai - bi;
-                vr[j] = dr * tr[j] - di * ti[j];
-                vi[j] = dr * ti[j] + di * tr[j];
-            }
+inline void radix2_body(std::size_t n, double* re, double* im, const double* tr, const double* ti) {
+    const std::size_t half = n / 2;
+    for (std::size_t j = 0; j < half; ++j) {
+        const double ar = re[j], ai = im[j], br = re[j + half], bi = im[j + half];
+        re[j] = ar + br;
+        im[j] = ai + bi;
+        const double dr = ar - br, di = ai - bi;
+        re[j + half] = dr * tr[j] - di * ti[j];
+        im[j + half] = dr * ti[j] + di * tr[j];
+    }
+}
+
+inline void radix4_body(std::size_t n, double* re, double* im, const stage_twiddles& t) {
+    const std::size_t q = t.q;
+    const double *w1r = t.r1.data(), *w1i = t.i1.data(), *w2r = t.r2.data(), *w2i = t.i2.data(),
+                 *w3r = t.r3.data(), *w3i = t.i3.data();
+    for (std::size_t b = 0; b < n; b += 4 * q) {
+        double *r0 = re + b, *r1 = re + b + q, *r2 = re + b + 2 * q, *r3 = re + b + 3 * q;
+        double *i0 = im + b, *i1 = im + b + q, *i2 = im + b + 2 * q, *i3 = im + b + 3 * q;
+        for (std::size_t j = 0; j < q; ++j) {
+            const double sr = r0[j] + r2[j], si = i0[j] + i2[j];
+            const double dr = r0[j] - r2[j], di = i0[j] - i2[j];
+            const double tr = r1[j] + r3[j], ti = i1[j] + i3[j];
+            const double ur = -(i1[j] - i3[j]), ui = r1[j] - r3[j]; // i (a1 − a3)
+            const double y1r = sr - tr, y1i = si - ti;
+            const double y2r = dr + ur, y2i = di + ui;
+            const double y3r = dr - ur, y3i = di - ui;
+            r0[j] = sr + tr;
+            i0[j] = si + ti;
+            r1[j] = y1r * w2r[j] - y1i * w2i[j];
+            i1[j] = y1r * w2i[j] + y1i * w2r[j];
+            r2[j] = y2r * w1r[j] - y2i * w1i[j];
+            i2[j] = y2r * w1i[j] + y2i * w1r[j];
+            r3[j] = y3r * w3r[j] - y3i * w3i[j];
+            i3[j] = y3r * w3i[j] + y3i * w3r[j];
         }
     }
-    // Blocks of 4 and then of 2 in one go: their twiddles are 1 and i.
-    if (n >= 4) {
-        for (std::size_t i = 0; i < n; i += 4) {
-            const double r0 = re[i] + re[i + 2], i0 = im[i] + im[i + 2];
-            const double r2 = re[i] - re[i + 2], i2 = im[i] - im[i + 2];
-            const double r1 = re[i + 1] + re[i + 3], i1 = im[i + 1] + im[i + 3];
-            const double r3 = -(im[i + 1] - im[i + 3]), i3 = re[i + 1] - re[i + 3]; // times i
-            re[i] = r0 + r1;
-            im[i] = i0 + i1;
-            re[i + 1] = r0 - r1;
-            im[i + 1] = i0 - i1;
-            re[i + 2] = r2 + r3;
-            im[i + 2] = i2 + i3;
-            re[i + 3] = r2 - r3;
-            im[i + 3] = i2 - i3;
-        }
-    } else if (n == 2) {
+}
+
+// The last radix-4 stage (q = 1): no twiddle.
+inline void last4_body(std::size_t n, double* re, double* im) {
+    for (std::size_t b = 0; b < n; b += 4) {
+        const double sr = re[b] + re[b + 2], si = im[b] + im[b + 2];
+        const double dr = re[b] - re[b + 2], di = im[b] - im[b + 2];
+        const double tr = re[b + 1] + re[b + 3], ti = im[b + 1] + im[b + 3];
+        const double ur = -(im[b + 1] - im[b + 3]), ui = re[b + 1] - re[b + 3];
+        re[b] = sr + tr;
+        im[b] = si + ti;
+        re[b + 1] = sr - tr;
+        im[b + 1] = si - ti;
+        re[b + 2] = dr + ur;
+        im[b + 2] = di + ui;
+        re[b + 3] = dr - ur;
+        im[b + 3] = di - ui;
+    }
+}
+
+inline void stages_body(std::size_t n, double* re, double* im, const double* r2r, const double* r2i,
+                        const stage_twiddles* st, std::size_t stages) {
+    if (n == 2) {
         const double ar = re[0], ai = im[0], br = re[1], bi = im[1];
         re[0] = ar + br;
         im[0] = ai + bi;
         re[1] = ar - br;
         im[1] = ai - bi;
+        return;
+    }
+    if (r2r != nullptr) {
+        radix2_body(n, re, im, r2r, r2i);
+    }
+    for (std::size_t s = 0; s < stages; ++s) {
+        if (st[s].q == 1) {
+            last4_body(n, re, im);
+        } else {
+            radix4_body(n, re, im, st[s]);
+        }
     }
 }
 
@@ -68,32 +114,64 @@ inline std::pair<double, double> peaks_body(std::size_t n, const double* re, con
     return {p1, p2};
 }
 
-void stages_baseline(std::size_t n, double* re, double* im, const double* wre, const double* wim) {
-    stages_body(n, re, im, wre, wim);
-}
-std::pair<double, double> peaks_baseline(std::size_t n, const double* re, const double* im,
-                                         const double* window) {
-    return peaks_body(n, re, im, window);
+// X[k] = S1[k] q[k] + i S2[k] q[k] on the rows k ≤ n/2 (imaginary parts of rows 0 and n/2
+// dropped), X[n − k] its Hermitian mirror; q null stands for 1, s2 null for 0.
+inline void fill_body(std::size_t n, double* re, double* im, const double* ar, const double* ai,
+                      const double* br, const double* bi, const double* qr, const double* qi) {
+    const std::size_t h = n / 2;
+    for (std::size_t k = 0; k <= h; ++k) {
+        const double q_r = qr != nullptr ? qr[k] : 1.0, q_i = qr != nullptr ? qi[k] : 0.0;
+        const double xr = ar[k] * q_r - ai[k] * q_i, xi = ar[k] * q_i + ai[k] * q_r;
+        const double yr = br != nullptr ? br[k] * q_r - bi[k] * q_i : 0.0;
+        const double yi = br != nullptr ? br[k] * q_i + bi[k] * q_r : 0.0;
+        // X[k] = x + i y, X[n − k] = conj(x) + i conj(y).
+        re[k] = xr - yi;
+        im[k] = xi + yr;
+        if (k > 0 && k < h) {
+            re[n - k] = xr + yi;
+            im[n - k] = yr - xi;
+        }
+    }
+    re[0] = ar[0] * (qr != nullptr ? qr[0] : 1.0);
+    im[0] = br != nullptr ? br[0] * (qr != nullptr ? qr[0] : 1.0) : 0.0;
+    re[h] = ar[h] * (qr != nullptr ? qr[h] : 1.0);
+    im[h] = br != nullptr ? br[h] * (qr != nullptr ? qr[h] : 1.0) : 0.0;
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2"), gnu::flatten]] void stages_avx2(std::size_t n, double* re, double* im,
-                                                       const double* wre, const double* wim) {
-    stages_body(n, re, im, wre, wim);
+                                                       const double* r2r, const double* r2i,
+                                                       const stage_twiddles* st,
+                                                       std::size_t stages) {
+    stages_body(n, re, im, r2r, r2i, st, stages);
 }
 [[gnu::target("avx2"), gnu::flatten]] std::pair<double, double>
 peaks_avx2(std::size_t n, const double* re, const double* im, const double* window) {
     return peaks_body(n, re, im, window);
 }
+[[gnu::target("avx2"), gnu::flatten]] void fill_avx2(std::size_t n, double* re, double* im,
+                                                     const double* ar, const double* ai,
+                                                     const double* br, const double* bi,
+                                                     const double* qr, const double* qi) {
+    fill_body(n, re, im, ar, ai, br, bi, qr, qi);
+}
 bool has_avx2() {
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2;
 }
+#else
+bool has_avx2() { return false; }
 #endif
 
 } // namespace
 
-inverse_pairs::inverse_pairs(std::size_t nf) : n_(nf), reversed_(nf) {
+struct inverse_pairs::twiddles {
+    std::vector<double> r2r, r2i; // the first radix-2 stage, when there is one
+    std::vector<stage_twiddles> stages;
+};
+
+inverse_pairs::inverse_pairs(std::size_t nf)
+    : n_(nf), reversed_(nf), twiddles_(std::make_shared<twiddles>()) {
     unsigned bits = 0;
     while ((std::size_t{1} << bits) < nf) {
         ++bits;
@@ -105,59 +183,65 @@ inverse_pairs::inverse_pairs(std::size_t nf) : n_(nf), reversed_(nf) {
         }
         reversed_[j] = r;
     }
-    wre_.resize(nf > 1 ? nf - 1 : 1);
-    wim_.resize(wre_.size());
-    for (std::size_t half = 1; half < nf; half <<= 1) {
-        for (std::size_t j = 0; j < half; ++j) {
-            const double angle =
-                std::numbers::pi * static_cast<double>(j) / static_cast<double>(half);
-            wre_[half - 1 + j] = std::cos(angle);
-            wim_[half - 1 + j] = std::sin(angle);
+    const auto w = [](std::size_t j, std::size_t len) {
+        const double angle =
+            2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(len);
+        return std::pair{std::cos(angle), std::sin(angle)};
+    };
+    auto& t = *twiddles_;
+    std::size_t block = nf;
+    if (nf > 2 && bits % 2 == 1) {
+        for (std::size_t j = 0; j < nf / 2; ++j) {
+            const auto [c, s] = w(j, nf);
+            t.r2r.push_back(c);
+            t.r2i.push_back(s);
         }
+        block = nf / 2;
+    }
+    for (; nf > 2 && block >= 4; block /= 4) {
+        stage_twiddles st;
+        st.q = block / 4;
+        for (std::size_t j = 0; j < st.q; ++j) {
+            const auto [c1, s1] = w(j, block);
+            const auto [c2, s2] = w(2 * j, block);
+            const auto [c3, s3] = w(3 * j, block);
+            st.r1.push_back(c1);
+            st.i1.push_back(s1);
+            st.r2.push_back(c2);
+            st.i2.push_back(s2);
+            st.r3.push_back(c3);
+            st.i3.push_back(s3);
+        }
+        t.stages.push_back(std::move(st));
     }
     work_.assign(nf);
 }
 
 void inverse_pairs::run(const split_complex& s1, const split_complex* s2) {
+    run_times(s1, s2, nullptr);
+}
+
+void inverse_pairs::run_times(const split_complex& s1, const split_complex* s2,
+                              const split_complex* q) {
     const std::size_t n = n_;
-    const std::size_t h = n / 2;
     double* re = work_.re.data();
     double* im = work_.im.data();
-    // X[k] = S1[k] + i S2[k] on the rows k ≤ n/2, X[n − k] = conj(S1[k]) + i conj(S2[k]).
-    const double* ar = s1.re.data();
-    const double* ai = s1.im.data();
-    if (s2 != nullptr) {
-        const double* br = s2->re.data();
-        const double* bi = s2->im.data();
-        re[0] = ar[0];
-        im[0] = br[0];
-        re[h] = ar[h];
-        im[h] = br[h];
-        for (std::size_t k = 1; k < h; ++k) {
-            re[k] = ar[k] - bi[k];
-            im[k] = ai[k] + br[k];
-            re[n - k] = ar[k] + bi[k];
-            im[n - k] = br[k] - ai[k];
-        }
-    } else {
-        re[0] = ar[0];
-        im[0] = 0.0;
-        re[h] = ar[h];
-        im[h] = 0.0;
-        for (std::size_t k = 1; k < h; ++k) {
-            re[k] = ar[k];
-            im[k] = ai[k];
-            re[n - k] = ar[k];
-            im[n - k] = -ai[k];
-        }
-    }
-#if defined(__x86_64__)
+    const double* br = s2 != nullptr ? s2->re.data() : nullptr;
+    const double* bi = s2 != nullptr ? s2->im.data() : nullptr;
+    const double* qr = q != nullptr ? q->re.data() : nullptr;
+    const double* qi = q != nullptr ? q->im.data() : nullptr;
+    const auto& t = *twiddles_;
+    const double* r2r = t.r2r.empty() ? nullptr : t.r2r.data();
+    const double* r2i = t.r2i.empty() ? nullptr : t.r2i.data();
     if (has_avx2()) {
-        stages_avx2(n, re, im, wre_.data(), wim_.data());
+#if defined(__x86_64__)
+        fill_avx2(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
+        stages_avx2(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
         return;
-    }
 #endif
-    stages_baseline(n, re, im, wre_.data(), wim_.data());
+    }
+    fill_body(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
+    stages_body(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
 }
 
 std::pair<double, double> inverse_pairs::peaks(std::size_t nt, double dt) {
@@ -169,13 +253,12 @@ std::pair<double, double> inverse_pairs::peaks(std::size_t nt, double dt) {
         window_nt_ = nt;
     }
     std::pair<double, double> p;
-#if defined(__x86_64__)
     if (has_avx2()) {
+#if defined(__x86_64__)
         p = peaks_avx2(n_, work_.re.data(), work_.im.data(), window_.data());
-    } else
 #endif
-    {
-        p = peaks_baseline(n_, work_.re.data(), work_.im.data(), window_.data());
+    } else {
+        p = peaks_body(n_, work_.re.data(), work_.im.data(), window_.data());
     }
     const double scale = 1.0 / (static_cast<double>(n_) * dt);
     return {p.first * scale, p.second * scale};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,8 @@ class inverse_pairs {
     // and nf/2 are not used; s2 may be null, as zero): x1 and x2 are then the histories whose
     // transforms scaled by dt are s1 and s2, kept here in bit-reversed order.
     void run(const split_complex& s1, const split_complex* s2);
+    // The same for the spectra s1·q and s2·q.
+    void run_times(const split_complex& s1, const split_complex* s2, const split_complex* q);
     // The largest |x1| and |x2| over the samples j < nt.
     std::pair<double, double> peaks(std::size_t nt, double dt);
     // x1 and x2 in time order (nf samples each).
@@ -38,7 +41,8 @@ class inverse_pairs {
   private:
     std::size_t n_;
     std::vector<std::size_t> reversed_;
-    std::vector<double> wre_, wim_; // e^{2πi j/len} for each stage, stage after stage
+    struct twiddles;
+    std::shared_ptr<twiddles> twiddles_;
     split_complex work_;
     std::vector<double> window_; // 1 where the sample at that place is among the first nt
     std::size_t window_nt_ = 0;

@@ -58,22 +58,9 @@ inline void layer_body(std::size_t nom, const layer_step& s, double* ar, double*
     }
 }
 
-// x ← x·y on every row.
-inline void scale_body(std::size_t n, double* xr, double* xi, const double* yr, const double* yi) {
-    for (std::size_t k = 0; k < n; ++k) {
-        const double r = xr[k] * yr[k] - xi[k] * yi[k];
-        const double i = xr[k] * yi[k] + xi[k] * yr[k];
-        xr[k] = r;
-        xi[k] = i;
-    }
-}
-
 void layer_baseline(std::size_t nom, const layer_step& s, double* ar, double* ai, double* br,
                     double* bi, double* sr, double* si, double* tr, double* ti) {
     layer_body(nom, s, ar, ai, br, bi, sr, si, tr, ti);
-}
-void scale_baseline(std::size_t n, double* xr, double* xi, const double* yr, const double* yi) {
-    scale_body(n, xr, xi, yr, yi);
 }
 
 #if defined(__x86_64__)
@@ -82,10 +69,6 @@ void scale_baseline(std::size_t n, double* xr, double* xi, const double* yr, con
                                                       double* bi, double* sr, double* si,
                                                       double* tr, double* ti) {
     layer_body(nom, s, ar, ai, br, bi, sr, si, tr, ti);
-}
-[[gnu::target("avx2"), gnu::flatten]] void scale_avx2(std::size_t n, double* xr, double* xi,
-                                                      const double* yr, const double* yi) {
-    scale_body(n, xr, xi, yr, yi);
 }
 bool has_avx2() {
     static const bool avx2 = __builtin_cpu_supports("avx2");
@@ -104,16 +87,6 @@ void layer(std::size_t nom, const layer_step& s, split_complex& a, split_complex
     }
 #endif
     layer_baseline(nom, s, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
-}
-
-void scale(split_complex& x, const split_complex& y) {
-#if defined(__x86_64__)
-    if (has_avx2()) {
-        scale_avx2(x.size(), x.re.data(), x.im.data(), y.re.data(), y.im.data());
-        return;
-    }
-#endif
-    scale_baseline(x.size(), x.re.data(), x.im.data(), y.re.data(), y.im.data());
 }
 
 // e^{jθ} for j < block, and e^{k0·θ} at the first row k0 of each block.
@@ -229,7 +202,6 @@ void sweep::solve_fast(const std::vector<propagation::medium>& media, const swee
         layer(nom, st, a_, b_, strain[m], top[m]);
     }
     // The half-space: its top's motion, and the input's field there, by which all is divided.
-    split_complex inverse;
     inverse.assign(nom);
     for (std::size_t k = 0; k < nom; ++k) {
         const complex a(a_.re[k], a_.im[k]), b(b_.re[k], b_.im[k]);
@@ -239,17 +211,13 @@ void sweep::solve_fast(const std::vector<propagation::medium>& media, const swee
         inverse.re[k] = w.real();
         inverse.im[k] = w.imag();
     }
-    for (auto& x : strain) {
-        scale(x, inverse);
-    }
-    for (auto& x : top) {
-        scale(x, inverse);
-    }
 }
 
 result<void> sweep::solve_rows(const std::vector<propagation::medium>& media,
                                const sweep_setup& s) {
     const std::size_t n = media.size() - 1;
+    inverse.re.assign(s.nom, 1.0);
+    inverse.im.assign(s.nom, 0.0);
     for (std::size_t k = 0; k < s.nom; ++k) {
         const double omega = static_cast<double>(k) * s.dom;
         auto col = propagation::column::solve(media, omega, s.convention, s.slowness2, s.oblique);

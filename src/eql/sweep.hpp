@@ -33,12 +33,13 @@ class sweep {
     // propagation's column refuses the media.
     result<void> solve(const std::vector<propagation::medium>& media, const sweep_setup& s);
 
-    // Per sublayer: c·(A e^{iωch/2} − B e^{−iωch/2}) per unit of the input motion, with c the
-    // vertical slowness; the mid-depth strain is this times iω times the input displacement.
+    // Each times `inverse` is per unit of the input motion. Per sublayer: c·(A e^{iωch/2} −
+    // B e^{−iωch/2}), with c the vertical slowness (the mid-depth strain is this times iω times
+    // the input displacement); per sublayer and then the half-space: the motion at the top
+    // (top[0]·inverse is the surface's transfer function).
     std::vector<split_complex> strain;
-    // Per sublayer and then the half-space: the motion at the top per unit of the input motion
-    // (top[0] is the surface's transfer function).
     std::vector<split_complex> top;
+    split_complex inverse;
 
     bool used_fallback() const { return fallback_; }
 

@@ -1,3 +1,4 @@
+#include "eql/fourier.hpp"
 #include "sitewave/eql.hpp"
 #include "sitewave/grid.hpp"
 #include "sitewave/steps.hpp"
@@ -107,6 +108,66 @@ TEST(Eql, ToTimeInvertsTheOneSidedTransform) {
     EXPECT_NEAR(x[57], want, 1e-12);
     EXPECT_NEAR(peak(std::vector<double>(x.begin() + 200, x.end()), 56), 0.0, 1e-12);
     EXPECT_TRUE(eql::to_time(std::vector<complex>(6), 0.01).empty()); // 10 points
+}
+
+// The loop's transform against the direct sum x_j = Σ_k X_k e^{2πi jk/n} / (n dt) of the
+// Hermitian spectrum, for odd and even powers of two, two histories at once, times a factor.
+TEST(Eql, PairedTransformAgainstTheDirectSum) {
+    for (const std::size_t n : {2u, 4u, 8u, 32u, 64u, 512u, 2048u}) {
+        const std::size_t h = n / 2;
+        eql::detail::split_complex s1, s2, q;
+        s1.assign(h + 1);
+        s2.assign(h + 1);
+        q.assign(h + 1);
+        for (std::size_t k = 0; k <= h; ++k) {
+            const double x = static_cast<double>(k);
+            s1.re[k] = std::cos(0.7 * x) / (1 + x);
+            s1.im[k] = k == 0 || k == h ? 0.0 : std::sin(1.3 * x);
+            s2.re[k] = 0.5 - 0.01 * x;
+            s2.im[k] = k == 0 || k == h ? 0.0 : std::cos(0.2 * x * x);
+            q.re[k] = 1.0 + 0.1 * std::sin(x);
+            q.im[k] = k == 0 || k == h ? 0.0 : 0.3 * std::cos(x);
+        }
+        const double dt = 0.01;
+        const auto direct = [&](const eql::detail::split_complex& s, bool times, std::size_t j) {
+            double sum = 0;
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t r = k <= h ? k : n - k;
+                complex v(s.re[r], s.im[r]);
+                if (times) {
+                    v *= complex(q.re[r], q.im[r]);
+                }
+                if (k > h) {
+                    v = std::conj(v);
+                }
+                sum += (v * std::polar(1.0, 2 * pi * static_cast<double>(j * k % n) /
+                                                static_cast<double>(n)))
+                           .real();
+            }
+            return sum / (static_cast<double>(n) * dt);
+        };
+        eql::detail::inverse_pairs t(n);
+        for (const bool times : {false, true}) {
+            if (times) {
+                t.run_times(s1, &s2, &q);
+            } else {
+                t.run(s1, &s2);
+            }
+            std::vector<double> x1, x2;
+            t.histories(dt, x1, x2);
+            double worst = 0, p1 = 0, p2 = 0;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double a = direct(s1, times, j), b = direct(s2, times, j);
+                worst = std::max({worst, std::fabs(x1[j] - a), std::fabs(x2[j] - b)});
+                p1 = std::max(p1, j < n - 1 ? std::fabs(a) : p1);
+                p2 = std::max(p2, j < n - 1 ? std::fabs(b) : p2);
+            }
+            EXPECT_LT(worst, 1e-11) << n << (times ? " times q" : "");
+            const auto [g1, g2] = t.peaks(n - 1, dt);
+            EXPECT_NEAR(g1, p1, 1e-11) << n;
+            EXPECT_NEAR(g2, p2, 1e-11) << n;
+        }
+    }
 }
 
 // Flat curves: one pass changes nothing, and the run is the linear run of the same profile.
