@@ -9,8 +9,8 @@
 #include "sitewave/site.hpp"
 
 #include <complex>
-#include <optional>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 

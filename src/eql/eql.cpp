@@ -176,9 +176,9 @@ class histories {
         s.amp.resize(s.freq.size());
         for (std::size_t i = 0; i < spectra.size(); ++i) {
             for (std::size_t k = 1; k < nom; ++k) {
-                s.amp[k - 1] = std::hypot(
-                    spectra[i].re[k] * factor_.re[k] - spectra[i].im[k] * factor_.im[k],
-                    spectra[i].re[k] * factor_.im[k] + spectra[i].im[k] * factor_.re[k]);
+                s.amp[k - 1] =
+                    std::hypot(spectra[i].re[k] * factor_.re[k] - spectra[i].im[k] * factor_.im[k],
+                               spectra[i].re[k] * factor_.im[k] + spectra[i].im[k] * factor_.re[k]);
             }
             const auto p = rvt::peak(s, *in_.rvt);
             if (!p) {
