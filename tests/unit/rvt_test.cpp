@@ -1,5 +1,7 @@
 #include "response/psa.hpp"
+#include "sitewave/eql.hpp"
 #include "sitewave/rvt.hpp"
+#include "sitewave/site.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -300,6 +302,95 @@ TEST(Rvt, RandomPhaseRecordsAgreeWithTheRvtSpectrum) {
         EXPECT_LT(e, 0.10) << "T " << t[i] << " s: RVT " << (*want)[i] << " g, median " << median;
     }
     RecordProperty("worst_relative", sci(worst));
+}
+
+// The stochastic records of a point source: Gaussian noise over the duration, its transform
+// shaped to the source's amplitude, as the one-sided spectrum of nf points at dt (the transform
+// scaled by dt).
+std::vector<std::complex<double>> stochastic_spectrum(const rvt::source& src, std::size_t n,
+                                                      std::size_t nf, double dt,
+                                                      std::mt19937_64& rng) {
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<std::complex<double>> a(nf);
+    for (std::size_t j = 0; j < nf; ++j) {
+        a[j] = j < n ? gauss(rng) : 0.0;
+    }
+    fft(a, -1);
+    const double df = 1.0 / (static_cast<double>(nf) * dt);
+    std::vector<std::complex<double>> out(nf / 2 + 1);
+    for (std::size_t k = 1; k <= nf / 2; ++k) {
+        out[k] = a[k] * rvt::source_fas(src, static_cast<double>(k) * df) /
+                 std::sqrt(static_cast<double>(n));
+    }
+    return out;
+}
+
+// A soft clay over a stiffer one over rock: the peak strains of the equivalent-linear loop by
+// random vibration theory against the median of 200 runs of the same loop on stochastic records.
+TEST(Rvt, EquivalentLinearStrainsAgreeWithStochasticRecords) {
+    namespace site = sitewave::site;
+    site::site_model s;
+    s.water_table = 1.0;
+    const struct { double h, vs, pi; } layers[] = {{6, 120, 30}, {8, 180, 20}, {10, 260, 15}};
+    double top = 0, total = 0;
+    for (const auto& l : layers) {
+        site::layer x;
+        x.soil = "clay";
+        x.top = top;
+        x.thickness = l.h;
+        x.vs = l.vs;
+        x.vp = 4 * l.vs;
+        x.unit_weight = 18;
+        x.sigma_v = total + 18 * l.h / 2 - 9.81 * std::max(0.0, top + l.h / 2 - 1.0);
+        x.sigma_m = x.sigma_v * (1 + 2 * 0.5) / 3 / site::atmosphere;
+        x.curves = *sitewave::curves::darendeli(l.pi, 1.0, x.sigma_m);
+        s.layers.push_back(x);
+        top += l.h;
+        total += 18 * l.h;
+    }
+    s.rock = {760, 1800, 22, 0.01};
+    const auto src = rvt::default_source(rvt::region::wna, 6.5, 15);
+    const double t_gm = rvt::duration(src);
+    const double dt = 0.01;
+    const std::size_t nf = 8192, n = static_cast<std::size_t>(std::round(t_gm / dt));
+    sitewave::eql::options o;
+    o.sublayer_fmax = 0; // three sublayers, three strains to compare
+    sitewave::eql::input in;
+    in.dt = dt;
+    in.dom = 2 * pi / (static_cast<double>(nf) * dt);
+    in.nt = nf;
+    // By random vibration theory: the amplitude spectrum on the same grid (m/s²·s).
+    in.spectrum.assign(nf / 2 + 1, 0.0);
+    for (std::size_t k = 1; k <= nf / 2; ++k) {
+        in.spectrum[k] = rvt::source_fas(src, static_cast<double>(k) * in.dom / (2 * pi)) * 9.80665;
+    }
+    auto ro = o;
+    ro.rvt = rvt::peak_setting{rvt::peak_method::vanmarcke, t_gm, 6.5, 15.0, rvt::region::wna};
+    const auto by_rvt = sitewave::eql::run(s, in, sitewave::eql::input_kind::outcrop, ro);
+    ASSERT_TRUE(by_rvt.ok()) << by_rvt.err().message;
+    ASSERT_EQ(by_rvt->layers.size(), 3u);
+    std::mt19937_64 rng(7);
+    std::vector<std::vector<double>> strains(3);
+    for (int r = 0; r < 200; ++r) {
+        auto spec = stochastic_spectrum(src, n, nf, dt, rng);
+        for (auto& v : spec) {
+            v *= 9.80665;
+        }
+        in.spectrum = spec;
+        const auto run = sitewave::eql::run(s, in, sitewave::eql::input_kind::outcrop, o);
+        ASSERT_TRUE(run.ok()) << run.err().message;
+        for (std::size_t i = 0; i < 3; ++i) {
+            strains[i].push_back(run->layers[i].strain_max);
+        }
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        std::sort(strains[i].begin(), strains[i].end());
+        const double median = 0.5 * (strains[i][99] + strains[i][100]);
+        const double got = by_rvt->layers[i].strain_max;
+        EXPECT_LT(std::fabs(got / median - 1), 0.25)
+            << "layer " << i + 1 << ": rvt " << got << " %, median " << median << " %";
+        RecordProperty("strain_ratio_layer_" + std::to_string(i + 1), sci(got / median));
+    }
 }
 
 TEST(Rvt, Refusals) {
