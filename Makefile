@@ -26,6 +26,11 @@ SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
 EQL_SUITE = --soil examples/sites/soft_clay.toml --input outcrop --method eql --max-iterations 40 \
 	--depths 0,8,22 --spectra examples/elcentro.csv
 
+# Random vibration theory: a magnitude 6.5 point source at 20 km (WNA) as an outcrop motion on the
+# best-estimate site, equivalent-linear (demo-out/rvt/).
+RVT_SUITE = --soil examples/sites/best.toml --input outcrop --method eql \
+	--source --magnitude 6.5 --distance 20 --region wna
+
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS) --target sitewave sitewave-batch
@@ -46,6 +51,10 @@ demo:
 	@echo "== demo-out/eql/summary.csv (the method's columns)"
 	@cut -d, -f28- demo-out/eql/summary.csv
 	tools/sitewave-plot demo-out/eql/soft_clay/elcentro
+	build/sitewave-batch $(RVT_SUITE) --out demo-out/rvt
+	@echo "== demo-out/rvt/summary.csv (input and surface PGA, g; the method's columns)"
+	@cut -d, -f2,12,15,20-24 demo-out/rvt/summary.csv
+	tools/sitewave-plot demo-out/rvt/best/source-M6.5-R20-wna
 
 test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)
