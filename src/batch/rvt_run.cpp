@@ -429,11 +429,8 @@ std::vector<std::string> compute_rvt(const batch_options& o, const profile& prof
         eo.angle = angle;
         eo.oblique = o.oblique;
         eo.rvt = setting;
-        const eql::input_kind k = kind == input_motion::incident ? eql::input_kind::incident
-                                  : kind == input_motion::within ? eql::input_kind::within
-                                                                 : eql::input_kind::outcrop;
         eq.emplace();
-        eq->runs[0] = checked(eql::run(*site, ei, k, eo), "H1");
+        eq->runs[0] = checked(eql::run(*site, ei, eql_kind_of(kind), eo), "H1");
         eq->input[0] = ei.spectrum;
         for (std::size_t i = 1; i <= rvt_rows; ++i) {
             factor.push_back(std::abs(eq->runs[0].transfer[i]));

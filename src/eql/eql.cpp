@@ -19,16 +19,7 @@ namespace sitewave::eql {
 namespace {
 
 error argument(const std::string& function, const std::string& what) {
-    error e;
-    e.what = error::kind::argument;
-    e.message = "eql::" + function + ": " + what;
-    return e;
-}
-
-std::string number_text(double x) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", x);
-    return buffer;
+    return argument_error("eql::" + function, what);
 }
 
 bool power_of_two(std::size_t n) { return n >= 2 && (n & (n - 1)) == 0; }

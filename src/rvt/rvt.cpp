@@ -22,16 +22,7 @@ constexpr double tail = 1e-20;
 constexpr double quadrature_tolerance = 1e-8;
 
 error argument(const std::string& function, const std::string& what) {
-    error e;
-    e.what = error::kind::argument;
-    e.message = "rvt::" + function + ": " + what;
-    return e;
-}
-
-std::string number_text(double x) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", x);
-    return buffer;
+    return argument_error("rvt::" + function, what);
 }
 
 bool positive(double x) { return std::isfinite(x) && x > 0.0; }
