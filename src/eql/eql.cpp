@@ -12,6 +12,7 @@
 #include <exception>
 #include <new>
 #include <numbers>
+#include <span>
 #include <stdexcept>
 
 namespace sitewave::eql {
@@ -131,7 +132,7 @@ class histories {
     // The peak |x(t)| over the record's samples of each spectrum times `inverse`, the input and
     // factor(ω).
     template <class Factor>
-    std::vector<double> peaks(const std::vector<detail::split_complex>& spectra,
+    std::vector<double> peaks(std::span<const detail::split_complex> spectra,
                               const detail::split_complex& inverse, Factor factor) {
         for (std::size_t k = 0; k < factor_.size(); ++k) {
             const complex f = factor(static_cast<double>(k) * in_.dom) * in_.spectrum[k] *
@@ -157,7 +158,7 @@ class histories {
 
   private:
     // The peaks by random vibration theory: of |spectrum·factor| on the rows from 1 on.
-    std::vector<double> rvt_peaks(const std::vector<detail::split_complex>& spectra) const {
+    std::vector<double> rvt_peaks(std::span<const detail::split_complex> spectra) const {
         std::vector<double> out(spectra.size(), 0.0);
         rvt::spectrum s;
         const std::size_t nom = factor_.size();
@@ -335,20 +336,20 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
             r.transfer[k] = complex(column.top[0].re[k], column.top[0].im[k]) *
                             complex(column.inverse.re[k], column.inverse.im[k]);
         }
-        std::vector<detail::split_complex> relative(column.top.begin(), column.top.end() - 1);
-        for (auto& x : relative) {
+        const std::span<const detail::split_complex> tops(column.top.data(), n);
+        const std::vector<double> accel =
+            h.peaks(tops, column.inverse, [](double) { return complex(1.0); });
+        // The tops' motions less the half-space's, in place: they are not needed any more.
+        for (std::size_t i = 0; i < n; ++i) {
+            auto& x = column.top[i];
             for (std::size_t k = 0; k < nom; ++k) {
                 x.re[k] -= column.top[n].re[k];
                 x.im[k] -= column.top[n].im[k];
             }
         }
-        const std::vector<double> accel =
-            h.peaks({column.top.begin(), column.top.end() - 1}, column.inverse,
-                    [](double) { return complex(1.0); });
-        const std::vector<double> displacement =
-            h.peaks(relative, column.inverse, [](double omega) {
-                return omega > 0.0 ? complex(-1.0 / (omega * omega)) : complex(0.0);
-            });
+        const std::vector<double> displacement = h.peaks(tops, column.inverse, [](double omega) {
+            return omega > 0.0 ? complex(-1.0 / (omega * omega)) : complex(0.0);
+        });
         for (std::size_t i = 0; i < n; ++i) {
             r.layers[i].accel_top = accel[i];
             r.layers[i].displacement = displacement[i];
