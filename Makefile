@@ -116,6 +116,9 @@ valgrind:
 	$(VALGRIND) build-valgrind/sitewave-batch --soil examples/profiles/best.csv --input outcrop \
 		--spectra --periods 0.05,5,10 --jobs 2 --out build-valgrind/run/batch @examples/records.txt \
 		> /dev/null
+	$(VALGRIND) build-valgrind/sitewave-batch --soil examples/sites/best.toml --input outcrop \
+		--method eql --spectra --periods 0.05,5,10 --jobs 2 --out build-valgrind/run/eql \
+		examples/elcentro.csv --source --magnitude 6.5 --distance 20 --region wna > /dev/null
 	@echo "valgrind: no errors, no leaks"
 
 # Release build in build-bench/, then whole-program timings of the max and mid cases and of the
