@@ -191,6 +191,14 @@ void check_options(const batch_options& o) {
     }
 }
 
+} // namespace
+
+namespace batch {
+void check_run_options(const batch_options& o) { check_options(o); }
+} // namespace batch
+
+namespace {
+
 class suite {
   public:
     explicit suite(const batch_options& o) : o_(o) {}
