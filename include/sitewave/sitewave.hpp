@@ -10,6 +10,7 @@
 #include "sitewave/profile.hpp"
 #include "sitewave/propagation.hpp"
 #include "sitewave/record.hpp"
+#include "sitewave/run.hpp"
 #include "sitewave/site.hpp"
 #include "sitewave/steps.hpp"
 #include "sitewave/types.hpp"
