@@ -72,6 +72,15 @@ struct memory_run {
     // The equivalent-linear run of H1 and H2 (o.analysis eql): sublayers, passes, convergence.
     bool eql = false;
     std::array<eql::run_result, 2> eql_runs;
+    // depth.csv (o.eql_depths): for each depth, H1 then H2, the motion within and at an
+    // outcrop, in the input's unit at the record's times.
+    struct depth_motion {
+        double depth = 0.0; // m
+        int component = 0;  // 0 H1, 1 H2
+        bool outcrop = false;
+        std::vector<float> values;
+    };
+    std::vector<depth_motion> depths;
 };
 
 // The runs of every record on every profile under the options `o` (o.soils, o.records, o.out,

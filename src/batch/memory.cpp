@@ -38,6 +38,42 @@ std::vector<std::complex<double>> widened(const std::vector<cplx>& x, std::size_
     return out;
 }
 
+// The columns of depth.csv, computed as the batch's writer does (accelerations without the mean,
+// the input's unit, the record's samples).
+std::vector<memory_run::depth_motion> depth_motions(const batch_options& o,
+                                                    const batch::eql_outcome& eq, const grid& g,
+                                                    const record& rec) {
+    const batch::output_unit unit = batch::history_unit(o, true);
+    const double factor = unit.scaled ? unit.factor : 1.0;
+    const auto nom = static_cast<std::size_t>(g.nom);
+    std::vector<memory_run::depth_motion> out;
+    for (const double z : o.eql_depths) {
+        for (std::size_t c = 0; c < 2; ++c) {
+            for (const auto w : {propagation::wave::within, propagation::wave::outcrop}) {
+                auto t = eql::transfer_at(eq.runs[c], z, w, static_cast<double>(g.dom), nom);
+                if (!t) {
+                    textio::refuse("--depths: " + t.err().message);
+                }
+                for (std::size_t i = 0; i < nom; ++i) {
+                    (*t)[i] *= eq.input[c][i];
+                }
+                (*t)[0] = 0.0;
+                const auto x = eql::to_time(*t, static_cast<double>(rec.dt));
+                memory_run::depth_motion m;
+                m.depth = z;
+                m.component = static_cast<int>(c);
+                m.outcrop = w == propagation::wave::outcrop;
+                m.values.resize(rec.time.size());
+                for (std::size_t j = 0; j < rec.time.size(); ++j) {
+                    m.values[j] = j < x.size() ? static_cast<float>(x[j] * factor) : 0.0f;
+                }
+                out.push_back(std::move(m));
+            }
+        }
+    }
+    return out;
+}
+
 // The columns the batch writes, from the computed run (the conversions of write_run's).
 memory_run results_of(const batch_options& o, const batch::run_data& d, const record& rec,
                       std::string note) {
@@ -75,6 +111,7 @@ memory_run results_of(const batch_options& o, const batch::run_data& d, const re
         m.factor[1] = d.eq->factor_h2;
         m.eql = true;
         m.eql_runs = d.eq->runs;
+        m.depths = depth_motions(o, *d.eq, g, rec);
     } else {
         m.transfer[0] = widened(use.samp.col[nin], nom);
         m.transfer[1] = m.transfer[0];
