@@ -46,7 +46,7 @@ class Record:
             k = int(_np.argwhere(~_np.isfinite(a))[0][0])
             raise ValueError("%s: sample %d is not finite" % (name, k + 1))
         dt = float(dt)
-        if not (_math.isfinite(dt) and dt > 0.0) or not _math.isfinite(float(_np.float32(dt))):
+        if not (_math.isfinite(dt) and 0.0 < dt <= float(_np.finfo(_np.float32).max)):
             raise ValueError("dt: %r is not a positive, finite time step" % dt)
         if units not in _UNITS:
             raise ValueError("units: %r is not one of %s" % (units, ", ".join(_UNITS)))
