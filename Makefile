@@ -58,8 +58,11 @@ shared:
 	cmake --build build-shared -j$(JOBS)
 	ctest --test-dir build-shared --output-on-failure -j$(JOBS)
 
+# The sanitizer, ThreadSanitizer, fuzz and valgrind builds leave the Python module out: the
+# sanitizers' run-times would have to be preloaded into the interpreter, which then reports the
+# interpreter's own allocations.
 sanitize:
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_TESTING=ON -DSITEWAVE_PYTHON=OFF $(CMAKE_FLAGS)
 	cmake --build build-asan -j$(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j$(JOBS)
 
@@ -68,7 +71,7 @@ sanitize:
 # The tests with ThreadSanitizer: the run's helper thread shares the reading, the tables, the
 # transforms and the result files.
 tsan:
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSITEWAVE_TSAN=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSITEWAVE_TSAN=ON -DBUILD_TESTING=ON -DSITEWAVE_PYTHON=OFF $(CMAKE_FLAGS)
 	cmake --build build-tsan -j$(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS)
 
@@ -86,12 +89,15 @@ consumer:
 	cmake -S tests/consumer -B build/consumer -DCMAKE_PREFIX_PATH=$(CURDIR)/build/install
 	cmake --build build/consumer
 	build/consumer/peak_sh examples/soil_dat.csv
+	@if [ -d build/install/lib/python3*/dist-packages/sitewave ]; then \
+		cd /tmp && PYTHONPATH=$$(echo $(CURDIR)/build/install/lib/python3*/dist-packages) \
+		/usr/bin/python3 -c "import sitewave as sw; print('installed module', sw.__version__, sw.__file__)"; fi
 
 # libFuzzer targets (clang 14, ASan + UBSan) in build-fuzz/: the seed corpus and the regression
 # cases replayed, then a fixed number of executions per target with a fixed seed.
 FUZZ_RUNS ?= 20000
 fuzz-check:
-	CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSITEWAVE_FUZZ=ON $(CMAKE_FLAGS)
+	CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSITEWAVE_FUZZ=ON -DSITEWAVE_PYTHON=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j$(JOBS)
 	fuzz/run_fuzz.sh build-fuzz --replay --runs $(FUZZ_RUNS)
 
@@ -99,7 +105,7 @@ fuzz-check:
 VALGRIND = valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect -q
 # The programs are linked dynamically there, so that memcheck sees every allocation.
 valgrind:
-	cmake -S . -B build-valgrind -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_STATIC=OFF $(CMAKE_FLAGS)
+	cmake -S . -B build-valgrind -DCMAKE_BUILD_TYPE=Release -DSITEWAVE_STATIC=OFF -DSITEWAVE_PYTHON=OFF $(CMAKE_FLAGS)
 	cmake --build build-valgrind -j$(JOBS) --target sitewave sitewave-batch
 	rm -rf build-valgrind/run && mkdir -p build-valgrind/run
 	cp examples/elcentro.csv examples/soil_dat.csv build-valgrind/run/
