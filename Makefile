@@ -3,7 +3,7 @@ CMAKE_FLAGS ?=
 JOBS ?= 2
 CLANG_FORMAT ?= clang-format
 
-FORMAT_FILES = $(sort $(shell find src app tests bench fuzz include \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
+FORMAT_FILES = $(sort $(shell find src app tests bench fuzz include python \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
 .PHONY: all build demo test shared sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean
 
@@ -18,7 +18,7 @@ build:
 # demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
 # outcrop motion, with response spectra and RotD; results in demo-out/batch/, with the suite's
 # statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS); then the
-# equivalent-linear suite.
+# equivalent-linear suite, and the Python module's example study (when the module is built).
 SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
 	--soil examples/profiles/upper.csv --input outcrop --spectra --rotd @examples/records.txt
 
@@ -28,7 +28,7 @@ EQL_SUITE = --soil examples/sites/soft_clay.toml --input outcrop --method eql --
 
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build build -j$(JOBS) --target sitewave sitewave-batch
+	cmake --build build -j$(JOBS)
 	rm -rf demo-out
 	mkdir demo-out
 	cp examples/elcentro.csv examples/soil_dat.csv demo-out/
@@ -46,6 +46,9 @@ demo:
 	@echo "== demo-out/eql/summary.csv (the method's columns)"
 	@cut -d, -f28- demo-out/eql/summary.csv
 	tools/sitewave-plot demo-out/eql/soft_clay/elcentro
+	@if [ -d build/python/sitewave ]; then \
+		echo "== the Python example study (demo-out/python/site_study.png)"; \
+		PYTHONPATH=build/python MPLBACKEND=Agg /usr/bin/python3 examples/python/site_study.py --out demo-out/python; fi
 
 test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)

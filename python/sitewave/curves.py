@@ -13,7 +13,7 @@ import numpy as _np
 
 from . import _sitewave
 
-__all__ = ["Curve", "darendeli", "menq", "table", "published", "linear"]
+__all__ = ["Curve", "darendeli", "menq", "table", "published", "linear", "published_names"]
 
 
 class Curve:
