@@ -244,6 +244,13 @@ def run(record, site, *, input=None, method="linear", angle=None, process="none"
     m/s or m/s3, as the batch tool writes them; frequencies in Hz, depths in m, velocities in
     m/s, stresses in kPa, strains in %.
 
+    Returns a Result (help(sitewave.Result) lists every attribute): freq (Hz), transfer_sh
+    ((nfreq, 2) complex, H1 and H2), transfer_v, factor, fourier_input, fourier_surface,
+    surface ((n, 3) float32: H1, H2, V), time, peak_frequency, peak_factor, periods and psa
+    (with periods=), and for method="eql" profile (a structured array per sublayer: depth, vs,
+    g_ratio, damping, strain_eff, strain_max, ...), passes, iterations, converged, depths.
+    Every array is new and the caller's.
+
     Raises ValueError with the library's message for input it refuses (an option out of its
     range, a record of fewer than two samples, a site that cannot be run, a result that is not
     finite, a component not converged with strict=True); nothing aborts the interpreter.
