@@ -19,9 +19,9 @@ with the library's message. Results, records, profiles and sites can be pickled.
 from . import curves
 from ._inputs import (Bedrock, Layer, Profile, Record, Site, Soil, read_at2, read_profile,
                       read_record, read_site)
-from ._runs import Result, log_periods, psa, rotd, run, run_many
+from ._runs import Result, Table, log_periods, psa, rotd, run, run_many
 from ._sitewave import version as __version__
 
-__all__ = ["Bedrock", "Layer", "Profile", "Record", "Result", "Site", "Soil", "curves",
+__all__ = ["Bedrock", "Layer", "Profile", "Record", "Result", "Site", "Soil", "Table", "curves",
            "log_periods", "psa", "read_at2", "read_profile", "read_record", "read_site", "rotd",
            "run", "run_many"]

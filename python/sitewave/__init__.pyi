@@ -66,6 +66,9 @@ class Site:
 
 def read_site(path: _Path) -> Site: ...
 
+class Table(np.ndarray):
+    def to_pandas(self) -> Any: ...
+
 class Result:
     record: str
     profile_name: str
@@ -90,12 +93,11 @@ class Result:
     peak_factor: float
     periods: npt.NDArray[np.float64]
     psa: Dict[float, Dict[str, npt.NDArray[np.float64]]]
-    profile: Optional[np.ndarray]
-    passes: Optional[np.ndarray]
+    profile: Optional[Table]
+    passes: Optional[Table]
     iterations: Optional[npt.NDArray[np.int_]]
     converged: Optional[npt.NDArray[np.bool_]]
     depths: Dict[Tuple[float, str, str], npt.NDArray[np.float32]]
-    def profile_frame(self) -> Any: ...
 
 _Pad = Union[Literal["auto"], None, float]
 

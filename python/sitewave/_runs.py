@@ -10,6 +10,15 @@ from ._inputs import Profile, Record, Site
 _PROCESS = {"none": 0, "integrate": 1, "differentiate": 2}
 
 
+class Table(_np.ndarray):
+    """A numpy structured array, one row per entry, with `to_pandas()` (needs pandas)."""
+
+    def to_pandas(self):
+        """The table as a pandas DataFrame, one column per field."""
+        import pandas
+        return pandas.DataFrame(_np.asarray(self))
+
+
 class Result:
     """The results of one run: the columns of sitewave-batch's tidy files for the same inputs and
     options, bit for bit. Arrays are new ones the caller owns.
@@ -40,7 +49,7 @@ class Result:
                  component (1 H1, 2 H2), sublayer, layer, soil, top, bottom, depth (mid-depth,
                  m), vs_initial, vs (final, m/s), g_ratio, damping (ratio), strain_eff,
                  strain_max (%), stress_max, sigma_v (kPa), stress_ratio, clamped, density
-                 (t/m3), unit_weight (kN/m3); .profile_frame() gives a pandas DataFrame
+                 (t/m3), unit_weight (kN/m3); .to_pandas() gives a pandas DataFrame
     passes       structured array (iterations.csv): pass, component, error_g, error_d (%),
                  sublayer_g, sublayer_d
     iterations   (2,) int: passes made for H1 and H2; converged: (2,) bool
@@ -93,23 +102,18 @@ class Result:
         a = _np.zeros(len(cols["component"]), dtype=fields)
         for f, _ in fields:
             a[f] = cols[f]
-        self.profile = a
+        self.profile = a.view(Table)
         p = _np.zeros(len(d["passes"]), dtype=[
             ("pass", _np.int32), ("component", _np.int32), ("error_g", _np.float64),
             ("error_d", _np.float64), ("sublayer_g", _np.int32), ("sublayer_d", _np.int32)])
         for i, row in enumerate(d["passes"]):
             p[i] = row
-        self.passes = p
+        self.passes = p.view(Table)
         self.iterations = _np.array(d["iterations"], dtype=int)
         self.converged = _np.array(d["converged"], dtype=bool)
         for depth, comp, outcrop, values in d["depths"]:
             key = (float(depth), "H%d" % comp, "outcrop" if outcrop else "within")
             self.depths[key] = values
-
-    def profile_frame(self):
-        """`profile` as a pandas DataFrame (needs pandas)."""
-        import pandas
-        return pandas.DataFrame(self.profile)
 
     def __repr__(self):
         return "<sitewave.Result %s: %r on %r, %d samples>" % (self.method, self.record,

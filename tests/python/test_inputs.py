@@ -182,6 +182,7 @@ def test_results_are_picklable(rec, profile):
         back = pickle.loads(pickle.dumps(obj))
         assert type(back) is type(obj)
     back = pickle.loads(pickle.dumps(res))
+    assert isinstance(back.profile, sw.Table) and isinstance(back.passes, sw.Table)
     assert_bits(back.surface, res.surface, "surface")
     assert_bits(back.profile["g_ratio"], res.profile["g_ratio"], "profile")
     assert back.depths.keys() == res.depths.keys()
@@ -206,3 +207,12 @@ def test_psa_refusals_and_rigid_oscillator():
     # The rigid oscillator reads the peak ground acceleration; an empty record gives 0.
     assert sw.psa(a, 0.01, [0.0])[0] == np.abs(a).max().astype(np.float64)
     assert sw.psa(np.zeros(0), 0.01, [0.5])[0] == 0.0
+
+
+def test_profile_to_pandas(rec):
+    pandas = pytest.importorskip("pandas")
+    res = sw.run(rec, sw.read_site(EXAMPLES / "sites" / "best.toml"), input="outcrop",
+                 method="eql")
+    frame = res.profile.to_pandas()
+    assert isinstance(frame, pandas.DataFrame) and len(frame) == len(res.profile)
+    assert list(frame.columns) == list(res.profile.dtype.names)
