@@ -216,3 +216,27 @@ def test_profile_to_pandas(rec):
     frame = res.profile.to_pandas()
     assert isinstance(frame, pandas.DataFrame) and len(frame) == len(res.profile)
     assert list(frame.columns) == list(res.profile.dtype.names)
+
+
+def test_a_site_made_from_values_runs_as_its_file(rec):
+    """examples/sites/soft_clay.toml written out in Python: the same layers and the same run."""
+    crust = sw.curves.table([0.0001, 0.001, 0.01, 0.1, 1.0], [1.0, 0.97, 0.80, 0.42, 0.12],
+                            [1.5, 2.0, 3.8, 9.5, 17.0])
+    site = sw.Site(
+        title="Soft clay over rock", angle=0.0, water_table=2.0,
+        soils={"crust": sw.Soil(17.5, crust),
+               "clay": sw.Soil(16.0, sw.curves.darendeli(pi=45.0, ocr=1.0, frequency=1.0,
+                                                         cycles=10), k0=0.6),
+               "stiff_clay": sw.Soil(18.5, sw.curves.darendeli(pi=25.0, ocr=1.5,
+                                                               damping_min=0.015))},
+        layers=[sw.Layer(2.0, 120.0, "crust", poisson=0.35),
+                sw.Layer(6.0, 90.0, "clay", vp=1450.0),
+                sw.Layer(6.0, 130.0, "clay", vp=1480.0),
+                sw.Layer(8.0, 240.0, "stiff_clay", vp=1550.0)],
+        bedrock=sw.Bedrock(vs=900.0, vp=2000.0, unit_weight=23.0, damping=0.01))
+    file = sw.read_site(EXAMPLES / "sites" / "soft_clay.toml")
+    assert site.layers.tolist() == file.layers.tolist()
+    kw = dict(input="outcrop", method="eql", max_iterations=40)
+    a, b = sw.run(rec, site, **kw), sw.run(rec, file, **kw)
+    assert_bits(a.surface, b.surface, "surface")
+    assert_bits(a.profile["strain_eff"], b.profile["strain_eff"], "strain")
