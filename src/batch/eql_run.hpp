@@ -16,10 +16,10 @@
 namespace sitewave::batch {
 
 struct eql_outcome {
-    std::vector<std::string> values;                // the summary's cells of the method
-    std::string note;                               // a component that did not converge
-    std::vector<float> factor_h1, factor_h2;        // |surface / input| on the grid's rows
-    std::array<eql::run_result, 2> runs;            // H1 and H2 at the end of the loop
+    std::vector<std::string> values;         // the summary's cells of the method
+    std::string note;                        // a component that did not converge
+    std::vector<float> factor_h1, factor_h2; // |surface / input| on the grid's rows
+    std::array<eql::run_result, 2> runs;     // H1 and H2 at the end of the loop
     std::array<std::vector<eql::complex>, 2> input; // the record's H1 and H2 rows, in its unit
 };
 
