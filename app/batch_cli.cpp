@@ -289,7 +289,7 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
         ->type_name("ko[:B]");
     // The equivalent-linear run.
     std::string method = "linear", strain_ratio, magnitude, tolerance, iterations, modulus,
-                sublayer, depths;
+                sublayer, depths, vertical;
     app.add_option("--method", method,
                    "linear, or eql: the equivalent-linear run of H1 and H2 (every --soil a .toml "
                    "site file; default linear)")
@@ -306,6 +306,11 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
                    "eql: layers thicker than 0.2 Vs/F split; 0 keeps them whole (default 20 Hz)");
     app.add_option("--depths", depths,
                    "eql: Z1,Z2,...: depth.csv with the motions within and at outcrops there (m)");
+    app.add_option("--vertical", vertical,
+                   "eql: linear (the vertical on the site's layers), poisson (Vs and Vp scaled by "
+                   "the horizontals' final sqrt(G/Gmax)) or constrained (Vs scaled, Vp kept); "
+                   "default linear")
+        ->check(CLI::IsMember({"linear", "poisson", "constrained"}));
     app.add_flag("--strict", o.eql_strict, "eql: a run that has not converged fails");
     try {
         app.parse(argc, argv);
@@ -467,10 +472,16 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
         }
         o.eql_depths = *v;
     }
+    if (given("--vertical")) {
+        using mode = sitewave::batch_options::vertical_mode;
+        o.eql_vertical = vertical == "poisson"       ? mode::poisson
+                         : vertical == "constrained" ? mode::constrained
+                                                     : mode::linear;
+    }
     const bool eql_option = given("--strain-ratio") || given("--strain-magnitude") ||
                             given("--tolerance") || given("--max-iterations") ||
                             given("--complex-modulus") || given("--sublayer-frequency") ||
-                            given("--depths") || given("--strict");
+                            given("--depths") || given("--strict") || given("--vertical");
     if (eql_option && method != "eql") {
         usage_error("the equivalent-linear options go with --method eql");
     }

@@ -408,6 +408,15 @@ sw::batch_options make_options(const py::dict& d) {
     o.eql.sublayer_fraction = d["sublayer_fraction"].cast<double>();
     o.eql_depths = d["depths"].cast<std::vector<double>>();
     o.eql_strict = d["strict"].cast<bool>();
+    const std::string vertical = d["vertical"].cast<std::string>();
+    if (vertical == "poisson") {
+        o.eql_vertical = sw::batch_options::vertical_mode::poisson;
+    } else if (vertical == "constrained") {
+        o.eql_vertical = sw::batch_options::vertical_mode::constrained;
+    } else if (vertical != "linear") {
+        throw py::value_error("vertical: \"" + vertical +
+                              "\" is not linear, poisson or constrained");
+    }
     o.jobs = d["jobs"].cast<int>();
     return o;
 }
@@ -465,7 +474,8 @@ py::dict profile_columns(const sw::memory_run& m) {
     std::vector<int> component, sublayer, layer;
     std::vector<std::string> soil;
     std::vector<double> top, bottom, depth, vs_initial, vs, g_ratio, damping, strain_eff,
-        strain_max, stress_max, sigma_v, stress_ratio, density, unit_weight;
+        strain_max, stress_max, sigma_v, stress_ratio, peak_accel, displacement, density,
+        unit_weight;
     std::vector<bool> clamped;
     for (int c = 0; c < 2; ++c) {
         const auto& ls = m.eql_runs[static_cast<std::size_t>(c)].layers;
@@ -487,6 +497,8 @@ py::dict profile_columns(const sw::memory_run& m) {
             stress_max.push_back(l.stress_max);
             sigma_v.push_back(l.sigma_v);
             stress_ratio.push_back(l.stress_ratio);
+            peak_accel.push_back(l.accel_top / sw::site::gravity); // g, as profile.csv has it
+            displacement.push_back(l.displacement);
             clamped.push_back(l.clamped);
             density.push_back(l.density);
             unit_weight.push_back(l.unit_weight);
@@ -509,6 +521,8 @@ py::dict profile_columns(const sw::memory_run& m) {
     d["stress_max"] = to_array(stress_max);
     d["sigma_v"] = to_array(sigma_v);
     d["stress_ratio"] = to_array(stress_ratio);
+    d["peak_accel"] = to_array(peak_accel);
+    d["displacement"] = to_array(displacement);
     d["clamped"] = py::cast(clamped);
     d["density"] = to_array(density);
     d["unit_weight"] = to_array(unit_weight);

@@ -73,12 +73,20 @@ struct batch_options {
     std::vector<std::string> lists;
     std::optional<double> smooth_ko;
     // The analysis: the linear run, or the equivalent-linear run of H1 and H2 (every profile a
-    // .toml site file; the vertical stays linear on the site's layer table). eql_depths: the
+    // .toml site file). eql_depths: the
     // within and outcrop motions at these depths (m) into depth.csv; eql_strict: a run that has
     // not converged fails.
+    // eql_vertical: the vertical on the site's layer table (linear), or on the final profile of
+    // the horizontals (the mean of H1's and H2's G/Gmax and damping per sublayer) holding
+    // Poisson's ratio (Vs and Vp times √(G/Gmax)) or the constrained modulus (Vp kept, Vs times
+    // √(G/Gmax)); Q of each sublayer is its layer's times D0/D (D0 the curve's small-strain
+    // damping). The angle and --impedance of the run apply to the horizontals as to the linear
+    // run.
     enum class method { linear, eql };
+    enum class vertical_mode { linear, poisson, constrained };
     method analysis = method::linear;
     eql::options eql;
+    vertical_mode eql_vertical = vertical_mode::linear;
     std::vector<double> eql_depths;
     bool eql_strict = false;
 };

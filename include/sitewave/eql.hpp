@@ -27,6 +27,10 @@ struct options {
     propagation::convention convention = propagation::convention::kramer;
     double sublayer_fraction = 0.2; // a layer thicker than fraction·Vs/fmax is split
     double sublayer_fmax = 20.0;    // Hz; 0 keeps the layers whole
+    // A wave arriving at `angle` degrees from the vertical in the half-space (Snell's law with
+    // its undamped Vs); `oblique`: impedances with the obliquity factor (propagation::column).
+    double angle = 0.0;
+    bool oblique = false;
 };
 
 // The strain ratio of an earthquake of magnitude m: (m − 1)/10.
@@ -57,6 +61,8 @@ struct sublayer {
     double sigma_v = 0;       // vertical effective stress at mid-depth, kPa
     double stress_ratio = 0;  // stress_max / sigma_v
     bool clamped = false;     // the strain lay outside the curve's table
+    double accel_top = 0;     // m/s², peak acceleration at the top (within the profile)
+    double displacement = 0;  // m, peak displacement of the top relative to the half-space's top
     double density = 0;       // t/m³
     double unit_weight = 0;   // kN/m³
 };
@@ -79,6 +85,8 @@ struct run_result {
     std::vector<complex> transfer;
     input_kind kind = input_kind::outcrop;
     propagation::convention convention = propagation::convention::kramer;
+    double slowness2 = 0.0; // the wave's squared horizontal slowness, (s/m)²
+    bool oblique = false;
 };
 
 // The most sublayers a site is split into.
@@ -88,9 +96,10 @@ inline constexpr std::size_t max_sublayers = 2000;
 // with the stresses at each mid-depth; damping and modulus at the start (10⁻⁴ %).
 result<std::vector<sublayer>> split(const site::site_model& site, const options& o);
 
-// The loop. Refused (kind `argument`) for options out of range (strain ratio in (0, 1],
-// tolerance ≥ 0, max_iterations ≥ 1, fraction > 0, fmax ≥ 0), more than max_sublayers, an empty
-// or non-finite input, or a site the propagation refuses.
+// The loop. Peaks (of strain, acceleration, displacement) are taken over the record's own nt
+// samples. Refused (kind `argument`) for options out of range (strain ratio in (0, 1],
+// tolerance ≥ 0, max_iterations ≥ 1, fraction > 0, fmax ≥ 0, angle in [0, 90)), more than
+// max_sublayers, an empty or non-finite input, or a site the propagation refuses.
 result<run_result> run(const site::site_model& site, const input& in, input_kind kind,
                        const options& o);
 

@@ -1,7 +1,7 @@
-// Vertically propagating SH waves in a layered profile over a half-space, in double precision, with
-// complex moduli: the up- and down-going amplitudes of each layer at one angular frequency, the
-// motion and the transfer between any two depths (within the profile, as an outcrop, or the
-// incident wave), and the shear strain at a depth of a layer.
+// SH waves (vertically propagating, or arriving at an angle) in a layered profile over a
+// half-space, in double precision, with complex moduli: the up- and down-going amplitudes of each
+// layer at one angular frequency, the motion and the transfer between any two depths (within the
+// profile, as an outcrop, or the incident wave), and the shear strain at a depth of a layer.
 //
 // Displacement in layer m, z measured down from its top: u = A_m e^{i k*_m z} + B_m e^{-i k*_m z}
 // (time factor e^{iωt}), k*_m = ω / V*_m; A is the up-going wave. The free surface has A_1 = B_1;
@@ -26,6 +26,14 @@ enum class convention { kramer, unit_modulus, simple };
 // The complex velocity V* = V √(G*/G) of a velocity and damping ratio under a convention.
 complex complex_velocity(double vs, double damping, convention c = convention::kramer);
 
+// The vertical slowness √(1/V*² − p²) (the principal root) of a complex velocity under the
+// squared horizontal slowness p² (s²/m²): the vertical wavenumber over ω. 1/V* when p² = 0.
+complex vertical_slowness(complex v, double slowness2);
+
+// The impedance of a medium across horizontal planes: ρV*, or with the obliquity factor
+// ρV*·cos j, cos j = V*·c (c its vertical slowness).
+complex impedance(double density, complex v, complex c, bool oblique);
+
 // One layer, or the half-space as the last entry (its thickness is not used).
 struct medium {
     double thickness = 0; // m
@@ -41,11 +49,16 @@ enum class wave { within, outcrop, incident };
 // The wave field of a profile at one angular frequency.
 class column {
   public:
-    // Refused (kind `argument`) unless there are one or more media, each with a positive finite
-    // velocity and density, a damping in [0, 1) and (above the half-space) a positive finite
-    // thickness, and omega is finite and not negative.
+    // For a wave arriving at an angle, `slowness2` is the squared horizontal slowness
+    // sin²θ/Vs² of the half-space (undamped); the wavenumbers are then vertical ones, ω·c, and
+    // with `oblique` the impedances carry the obliquity factor (without it they are ρV*, as the
+    // linear run has them). Refused (kind `argument`) unless there are one or more media, each
+    // with a positive finite velocity and density, a damping in [0, 1) and (above the
+    // half-space) a positive finite thickness, omega is finite and not negative, and slowness2
+    // is finite and not negative.
     static result<column> solve(std::vector<medium> media, double omega,
-                                convention c = convention::kramer);
+                                convention c = convention::kramer, double slowness2 = 0.0,
+                                bool oblique = false);
 
     std::size_t size() const { return media_.size(); } // layers and the half-space
     double omega() const { return omega_; }

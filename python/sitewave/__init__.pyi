@@ -109,7 +109,8 @@ def run(record: Record, site: Union[Site, Profile], *, input: _Input = ...,
         rotd: bool = ..., pad: _Pad = ..., smooth: Optional[float] = ...,
         strain_ratio: float = ..., tolerance: float = ..., max_iterations: int = ...,
         sublayer_frequency: float = ..., sublayer_fraction: float = ...,
-        depths: Sequence[float] = ..., strict: bool = ..., jobs: int = ...) -> Result: ...
+        depths: Sequence[float] = ..., strict: bool = ...,
+        vertical: Literal["linear", "poisson", "constrained"] = ..., jobs: int = ...) -> Result: ...
 
 def run_many(records: Iterable[Record], sites: Iterable[Union[Site, Profile]], *,
              input: _Input = ..., method: Literal["linear", "eql"] = ...,
@@ -120,7 +121,8 @@ def run_many(records: Iterable[Record], sites: Iterable[Union[Site, Profile]], *
              rotd: bool = ..., pad: _Pad = ..., smooth: Optional[float] = ...,
              strain_ratio: float = ..., tolerance: float = ..., max_iterations: int = ...,
              sublayer_frequency: float = ..., sublayer_fraction: float = ...,
-             depths: Sequence[float] = ..., strict: bool = ..., jobs: int = ...,
+             depths: Sequence[float] = ..., strict: bool = ...,
+             vertical: Literal["linear", "poisson", "constrained"] = ..., jobs: int = ...,
              errors: Literal["raise", "keep"] = ...) -> List[List[Union[Result, ValueError]]]: ...
 
 def psa(accel: _Reals, dt: float, periods: _Reals, damping: float = ...) -> npt.NDArray[np.float64]: ...

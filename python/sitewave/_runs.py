@@ -48,8 +48,9 @@ class Result:
     profile      structured array, one row per sublayer of each component (profile.csv):
                  component (1 H1, 2 H2), sublayer, layer, soil, top, bottom, depth (mid-depth,
                  m), vs_initial, vs (final, m/s), g_ratio, damping (ratio), strain_eff,
-                 strain_max (%), stress_max, sigma_v (kPa), stress_ratio, clamped, density
-                 (t/m3), unit_weight (kN/m3); .to_pandas() gives a pandas DataFrame
+                 strain_max (%), stress_max, sigma_v (kPa), stress_ratio, peak_accel (g, at
+                 the top), displacement (m, the top's peak relative to the half-space's top),
+                 clamped, density (t/m3), unit_weight (kN/m3); .to_pandas() gives a DataFrame
     passes       structured array (iterations.csv): pass, component, error_g, error_d (%),
                  sublayer_g, sublayer_d
     iterations   (2,) int: passes made for H1 and H2; converged: (2,) bool
@@ -90,7 +91,8 @@ class Result:
         fields = [("component", _np.int32), ("sublayer", _np.int32), ("layer", _np.int32),
                   ("soil", "U%d" % width)]
         names = ["top", "bottom", "depth", "vs_initial", "vs", "g_ratio", "damping",
-                 "strain_eff", "strain_max", "stress_max", "sigma_v", "stress_ratio"]
+                 "strain_eff", "strain_max", "stress_max", "sigma_v", "stress_ratio",
+                 "peak_accel", "displacement"]
         fields += [(f, _np.float64) for f in names] + [("clamped", _np.bool_)]
         fields += [(f, _np.float64) for f in ("density", "unit_weight")
                    if f in cols]
@@ -122,7 +124,7 @@ class Result:
 
 def _options(input, method, angle, process, band, oblique, padded, periods, damping, rotd,
              units, pad, smooth, strain_ratio, tolerance, max_iterations, sublayer_frequency,
-             sublayer_fraction, depths, strict, jobs):
+             sublayer_fraction, depths, strict, vertical, jobs):
     if process not in _PROCESS:
         raise ValueError("process: %r is not none, integrate or differentiate" % (process,))
 
@@ -160,6 +162,7 @@ def _options(input, method, angle, process, band, oblique, padded, periods, damp
         "sublayer_fraction": float(sublayer_fraction),
         "depths": floats(depths, "depths"),
         "strict": bool(strict),
+        "vertical": str(vertical),
         "jobs": jobs,
     }
 
@@ -173,8 +176,8 @@ def _native_site(s, k):
 def run_many(records, sites, *, input=None, method="linear", angle=None, process="none",
              band=None, oblique=False, padded=False, periods=None, damping=0.05, rotd=False,
              pad="auto", smooth=None, strain_ratio=0.65, tolerance=1.0, max_iterations=15,
-             sublayer_frequency=20.0, sublayer_fraction=0.2, depths=(), strict=False, jobs=1,
-             errors="raise"):
+             sublayer_frequency=20.0, sublayer_fraction=0.2, depths=(), strict=False,
+             vertical="linear", jobs=1, errors="raise"):
     """Every record on every site or profile, as `sitewave-batch` runs a suite; see `run` for the
     options. The runs share what the batch tool shares (a record's transform, a profile's
     tables) and go on `jobs` threads with the GIL released: the results do not depend on `jobs`.
@@ -197,7 +200,7 @@ def run_many(records, sites, *, input=None, method="linear", angle=None, process
         raise ValueError("errors: \"raise\" or \"keep\"")
     o = _options(input, method, angle, process, band, oblique, padded, periods, damping, rotd,
                  records[0].units, pad, smooth, strain_ratio, tolerance, max_iterations,
-                 sublayer_frequency, sublayer_fraction, depths, strict, jobs)
+                 sublayer_frequency, sublayer_fraction, depths, strict, vertical, jobs)
     out = _sitewave.run(o, [_native_site(s, k) for k, s in enumerate(sites)],
                         [r._native() for r in records])
     results = []
@@ -218,7 +221,8 @@ def run_many(records, sites, *, input=None, method="linear", angle=None, process
 def run(record, site, *, input=None, method="linear", angle=None, process="none", band=None,
         oblique=False, padded=False, periods=None, damping=0.05, rotd=False, pad="auto",
         smooth=None, strain_ratio=0.65, tolerance=1.0, max_iterations=15,
-        sublayer_frequency=20.0, sublayer_fraction=0.2, depths=(), strict=False, jobs=1):
+        sublayer_frequency=20.0, sublayer_fraction=0.2, depths=(), strict=False,
+        vertical="linear", jobs=1):
     """One run of `record` (a sitewave.Record) on `site` (a sitewave.Site or sitewave.Profile):
     what `sitewave-batch` computes for them with the same options, returned as a `Result`
     instead of written into files; every number equals the batch tool's, bit for bit. Nothing
@@ -228,7 +232,7 @@ def run(record, site, *, input=None, method="linear", angle=None, process="none"
               rock-outcrop motion, twice the incident wave), "within" (observed within the
               bedrock); None: a Profile's wave type (a Site needs one of the three)
     method    "linear", or "eql": H1 and H2 iterated on the site's curves (a Site only; the
-              vertical stays linear)
+              vertical as `vertical` says)
     angle     incidence angle in degrees (None: the profile's or site's)
     process   "none", "integrate" (surface in m/s) or "differentiate" (m/s3)
     band      (fl1, fl2, fh1, fh2) Hz: the trapezoidal band-pass filter; None: no filter
@@ -241,7 +245,10 @@ def run(record, site, *, input=None, method="linear", angle=None, process="none"
     smooth    Konno-Ohmachi bandwidth b: the smoothed columns of the files (not in the Result)
     eql:      strain_ratio (effective / peak strain, 0.65), tolerance (%, 1), max_iterations
               (15), sublayer_frequency (Hz, 20; 0 keeps the layers whole), sublayer_fraction
-              (0.2), depths (m: motions at depth), strict (a run that has not converged fails)
+              (0.2), depths (m: motions at depth), strict (a run that has not converged fails),
+              vertical ("linear": V on the site's layer table; "poisson" or "constrained": on
+              the final profile of H1 and H2, as --vertical); angle and oblique apply to the
+              horizontals' iteration too
     jobs      threads for the transfer tables' rows
 
     Units: the record's (Record.units); the results are written in g (accelerations, PSA),
@@ -268,7 +275,7 @@ def run(record, site, *, input=None, method="linear", angle=None, process="none"
                     strain_ratio=strain_ratio, tolerance=tolerance,
                     max_iterations=max_iterations, sublayer_frequency=sublayer_frequency,
                     sublayer_fraction=sublayer_fraction, depths=depths, strict=strict,
-                    jobs=jobs)[0][0]
+                    vertical=vertical, jobs=jobs)[0][0]
 
 
 def _history(x, what):

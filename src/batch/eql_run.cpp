@@ -7,6 +7,9 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 namespace sitewave::batch {
 
@@ -37,10 +40,11 @@ std::vector<eql::complex> to_double(const std::vector<cplx>& x, std::size_t nom,
 void write_profile(const std::array<eql::run_result, 2>& runs, const std::filesystem::path& dir,
                    textio::io_state& state) {
     table_file f((dir / "profile.csv").string(), state);
-    f.line(join({"component", "sublayer", "layer", "soil", "top (m)", "bottom (m)",
-                 "Vs initial (m/s)", "Vs final (m/s)", "G/Gmax", "damping (%)",
-                 "effective strain (%)", "max strain (%)", "max shear stress (kPa)",
-                 "vertical effective stress (kPa)", "stress ratio", "clamped"}));
+    f.line(
+        join({"component", "sublayer", "layer", "soil", "top (m)", "bottom (m)", "Vs initial (m/s)",
+              "Vs final (m/s)", "G/Gmax", "damping (%)", "effective strain (%)", "max strain (%)",
+              "max shear stress (kPa)", "vertical effective stress (kPa)", "stress ratio",
+              "peak acceleration (g)", "max displacement relative to base (m)", "clamped"}));
     for (std::size_t c = 0; c < 2; ++c) {
         const auto& layers = runs[c].layers;
         for (std::size_t i = 0; i < layers.size(); ++i) {
@@ -49,6 +53,7 @@ void write_profile(const std::array<eql::run_result, 2>& runs, const std::filesy
                          l.soil, num(l.top), num(l.bottom), num(l.vs_initial), num(l.vs_final),
                          num(l.modulus_ratio), num(100.0 * l.damping), num(l.strain_eff),
                          num(l.strain_max), num(l.stress_max), num(l.sigma_v), num(l.stress_ratio),
+                         num(l.accel_top / site::gravity), num(l.displacement),
                          l.clamped ? "yes" : "no"}));
         }
     }
@@ -117,22 +122,59 @@ std::vector<std::string> linear_method_cells() {
 }
 
 eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spectra& input,
-                    spectra& s, const grid& g, const record& rec, input_motion kind) {
+                    spectra& s, const grid& g, const record& rec, input_motion kind, float angle,
+                    bool spare_core) {
     const std::size_t nom = static_cast<std::size_t>(g.nom);
     eql_outcome out;
     auto& runs = out.runs;
     auto& in_record = out.input;
     const std::vector<cplx>* sources[] = {&input.fx1, &input.fy1};
     std::vector<cplx>* targets[] = {&s.fx1, &s.fy1};
-    out.values.push_back("eql");
-    for (std::size_t c = 0; c < 2; ++c) {
+    eql::options eo = o.eql;
+    eo.angle = static_cast<double>(angle);
+    eo.oblique = o.oblique;
+    // H1 and H2 iterate each on its own: H2 on a helper thread when a core would otherwise wait.
+    std::array<std::optional<result<eql::run_result>>, 2> solved;
+    const auto solve = [&](std::size_t c) {
         in_record[c] = to_double(*sources[c], nom, 1.0);
         eql::input in;
         in.spectrum = to_double(*sources[c], nom, metres_per_s2(o.units));
         in.dom = static_cast<double>(g.dom);
         in.dt = static_cast<double>(rec.dt);
         in.nt = static_cast<std::size_t>(rec.nt);
-        auto r = eql::run(m, in, kind_of(kind), o.eql);
+        solved[c] = eql::run(m, in, kind_of(kind), eo);
+    };
+    std::thread helper;
+    if (spare_core) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    solve(1);
+                } catch (...) {
+                    solved[1].reset(); // solved again below, where a failure is reported
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: H2 follows H1 here.
+        }
+    }
+    try {
+        solve(0);
+    } catch (...) {
+        if (helper.joinable()) {
+            helper.join();
+        }
+        throw;
+    }
+    if (helper.joinable()) {
+        helper.join();
+    }
+    if (!solved[1]) {
+        solve(1);
+    }
+    out.values.push_back("eql");
+    for (std::size_t c = 0; c < 2; ++c) {
+        auto& r = *solved[c];
         if (!r) {
             textio::refuse(std::string(component_names[c]) + ": " + r.err().message);
         }
@@ -180,6 +222,76 @@ eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spe
         out.values.push_back(num(depth));
     }
     return out;
+}
+
+layer_table vertical_layers(batch_options::vertical_mode mode, const site::site_model& m,
+                            const eql_outcome& eq) {
+    auto base = site::to_layer_table(m);
+    if (!base) {
+        throw textio::failure(base.err());
+    }
+    const auto& h1 = eq.runs[0].layers;
+    const auto& h2 = eq.runs[1].layers;
+    struct row {
+        std::size_t layer = 0, first = 0, count = 0;
+        float vs = 0, vp = 0, qs = 0, qp = 0;
+        double thickness = 0;
+    };
+    std::vector<row> rows;
+    for (std::size_t i = 0; i < h1.size() && i < h2.size(); ++i) {
+        const std::size_t li = h1[i].layer;
+        const auto& l = m.layers[li];
+        const double ratio = 0.5 * (h1[i].modulus_ratio + h2[i].modulus_ratio);
+        const double damping = 0.5 * (h1[i].damping + h2[i].damping);
+        const double d0 = l.curves.small_strain_damping();
+        const double q0 = d0 > 0.0 ? 1.0 / (2.0 * d0) : 0.0;
+        const double q_scale = d0 > 0.0 && damping > 0.0 ? d0 / damping : 1.0;
+        const double root = std::sqrt(ratio);
+        row r;
+        r.layer = li;
+        r.first = i;
+        r.count = 1;
+        r.vs = static_cast<float>(l.vs * root);
+        r.vp =
+            static_cast<float>(mode == batch_options::vertical_mode::poisson ? l.vp * root : l.vp);
+        r.qs = static_cast<float>(l.qs.value_or(q0) * q_scale);
+        r.qp = static_cast<float>(l.qp.value_or(q0) * q_scale);
+        r.thickness = h1[i].bottom - h1[i].top;
+        if (!rows.empty()) {
+            auto& p = rows.back();
+            if (p.layer == li && p.vs == r.vs && p.vp == r.vp && p.qs == r.qs && p.qp == r.qp) {
+                p.count += 1;
+                p.thickness += r.thickness;
+                continue;
+            }
+        }
+        rows.push_back(r);
+    }
+    layer_table t;
+    t.resize(static_cast<int>(rows.size()) + 1);
+    const auto copy = [&](std::size_t to, std::size_t from) {
+        for (auto column :
+             {&layer_table::dns, &layer_table::vp, &layer_table::qp, &layer_table::fp,
+              &layer_table::vs, &layer_table::qs, &layer_table::fs, &layer_table::thk}) {
+            (t.*column)[to] = ((*base).*column)[from];
+        }
+    };
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const auto& r = rows[k];
+        copy(k, r.layer);
+        t.vp[k] = r.vp;
+        t.qp[k] = r.qp;
+        t.vs[k] = r.vs;
+        t.qs[k] = r.qs;
+        // A layer in one piece keeps its thickness as given.
+        const auto in_layer = static_cast<std::size_t>(std::count_if(
+            h1.begin(), h1.end(), [&](const eql::sublayer& x) { return x.layer == r.layer; }));
+        if (r.count != in_layer) {
+            t.thk[k] = static_cast<float>(r.thickness);
+        }
+    }
+    copy(rows.size(), static_cast<std::size_t>(base->nl() - 1));
+    return t;
 }
 
 void write_eql_files(const batch_options& o, const eql_outcome& eq, const grid& g,

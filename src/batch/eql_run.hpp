@@ -16,10 +16,10 @@
 namespace sitewave::batch {
 
 struct eql_outcome {
-    std::vector<std::string> values;         // the summary's cells of the method
-    std::string note;                        // a component that did not converge
-    std::vector<float> factor_h1, factor_h2; // |surface / input| on the grid's rows
-    std::array<eql::run_result, 2> runs;     // H1 and H2 at the end of the loop
+    std::vector<std::string> values;                // the summary's cells of the method
+    std::string note;                               // a component that did not converge
+    std::vector<float> factor_h1, factor_h2;        // |surface / input| on the grid's rows
+    std::array<eql::run_result, 2> runs;            // H1 and H2 at the end of the loop
     std::array<std::vector<eql::complex>, 2> input; // the record's H1 and H2 rows, in its unit
 };
 
@@ -29,8 +29,16 @@ std::vector<std::string> linear_method_cells();
 // Replaces rows 0..nom-1 of s.fx1 and s.fy1 by `input`'s times the final transfer functions.
 // Refused (thrown) as the eql run refuses, or when a component has not converged and the run is
 // strict.
+// The wave arrives at `angle` degrees; with spare_core, H2 iterates on a helper thread.
 eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spectra& input,
-                    spectra& s, const grid& g, const record& rec, input_motion kind);
+                    spectra& s, const grid& g, const record& rec, input_motion kind, float angle,
+                    bool spare_core);
+
+// The layer table of the vertical under a mode other than linear: a row per sublayer (rows of
+// a layer that come out the same merged, so that G/Gmax ≡ 1 at the small-strain damping gives
+// the site's own table), the half-space last. Refused (thrown) as site::to_layer_table refuses.
+layer_table vertical_layers(batch_options::vertical_mode mode, const site::site_model& m,
+                            const eql_outcome& eq);
 
 // The run's profile.csv, iterations.csv and (with depths) depth.csv into `dir`.
 void write_eql_files(const batch_options& o, const eql_outcome& eq, const grid& g,

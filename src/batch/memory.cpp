@@ -97,10 +97,12 @@ memory_run results_of(const batch_options& o, const batch::run_data& d, const re
     for (std::size_t i = 0; i < nom; ++i) {
         m.frequency[i] = static_cast<float>(i) * g.dom / two_pi;
     }
-    m.transfer[2] = widened(use.pamp.col[nin], nom);
+    // The vertical's factor: its own tables when an eql run made them from the final profile.
+    const auto& fv = d.vertical ? d.vertical->use().pamp.col[nin] : use.pamp.col[nin];
+    m.transfer[2] = widened(fv, nom);
     m.factor[2].resize(nom);
     for (std::size_t i = 0; i < nom; ++i) {
-        m.factor[2][i] = cabs(use.pamp.col[nin][i]);
+        m.factor[2][i] = cabs(fv[i]);
     }
     if (d.eq) {
         for (std::size_t c = 0; c < 2; ++c) {

@@ -205,7 +205,16 @@ run_data compute_run(const batch_options& o, const profile& prof,
     steps::apply_tables(s, use, nin, g, label);
     // The equivalent-linear run replaces the horizontals; the vertical stays linear.
     if (o.analysis == batch_options::method::eql && site) {
-        d.eq = run_eql(o, *site, d.rg->s, s, g, rec, input);
+        const bool spare_core =
+            static_cast<std::size_t>(o.jobs) > o.soils.size() * o.records.size();
+        d.eq = run_eql(o, *site, d.rg->s, s, g, rec, input, d.angle, spare_core);
+        if (o.eql_vertical != batch_options::vertical_mode::linear) {
+            d.vertical = make_profile_work(vertical_layers(o.eql_vertical, *site, *d.eq), theta,
+                                           input, g, o.oblique, 1, std::nullopt, false);
+            spectra v = d.rg->s;
+            steps::apply_tables(v, d.vertical->use(), d.vertical->nin, g, label);
+            s.fz1 = std::move(v.fz1);
+        }
         if (!d.eq->note.empty()) {
             note = note.empty() ? d.eq->note : note + "; " + d.eq->note;
         }
@@ -265,7 +274,7 @@ std::vector<std::string> write_run(const batch_options& o, const run_data& d, co
     const output_unit in_unit = history_unit(o, true);
     const output_unit out_unit = history_unit(o, false);
     if (d.eq) {
-        write_eql_transfer(o, *d.eq, use, nin, g, dir, state);
+        write_eql_transfer(o, *d.eq, d.vertical ? d.vertical->use() : use, nin, g, dir, state);
     } else {
         table_file f((dir / "transfer.csv").string(), state);
         f.lines(d.pw->transfer_csv);

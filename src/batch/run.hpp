@@ -31,7 +31,8 @@ struct run_data {
     spectra s;   // the surface's, processed, before the inverse transform
     histories h; // the surface's, in the record's unit (nf samples)
     std::optional<eql_outcome> eq;
-    std::size_t best = 1; // the row of the peak factor H
+    std::optional<profile_work> vertical; // the vertical's tables of an eql run, when not linear
+    std::size_t best = 1;                 // the row of the peak factor H
     float best_factor = 0.0f;
     std::vector<response_set> surface_psa; // with o.spectra, in the record's unit
 };

@@ -98,14 +98,19 @@ json options_json(const batch_options& o) {
         const char* modulus = e.convention == propagation::convention::unit_modulus ? "unit-modulus"
                               : e.convention == propagation::convention::simple     ? "simple"
                                                                                     : "kramer";
-        j["method"] = json{{"name", "eql"},
-                           {"strain ratio", e.strain_ratio},
-                           {"tolerance (%)", e.tolerance},
-                           {"max iterations", e.max_iterations},
-                           {"complex modulus", modulus},
-                           {"sublayer frequency (Hz)", e.sublayer_fmax},
-                           {"depths (m)", o.eql_depths},
-                           {"strict", o.eql_strict}};
+        j["method"] =
+            json{{"name", "eql"},
+                 {"strain ratio", e.strain_ratio},
+                 {"tolerance (%)", e.tolerance},
+                 {"max iterations", e.max_iterations},
+                 {"complex modulus", modulus},
+                 {"sublayer frequency (Hz)", e.sublayer_fmax},
+                 {"vertical", o.eql_vertical == batch_options::vertical_mode::poisson ? "poisson"
+                              : o.eql_vertical == batch_options::vertical_mode::constrained
+                                  ? "constrained"
+                                  : "linear"},
+                 {"depths (m)", o.eql_depths},
+                 {"strict", o.eql_strict}};
     }
     return j;
 }

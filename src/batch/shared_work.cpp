@@ -187,7 +187,7 @@ record_grid prepare_grid(const record& rec, const record_source& rs, int nf,
 
 profile_work make_profile_work(const layer_table& layers, float theta, input_motion input,
                                const grid& g, bool oblique, int row_threads,
-                               std::optional<double> smooth_ko) {
+                               std::optional<double> smooth_ko, bool transfer_file) {
     profile_work w;
     w.t = steps::compute_tables_unchecked(layers, theta, g, oblique, row_threads);
     // The factor applied: column 1, column 1 halved for an outcrop motion, or column 2.
@@ -207,7 +207,7 @@ profile_work make_profile_work(const layer_table& layers, float theta, input_mot
     const auto& fv = w.use().pamp.col[static_cast<std::size_t>(w.nin - 1)];
     // With --smooth, the applied factors smoothed too (the third modulus is unused).
     std::array<std::vector<float>, 3> sm;
-    if (smooth_ko) {
+    if (smooth_ko && transfer_file) {
         std::array<std::vector<float>, 3> m;
         for (std::size_t i = 0; i < nom; ++i) {
             m[0].push_back(cabs(fh[i]));
@@ -216,9 +216,11 @@ profile_work make_profile_work(const layer_table& layers, float theta, input_mot
         m[2].assign(nom, 0.0f);
         sm = smoothed(m, *smooth_ko);
     }
-    w.transfer_csv.add(std::string("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V") +
-                       (smooth_ko ? ",smoothed factor H,smoothed factor V" : ""));
-    for (std::size_t i = 0; i < nom; ++i) {
+    if (transfer_file) {
+        w.transfer_csv.add(std::string("frequency (Hz),Samp1,Samp2,Pamp1,Pamp2,factor H,factor V") +
+                           (smooth_ko ? ",smoothed factor H,smoothed factor V" : ""));
+    }
+    for (std::size_t i = 0; i < nom && transfer_file; ++i) {
         const float freq = static_cast<float>(i) * g.dom / two_pi;
         const float row[] = {freq,
                              cabs(t.samp.col[0][i]),
@@ -230,7 +232,9 @@ profile_work make_profile_work(const layer_table& layers, float theta, input_mot
                              smooth_ko ? sm[0][i] : 0.0f,
                              smooth_ko ? sm[1][i] : 0.0f};
         w.transfer_csv.numbers(std::span<const float>(row, smooth_ko ? 9 : 7));
-        if (i >= 1 && w.best < nom && cabs(fh[i]) > cabs(fh[w.best])) {
+    }
+    for (std::size_t i = 1; i < nom; ++i) {
+        if (w.best < nom && cabs(fh[i]) > cabs(fh[w.best])) {
             w.best = i;
         }
     }
@@ -335,13 +339,15 @@ const profile_work& shared_work::profile_of(std::size_t p, float theta, input_mo
             const bool oblique = o_.oblique;
             const int rows = row_threads_;
             const auto smooth = o_.smooth_ko;
+            const bool file = o_.analysis != batch_options::method::eql;
             it = cache_
-                     .emplace(key, std::async(std::launch::deferred,
-                                              [layers, theta, input, g, oblique, rows, smooth] {
-                                                  return make_profile_work(*layers, theta, input, g,
-                                                                           oblique, rows, smooth);
-                                              })
-                                       .share())
+                     .emplace(key,
+                              std::async(std::launch::deferred,
+                                         [layers, theta, input, g, oblique, rows, smooth, file] {
+                                             return make_profile_work(*layers, theta, input, g,
+                                                                      oblique, rows, smooth, file);
+                                         })
+                                  .share())
                      .first;
         }
         f = it->second;

@@ -100,9 +100,11 @@ struct profile_work {
 
     const tables& use() const { return outcrop ? applied : t; }
 };
+// transfer_file: lay out transfer.csv's lines (an equivalent-linear run writes its own).
 profile_work make_profile_work(const layer_table& layers, float theta, input_motion input,
                                const grid& g, bool oblique, int row_threads,
-                               std::optional<double> smooth_ko = std::nullopt);
+                               std::optional<double> smooth_ko = std::nullopt,
+                               bool transfer_file = true);
 
 // The shared work of a batch, made on first use from any thread.
 class shared_work {

@@ -3,6 +3,9 @@
 // and repeat until G/Gmax and damping stop changing.
 #include "sitewave/eql.hpp"
 
+#include "eql/fourier.hpp"
+#include "eql/sweep.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -28,33 +31,6 @@ std::string number_text(double x) {
 }
 
 bool power_of_two(std::size_t n) { return n >= 2 && (n & (n - 1)) == 0; }
-
-// In place, sum_j a[j] e^{sign·2πi·jm/n}; n a power of two.
-void fourier(std::vector<complex>& a, int sign) {
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) {
-            j ^= bit;
-        }
-        j ^= bit;
-        if (i < j) {
-            std::swap(a[i], a[j]);
-        }
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const double angle = sign * 2.0 * std::numbers::pi / static_cast<double>(len);
-        for (std::size_t k = 0; k < len / 2; ++k) {
-            const complex w = std::polar(1.0, angle * static_cast<double>(k));
-            for (std::size_t i = k; i < n; i += len) {
-                const complex u = a[i];
-                const complex v = a[i + len / 2] * w;
-                a[i] = u + v;
-                a[i + len / 2] = u - v;
-            }
-        }
-    }
-}
 
 propagation::wave input_wave(input_kind k) {
     switch (k) {
@@ -144,6 +120,44 @@ result<std::vector<sublayer>> split_unchecked(const site::site_model& site, cons
     return out;
 }
 
+// Peaks over the record's own samples of histories given as spectra per unit of the input, two
+// at a time through one transform.
+class histories {
+  public:
+    histories(std::size_t nom, const input& in) : in_(in), transform_(2 * (nom - 1)) {
+        factor_.assign(nom);
+    }
+
+    // The peak |x(t)| over the record's samples of each spectrum times `inverse`, the input and
+    // factor(ω).
+    template <class Factor>
+    std::vector<double> peaks(const std::vector<detail::split_complex>& spectra,
+                              const detail::split_complex& inverse, Factor factor) {
+        for (std::size_t k = 0; k < factor_.size(); ++k) {
+            const complex f = factor(static_cast<double>(k) * in_.dom) * in_.spectrum[k] *
+                              complex(inverse.re[k], inverse.im[k]);
+            factor_.re[k] = f.real();
+            factor_.im[k] = f.imag();
+        }
+        std::vector<double> out(spectra.size(), 0.0);
+        for (std::size_t i = 0; i < spectra.size(); i += 2) {
+            const bool pair = i + 1 < spectra.size();
+            transform_.run_times(spectra[i], pair ? &spectra[i + 1] : nullptr, &factor_);
+            const auto [p1, p2] = transform_.peaks(in_.nt, in_.dt);
+            out[i] = p1;
+            if (pair) {
+                out[i + 1] = p2;
+            }
+        }
+        return out;
+    }
+
+  private:
+    const input& in_;
+    detail::inverse_pairs transform_;
+    detail::split_complex factor_;
+};
+
 } // namespace
 
 double strain_ratio_of_magnitude(double m) { return (m - 1.0) / 10.0; }
@@ -152,22 +166,16 @@ std::vector<double> to_time(const std::vector<complex>& spectrum, double dt) {
     if (spectrum.size() < 2 || !power_of_two(2 * (spectrum.size() - 1)) || !(dt > 0.0)) {
         return {};
     }
-    const std::size_t nf = 2 * (spectrum.size() - 1);
-    std::vector<complex> a(nf);
+    detail::split_complex s;
+    s.assign(spectrum.size());
     for (std::size_t k = 0; k < spectrum.size(); ++k) {
-        a[k] = spectrum[k];
+        s.re[k] = spectrum[k].real();
+        s.im[k] = spectrum[k].imag();
     }
-    a[nf / 2] = complex(spectrum.back().real(), 0.0);
-    a[0] = complex(spectrum.front().real(), 0.0);
-    for (std::size_t k = 1; k < nf / 2; ++k) {
-        a[nf - k] = std::conj(spectrum[k]);
-    }
-    fourier(a, +1);
-    std::vector<double> x(nf);
-    const double scale = 1.0 / (static_cast<double>(nf) * dt);
-    for (std::size_t j = 0; j < nf; ++j) {
-        x[j] = a[j].real() * scale;
-    }
+    detail::inverse_pairs transform(2 * (spectrum.size() - 1));
+    transform.run(s, nullptr);
+    std::vector<double> x, unused;
+    transform.histories(dt, x, unused);
     return x;
 }
 
@@ -199,6 +207,9 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
             return argument("run",
                             "tolerance " + number_text(o.tolerance) + " is negative or not finite");
         }
+        if (!(o.angle >= 0.0 && o.angle < 90.0)) {
+            return argument("run", "angle " + number_text(o.angle) + " is not in [0, 90)");
+        }
         if (o.max_iterations < 1) {
             return argument("run",
                             "max iterations " + std::to_string(o.max_iterations) + " is below 1");
@@ -225,35 +236,34 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
         r.convention = o.convention;
         r.layers = std::move(*layers);
         const std::size_t n = r.layers.size();
-        const propagation::wave w = input_wave(kind);
-        std::vector<std::vector<complex>> strain(n, std::vector<complex>(nom));
-        r.transfer.assign(nom, complex(0.0));
+        const double sine = std::sin(o.angle * std::numbers::pi / 180.0);
+        r.slowness2 = sine * sine / (site.rock.vs * site.rock.vs);
+        r.oblique = o.oblique;
+        detail::sweep_setup setup;
+        setup.convention = o.convention;
+        setup.slowness2 = r.slowness2;
+        setup.oblique = o.oblique;
+        setup.dom = in.dom;
+        setup.nom = nom;
+        setup.input = input_wave(kind);
+        detail::sweep column;
+        histories h(nom, in);
         for (int pass = 1; pass <= o.max_iterations; ++pass) {
             r.media = media_of(r.layers, site);
-            for (std::size_t k = 0; k < nom; ++k) {
-                const double omega = static_cast<double>(k) * in.dom;
-                auto col = propagation::column::solve(r.media, omega, o.convention);
-                if (!col) {
-                    return col.err();
-                }
-                const double rock = col->top(r.media.size() - 1);
-                r.transfer[k] = col->transfer(rock, w, 0.0, propagation::wave::within);
-                // The input's displacement spectrum: −A/ω² (none at ω = 0).
-                const complex u = k == 0 ? complex(0.0) : -in.spectrum[k] / (omega * omega);
-                for (std::size_t i = 0; i < n; ++i) {
-                    strain[i][k] = k == 0 ? complex(0.0) : col->strain_transfer(i, rock, w) * u;
-                }
+            if (auto solved = column.solve(r.media, setup); !solved) {
+                return solved.err();
             }
+            // γ(ω) = strain·iω·U(ω), U = −A/ω² the input's displacement: strain·(−iA/ω).
+            const std::vector<double> peaks =
+                h.peaks(column.strain, column.inverse, [](double omega) {
+                    return omega > 0.0 ? complex(0.0, -1.0 / omega) : complex(0.0);
+                });
             pass_error pe;
             pe.pass = pass;
             std::vector<curves::reading> next(n);
             for (std::size_t i = 0; i < n; ++i) {
                 auto& l = r.layers[i];
-                const auto gamma = to_time(strain[i], in.dt);
-                double peak = 0.0;
-                for (std::size_t j = 0; j < in.nt && j < gamma.size(); ++j) {
-                    peak = std::max(peak, std::fabs(gamma[j]));
-                }
+                const double peak = peaks[i];
                 l.strain_max = 100.0 * peak;
                 l.strain_eff = o.strain_ratio * l.strain_max;
                 const double g = l.density * l.vs_final * l.vs_final; // kPa
@@ -288,6 +298,31 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
                 l.vs_final = l.vs_initial * std::sqrt(l.modulus_ratio);
             }
         }
+        // The last solve's motions: the surface's transfer function, each top's acceleration,
+        // and its displacement relative to the half-space's top (−A/ω² per unit of A).
+        r.transfer.resize(nom);
+        for (std::size_t k = 0; k < nom; ++k) {
+            r.transfer[k] = complex(column.top[0].re[k], column.top[0].im[k]) *
+                            complex(column.inverse.re[k], column.inverse.im[k]);
+        }
+        std::vector<detail::split_complex> relative(column.top.begin(), column.top.end() - 1);
+        for (auto& x : relative) {
+            for (std::size_t k = 0; k < nom; ++k) {
+                x.re[k] -= column.top[n].re[k];
+                x.im[k] -= column.top[n].im[k];
+            }
+        }
+        const std::vector<double> accel =
+            h.peaks({column.top.begin(), column.top.end() - 1}, column.inverse,
+                    [](double) { return complex(1.0); });
+        const std::vector<double> displacement =
+            h.peaks(relative, column.inverse, [](double omega) {
+                return omega > 0.0 ? complex(-1.0 / (omega * omega)) : complex(0.0);
+            });
+        for (std::size_t i = 0; i < n; ++i) {
+            r.layers[i].accel_top = accel[i];
+            r.layers[i].displacement = displacement[i];
+        }
         return r;
     } catch (...) {
         return failure_of("run");
@@ -306,8 +341,8 @@ result<std::vector<complex>> transfer_at(const run_result& r, double depth, prop
         }
         std::vector<complex> t(nom);
         for (std::size_t k = 0; k < nom; ++k) {
-            auto col =
-                propagation::column::solve(r.media, static_cast<double>(k) * dom, r.convention);
+            auto col = propagation::column::solve(r.media, static_cast<double>(k) * dom,
+                                                  r.convention, r.slowness2, r.oblique);
             if (!col) {
                 return col.err();
             }

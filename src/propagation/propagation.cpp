@@ -30,6 +30,19 @@ bool finite_positive(double x) { return std::isfinite(x) && x > 0.0; }
 // Amplitudes beyond this are scaled down with everything above them (the surface's share then
 // underflows towards 0, as it physically is).
 constexpr double rescale_above = 1e100;
+// The largest exponent of a layer's e^{ikh} taken as it is.
+constexpr double rescale_exponent = 300.0;
+
+// a·e^{w}, also where e^{w} alone would overflow and a is small enough to bring it back.
+complex times_exp(complex a, complex w) {
+    if (a == complex(0.0)) {
+        return 0.0;
+    }
+    if (std::fabs(w.real()) <= rescale_exponent) {
+        return a * std::exp(w);
+    }
+    return std::exp(w + std::log(a));
+}
 
 } // namespace
 
@@ -46,12 +59,28 @@ complex complex_velocity(double vs, double damping, convention c) {
     return vs;
 }
 
-result<column> column::solve(std::vector<medium> media, double omega, convention c) {
+complex vertical_slowness(complex v, double slowness2) {
+    if (slowness2 == 0.0) {
+        return 1.0 / v;
+    }
+    return std::sqrt(1.0 / (v * v) - slowness2);
+}
+
+complex impedance(double density, complex v, complex c, bool oblique) {
+    return oblique ? density * v * (v * c) : density * v;
+}
+
+result<column> column::solve(std::vector<medium> media, double omega, convention c,
+                             double slowness2, bool oblique) {
     if (media.empty()) {
         return argument("no medium");
     }
     if (!std::isfinite(omega) || omega < 0.0) {
         return argument("omega " + number_text(omega) + " is negative or not finite");
+    }
+    if (!std::isfinite(slowness2) || slowness2 < 0.0) {
+        return argument("squared slowness " + number_text(slowness2) +
+                        " is negative or not finite");
     }
     for (std::size_t i = 0; i < media.size(); ++i) {
         const auto& m = media[i];
@@ -78,9 +107,11 @@ result<column> column::solve(std::vector<medium> media, double omega, convention
         col.b_.assign(n, complex(1.0, 0.0));
         col.v_.resize(n);
         col.k_.resize(n);
+        std::vector<complex> slow(n);
         for (std::size_t i = 0; i < n; ++i) {
             col.v_[i] = complex_velocity(media[i].vs, media[i].damping, c);
-            col.k_[i] = omega / col.v_[i];
+            slow[i] = vertical_slowness(col.v_[i], slowness2);
+            col.k_[i] = omega * slow[i];
             if (i > 0) {
                 col.top_[i] = col.top_[i - 1] + media[i - 1].thickness;
             }
@@ -89,10 +120,28 @@ result<column> column::solve(std::vector<medium> media, double omega, convention
         for (std::size_t m = 0; m + 1 < n; ++m) {
             // α: the impedance ratio ρ_m V*_m / (ρ_{m+1} V*_{m+1}).
             const complex alpha =
-                (media[m].density * col.v_[m]) / (media[m + 1].density * col.v_[m + 1]);
-            const complex e = std::exp(i1 * col.k_[m] * media[m].thickness);
-            const complex up = col.a_[m] * e;
-            const complex down = col.b_[m] / e;
+                impedance(media[m].density, col.v_[m], slow[m], oblique) /
+                impedance(media[m + 1].density, col.v_[m + 1], slow[m + 1], oblique);
+            // e^{ikh} = e^{x} e^{i Re(k) h} with x = −Im(k) h. A layer whose x alone could leave
+            // the range of double is crossed with everything scaled by e^{−x}: the amplitudes
+            // above it then shrink (towards 0, as their share physically does).
+            const complex ikh = i1 * col.k_[m] * media[m].thickness;
+            complex up, down;
+            if (std::fabs(ikh.real()) <= rescale_exponent) {
+                const complex e = std::exp(ikh);
+                up = col.a_[m] * e;
+                down = col.b_[m] / e;
+            } else {
+                const double x = ikh.real();
+                const complex turn = std::polar(1.0, ikh.imag());
+                const double shrink = std::exp(-std::fabs(x));
+                up = col.a_[m] * turn * (x > 0 ? 1.0 : shrink * shrink);
+                down = col.b_[m] / turn * (x > 0 ? shrink * shrink : 1.0);
+                for (std::size_t j = 0; j <= m; ++j) {
+                    col.a_[j] *= shrink;
+                    col.b_[j] *= shrink;
+                }
+            }
             col.a_[m + 1] = 0.5 * (up * (1.0 + alpha) + down * (1.0 - alpha));
             col.b_[m + 1] = 0.5 * (up * (1.0 - alpha) + down * (1.0 + alpha));
             const double size = std::max(std::abs(col.a_[m + 1]), std::abs(col.b_[m + 1]));
@@ -126,14 +175,14 @@ std::size_t column::at_depth(double depth) const {
 complex column::motion(double depth, wave w) const {
     const std::size_t i = at_depth(depth);
     const double z = std::max(0.0, depth - top_[i]);
-    const complex phase = std::exp(complex(0.0, 1.0) * k_[i] * z);
+    const complex ikz = complex(0.0, 1.0) * k_[i] * z;
     switch (w) {
     case wave::within:
-        return a_[i] * phase + b_[i] / phase;
+        return times_exp(a_[i], ikz) + times_exp(b_[i], -ikz);
     case wave::outcrop:
-        return 2.0 * a_[i] * phase;
+        return 2.0 * times_exp(a_[i], ikz);
     case wave::incident:
-        return a_[i] * phase;
+        return times_exp(a_[i], ikz);
     }
     return {};
 }
@@ -143,8 +192,8 @@ complex column::transfer(double from, wave from_wave, double to, wave to_wave) c
 }
 
 complex column::strain(std::size_t i, double z) const {
-    const complex phase = std::exp(complex(0.0, 1.0) * k_[i] * z);
-    return complex(0.0, 1.0) * k_[i] * (a_[i] * phase - b_[i] / phase);
+    const complex ikz = complex(0.0, 1.0) * k_[i] * z;
+    return complex(0.0, 1.0) * k_[i] * (times_exp(a_[i], ikz) - times_exp(b_[i], -ikz));
 }
 
 complex column::strain_transfer(std::size_t i, double input_depth, wave input_wave) const {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -122,6 +123,40 @@ TEST_F(batch_eql, flat_curves_give_the_linear_run) {
     }
 }
 
+// The vertical on the horizontals' final profile: with flat curves every mode gives the linear
+// vertical to the bit; on soft clay holding Poisson's ratio softens it more than holding the
+// constrained modulus, and both differ from the linear vertical.
+TEST_F(batch_eql, vertical_modes) {
+    const std::string clay = (examples / "sites" / "soft_clay.toml").string();
+    std::map<std::string, std::vector<double>> v;
+    for (const char* mode : {"linear", "poisson", "constrained"}) {
+        for (const auto& [name, site] :
+             {std::pair<std::string, std::string>{"flat", "flat.toml"}, {"clay", clay}}) {
+            const std::string out = name + "-" + mode;
+            ASSERT_EQ(run({"--soil", site, "--input", "outcrop", "--method", "eql", "--vertical",
+                           mode, "--max-iterations", "40", "r.csv", "--out", out}),
+                      0)
+                << err_;
+            const std::string folder = name == "flat" ? "flat" : "soft_clay";
+            v[out] = columns(read(out + "/" + folder + "/r/surface.csv"))[3];
+        }
+    }
+    EXPECT_EQ(v["flat-poisson"], v["flat-linear"]);
+    EXPECT_EQ(v["flat-constrained"], v["flat-linear"]);
+    const auto peak = [](const std::vector<double>& x) {
+        double p = 0;
+        for (const double a : x) {
+            p = std::max(p, std::fabs(a));
+        }
+        return p;
+    };
+    EXPECT_NE(v["clay-poisson"], v["clay-linear"]);
+    EXPECT_NE(v["clay-constrained"], v["clay-poisson"]);
+    RecordProperty("peak V linear", sci(peak(v["clay-linear"])));
+    RecordProperty("peak V poisson", sci(peak(v["clay-poisson"])));
+    RecordProperty("peak V constrained", sci(peak(v["clay-constrained"])));
+}
+
 TEST_F(batch_eql, motions_at_depth) {
     ASSERT_EQ(run({"--soil", (examples / "sites" / "soft_clay.toml").string(), "--input", "outcrop",
                    "--method", "eql", "--depths", "0,8,22", "r.csv", "--out", "d"}),
@@ -224,6 +259,9 @@ TEST_F(batch_eql, usage_errors) {
          "--complex-modulus"},
         {{"--soil", site, "--method", "eql", "--input", "outcrop", "--dialogue-files"},
          "not with --method eql"},
+        {{"--soil", site, "--input", "outcrop", "--vertical", "poisson"}, "go with --method eql"},
+        {{"--soil", site, "--method", "eql", "--input", "outcrop", "--vertical", "shear"},
+         "--vertical"},
     };
     for (const auto& c : cases) {
         auto args = c.args;

@@ -41,8 +41,7 @@ def site_toml():
     return text
 
 
-def record():
-    dt, nt = 0.01, 2000
+def record(dt=0.01, nt=2000):
     t = np.arange(nt) * dt
     env = (t / 4.0) ** 2 * np.exp(-t / 2.0)
     env /= env.max()

@@ -144,7 +144,9 @@ def test_eql_profile_equals_batch(eql_suite):
                                ("strain_max", "max strain (%)", 1),
                                ("stress_max", "max shear stress (kPa)", 1),
                                ("sigma_v", "vertical effective stress (kPa)", 1),
-                               ("stress_ratio", "stress ratio", 1)]:
+                               ("stress_ratio", "stress ratio", 1),
+                               ("peak_accel", "peak acceleration (g)", 1),
+                               ("displacement", "max displacement relative to base (m)", 1)]:
         assert_bits(scale * p[field], column(f, name, np.float64), field)
     assert list(p["soil"]) == [r[3] for r in read_table(f)[1]]
     assert list(p["clamped"]) == [r[-1] == "yes" for r in read_table(f)[1]]
@@ -179,3 +181,21 @@ def test_run_many_threads_give_the_same_bits():
     # results[i][j]: records[j] on sites[i], as run() gives it alone.
     alone = sw.run(recs[0], sites[1], **kw)
     assert_bits(alone.surface, two[1][0].surface, "surface")
+
+
+@pytest.mark.parametrize("args,kw", [
+    (["--vertical", "poisson", "--angle", "15", "--impedance", "oblique", "--input", "outcrop"],
+     dict(vertical="poisson", angle=15, oblique=True, input="outcrop")),
+    (["--vertical", "constrained", "--input", "within", "--strain-ratio", "0.5"],
+     dict(vertical="constrained", input="within", strain_ratio=0.5)),
+])
+def test_eql_options_equal_batch(tmp_path, args, kw):
+    run_batch(tmp_path, "--soil", EXAMPLES / "sites" / "best.toml", "--method", "eql",
+              "--max-iterations", "30", EXAMPLES / "elcentro.csv", *args)
+    res = sw.run(sw.read_record(EXAMPLES / "elcentro.csv"),
+                 sw.read_site(EXAMPLES / "sites" / "best.toml"), method="eql", max_iterations=30,
+                 **kw)
+    folder = tmp_path / "best" / "elcentro"
+    compare_run(folder, res, eql=True)
+    assert_bits(res.profile["g_ratio"], column(folder / "profile.csv", "G/Gmax", np.float64),
+                "G/Gmax")

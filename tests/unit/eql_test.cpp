@@ -1,3 +1,4 @@
+#include "eql/fourier.hpp"
 #include "sitewave/eql.hpp"
 #include "sitewave/grid.hpp"
 #include "sitewave/steps.hpp"
@@ -109,6 +110,66 @@ TEST(Eql, ToTimeInvertsTheOneSidedTransform) {
     EXPECT_TRUE(eql::to_time(std::vector<complex>(6), 0.01).empty()); // 10 points
 }
 
+// The loop's transform against the direct sum x_j = Σ_k X_k e^{2πi jk/n} / (n dt) of the
+// Hermitian spectrum, for odd and even powers of two, two histories at once, times a factor.
+TEST(Eql, PairedTransformAgainstTheDirectSum) {
+    for (const std::size_t n : {2u, 4u, 8u, 32u, 64u, 512u, 2048u}) {
+        const std::size_t h = n / 2;
+        eql::detail::split_complex s1, s2, q;
+        s1.assign(h + 1);
+        s2.assign(h + 1);
+        q.assign(h + 1);
+        for (std::size_t k = 0; k <= h; ++k) {
+            const double x = static_cast<double>(k);
+            s1.re[k] = std::cos(0.7 * x) / (1 + x);
+            s1.im[k] = k == 0 || k == h ? 0.0 : std::sin(1.3 * x);
+            s2.re[k] = 0.5 - 0.01 * x;
+            s2.im[k] = k == 0 || k == h ? 0.0 : std::cos(0.2 * x * x);
+            q.re[k] = 1.0 + 0.1 * std::sin(x);
+            q.im[k] = k == 0 || k == h ? 0.0 : 0.3 * std::cos(x);
+        }
+        const double dt = 0.01;
+        const auto direct = [&](const eql::detail::split_complex& s, bool times, std::size_t j) {
+            double sum = 0;
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t r = k <= h ? k : n - k;
+                complex v(s.re[r], s.im[r]);
+                if (times) {
+                    v *= complex(q.re[r], q.im[r]);
+                }
+                if (k > h) {
+                    v = std::conj(v);
+                }
+                sum += (v * std::polar(1.0, 2 * pi * static_cast<double>(j * k % n) /
+                                                static_cast<double>(n)))
+                           .real();
+            }
+            return sum / (static_cast<double>(n) * dt);
+        };
+        eql::detail::inverse_pairs t(n);
+        for (const bool times : {false, true}) {
+            if (times) {
+                t.run_times(s1, &s2, &q);
+            } else {
+                t.run(s1, &s2);
+            }
+            std::vector<double> x1, x2;
+            t.histories(dt, x1, x2);
+            double worst = 0, p1 = 0, p2 = 0;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double a = direct(s1, times, j), b = direct(s2, times, j);
+                worst = std::max({worst, std::fabs(x1[j] - a), std::fabs(x2[j] - b)});
+                p1 = std::max(p1, j < n - 1 ? std::fabs(a) : p1);
+                p2 = std::max(p2, j < n - 1 ? std::fabs(b) : p2);
+            }
+            EXPECT_LT(worst, 1e-11) << n << (times ? " times q" : "");
+            const auto [g1, g2] = t.peaks(n - 1, dt);
+            EXPECT_NEAR(g1, p1, 1e-11) << n;
+            EXPECT_NEAR(g2, p2, 1e-11) << n;
+        }
+    }
+}
+
 // Flat curves: one pass changes nothing, and the run is the linear run of the same profile.
 TEST(Eql, FlatCurvesEqualTheLinearRun) {
     struct row {
@@ -117,6 +178,8 @@ TEST(Eql, FlatCurvesEqualTheLinearRun) {
         eql::input_kind kind;
         int column; // of the linear tables
         double factor;
+        double angle = 0; // degrees
+        bool oblique = false;
     };
     const auto flat = *sitewave::curves::table({1e-4, 1e-2, 1}, {1, 1, 1}, {3, 3, 3});
     const row rows[] = {
@@ -125,6 +188,9 @@ TEST(Eql, FlatCurvesEqualTheLinearRun) {
         {"table incident", flat, *sitewave::curves::linear(0.02), eql::input_kind::incident, 0,
          1.0},
         {"table within", flat, flat, eql::input_kind::within, 1, 1.0},
+        {"table outcrop at 30 degrees", flat, flat, eql::input_kind::outcrop, 0, 0.5, 30.0},
+        {"linear within at 20 degrees, oblique", *sitewave::curves::linear(0.04), flat,
+         eql::input_kind::within, 1, 1.0, 20.0, true},
     };
     const std::size_t nt = 1500, nf = 2048;
     const double dt = 0.01;
@@ -132,6 +198,8 @@ TEST(Eql, FlatCurvesEqualTheLinearRun) {
     for (const auto& r : rows) {
         const auto s = two_layer_site(r.a, r.b);
         eql::options o;
+        o.angle = r.angle;
+        o.oblique = r.oblique;
         const auto run = eql::run(s, in, r.kind, o);
         ASSERT_TRUE(run.ok()) << r.name << ": " << run.err().message;
         EXPECT_TRUE(run->converged) << r.name;
@@ -141,7 +209,8 @@ TEST(Eql, FlatCurvesEqualTheLinearRun) {
         ASSERT_TRUE(lt.ok()) << lt.err().message;
         const auto g = sitewave::make_grid(static_cast<int>(nf), static_cast<float>(dt));
         ASSERT_TRUE(g.ok());
-        const auto t = sitewave::compute_tables(*lt, 0.0f, *g);
+        const auto t =
+            sitewave::compute_tables(*lt, static_cast<float>(r.angle * pi / 180.0), *g, r.oblique);
         ASSERT_TRUE(t.ok());
         std::vector<complex> linear(in.spectrum.size());
         for (std::size_t k = 0; k < linear.size(); ++k) {
@@ -156,6 +225,8 @@ TEST(Eql, FlatCurvesEqualTheLinearRun) {
             worst = std::max(worst, std::fabs(a[j] - b[j]) / p);
         }
         EXPECT_LT(worst, 1e-5) << r.name;
+        // The top of the first sublayer is the surface.
+        EXPECT_NEAR(run->layers[0].accel_top, peak(a, nt), 1e-9 * peak(a, nt)) << r.name;
         RecordProperty(std::string("worst_relative ") + r.name, sci(worst));
         RecordProperty(std::string("passes ") + r.name, static_cast<int>(run->passes.size()));
     }
@@ -194,13 +265,24 @@ TEST(Eql, UniformLayerStrainAndDepthsAgainstClosedForms) {
         const complex alpha = 18.0 * vs / (22.0 * vr);
         const complex den = std::cos(k * r.h) + complex(0, 1) * alpha * std::sin(k * r.h);
         const complex gamma = -k * std::sin(k * r.h / 2.0) * (-a0 / (w * w)) / den;
-        double want = 0;
-        for (std::size_t j = 0; j < nf; ++j) {
-            want = std::max(
-                want, std::fabs((gamma * std::polar(1.0, w * static_cast<double>(j) * dt)).real()));
-        }
+        // The peak of Re(x e^{iωt}) over the samples.
+        const auto sampled_peak = [&](complex x) {
+            double p = 0;
+            for (std::size_t j = 0; j < nf; ++j) {
+                p = std::max(
+                    p, std::fabs((x * std::polar(1.0, w * static_cast<double>(j) * dt)).real()));
+            }
+            return p;
+        };
+        const double want = sampled_peak(gamma);
         const double got = run->layers[0].strain_max / 100.0;
         EXPECT_LT(std::fabs(got - want) / want, 1e-9) << "H " << r.h;
+        // The surface's acceleration a0/den; its displacement over the rock's top U(1 − cos
+        // kH)/den.
+        const double accel = sampled_peak(a0 / den);
+        const double drift = sampled_peak((-a0 / (w * w)) * (1.0 - std::cos(k * r.h)) / den);
+        EXPECT_LT(std::fabs(run->layers[0].accel_top - accel) / accel, 1e-9) << "H " << r.h;
+        EXPECT_LT(std::fabs(run->layers[0].displacement - drift) / drift, 1e-9) << "H " << r.h;
         RecordProperty("strain_relative_error", sci(std::fabs(got - want) / want));
         // Within at depth z: the surface times cos k*z; the outcrop of the rock: the input.
         for (const double z : {r.h / 4, r.h / 2, r.h}) {
@@ -244,6 +326,34 @@ TEST(Eql, NonConvergenceIsReported) {
     ASSERT_TRUE(more.ok());
     EXPECT_TRUE(more->converged);
     EXPECT_EQ(more->passes[1].modulus, run->passes[1].modulus);
+}
+
+// A column so deep and damped that its waves would grow past the range of double at the highest
+// rows: solved row by row with rescaling, finite everywhere and the closed form where it is.
+TEST(Eql, DeepDampedColumnStaysFinite) {
+    site::site_model s;
+    s.layers.push_back(make_layer("u", 0, 2000, 100, 18, *sitewave::curves::linear(0.3)));
+    s.rock = {1000, 2200, 22, 0.01};
+    const std::size_t nt = 800, nf = 1024;
+    const double dt = 0.005;
+    const auto in = burst(nt, nf, dt, 1.0);
+    eql::options o;
+    o.sublayer_fmax = 0;
+    const auto run = eql::run(s, in, eql::input_kind::outcrop, o);
+    ASSERT_TRUE(run.ok()) << run.err().message;
+    for (const auto& v : run->transfer) {
+        ASSERT_TRUE(std::isfinite(v.real()) && std::isfinite(v.imag()));
+    }
+    for (const std::size_t bin : {1u, 3u, 10u}) {
+        const double w = static_cast<double>(bin) * in.dom;
+        const complex vs = prop::complex_velocity(100, 0.3);
+        const complex k = w / vs;
+        const complex alpha = 18.0 * vs / (22.0 * prop::complex_velocity(1000, 0.01));
+        const complex want =
+            1.0 / (std::cos(k * 2000.0) + complex(0, 1) * alpha * std::sin(k * 2000.0));
+        EXPECT_LT(std::abs(run->transfer[bin] - want), 1e-9 * std::abs(want)) << bin;
+    }
+    EXPECT_TRUE(std::isfinite(run->layers[0].strain_max));
 }
 
 TEST(Eql, SublayersAndStresses) {

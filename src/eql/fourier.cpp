@@ -1,0 +1,277 @@
+// Decimation in frequency: the spectrum is taken in its natural order, each stage splits blocks
+// in four (a first stage in two when the length is an odd power of two), and the history comes
+// out in bit-reversed order, which a peak does not mind. A radix-4 stage is two radix-2 stages
+// done at once, with three twiddles per four points instead of four:
+//   y0 = (a0 + a2) + (a1 + a3)                 at j
+//   y1 = ((a0 + a2) − (a1 + a3)) W^{2j}        at j + q
+//   y2 = ((a0 − a2) + i (a1 − a3)) W^{j}       at j + 2q
+//   y3 = ((a0 − a2) − i (a1 − a3)) W^{3j}      at j + 3q
+// with a_r = x[j + rq], W = e^{2πi/(4q)}, j < q. The butterflies of a block share nothing but
+// their twiddles, so each stage's inner loop runs on vectors; it is built once for the vectors
+// every x86-64 processor has and once for AVX2, chosen at run time.
+#include "eql/fourier.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace sitewave::eql::detail {
+
+// The twiddles of a radix-4 stage of blocks of 4q.
+struct stage_twiddles {
+    std::size_t q = 0;
+    std::vector<double> r1, i1, r2, i2, r3, i3; // W^j, W^{2j}, W^{3j}
+};
+
+namespace {
+
+inline void radix2_body(std::size_t n, double* re, double* im, const double* tr, const double* ti) {
+    const std::size_t half = n / 2;
+    for (std::size_t j = 0; j < half; ++j) {
+        const double ar = re[j], ai = im[j], br = re[j + half], bi = im[j + half];
+        re[j] = ar + br;
+        im[j] = ai + bi;
+        const double dr = ar - br, di = ai - bi;
+        re[j + half] = dr * tr[j] - di * ti[j];
+        im[j + half] = dr * ti[j] + di * tr[j];
+    }
+}
+
+inline void radix4_body(std::size_t n, double* re, double* im, const stage_twiddles& t) {
+    const std::size_t q = t.q;
+    const double *w1r = t.r1.data(), *w1i = t.i1.data(), *w2r = t.r2.data(), *w2i = t.i2.data(),
+                 *w3r = t.r3.data(), *w3i = t.i3.data();
+    for (std::size_t b = 0; b < n; b += 4 * q) {
+        double *r0 = re + b, *r1 = re + b + q, *r2 = re + b + 2 * q, *r3 = re + b + 3 * q;
+        double *i0 = im + b, *i1 = im + b + q, *i2 = im + b + 2 * q, *i3 = im + b + 3 * q;
+        for (std::size_t j = 0; j < q; ++j) {
+            const double sr = r0[j] + r2[j], si = i0[j] + i2[j];
+            const double dr = r0[j] - r2[j], di = i0[j] - i2[j];
+            const double tr = r1[j] + r3[j], ti = i1[j] + i3[j];
+            const double ur = -(i1[j] - i3[j]), ui = r1[j] - r3[j]; // i (a1 − a3)
+            const double y1r = sr - tr, y1i = si - ti;
+            const double y2r = dr + ur, y2i = di + ui;
+            const double y3r = dr - ur, y3i = di - ui;
+            r0[j] = sr + tr;
+            i0[j] = si + ti;
+            r1[j] = y1r * w2r[j] - y1i * w2i[j];
+            i1[j] = y1r * w2i[j] + y1i * w2r[j];
+            r2[j] = y2r * w1r[j] - y2i * w1i[j];
+            i2[j] = y2r * w1i[j] + y2i * w1r[j];
+            r3[j] = y3r * w3r[j] - y3i * w3i[j];
+            i3[j] = y3r * w3i[j] + y3i * w3r[j];
+        }
+    }
+}
+
+// The last radix-4 stage (q = 1): no twiddle.
+inline void last4_body(std::size_t n, double* re, double* im) {
+    for (std::size_t b = 0; b < n; b += 4) {
+        const double sr = re[b] + re[b + 2], si = im[b] + im[b + 2];
+        const double dr = re[b] - re[b + 2], di = im[b] - im[b + 2];
+        const double tr = re[b + 1] + re[b + 3], ti = im[b + 1] + im[b + 3];
+        const double ur = -(im[b + 1] - im[b + 3]), ui = re[b + 1] - re[b + 3];
+        re[b] = sr + tr;
+        im[b] = si + ti;
+        re[b + 1] = sr - tr;
+        im[b + 1] = si - ti;
+        re[b + 2] = dr + ur;
+        im[b + 2] = di + ui;
+        re[b + 3] = dr - ur;
+        im[b + 3] = di - ui;
+    }
+}
+
+inline void stages_body(std::size_t n, double* re, double* im, const double* r2r, const double* r2i,
+                        const stage_twiddles* st, std::size_t stages) {
+    if (n == 2) {
+        const double ar = re[0], ai = im[0], br = re[1], bi = im[1];
+        re[0] = ar + br;
+        im[0] = ai + bi;
+        re[1] = ar - br;
+        im[1] = ai - bi;
+        return;
+    }
+    if (r2r != nullptr) {
+        radix2_body(n, re, im, r2r, r2i);
+    }
+    for (std::size_t s = 0; s < stages; ++s) {
+        if (st[s].q == 1) {
+            last4_body(n, re, im);
+        } else {
+            radix4_body(n, re, im, st[s]);
+        }
+    }
+}
+
+inline std::pair<double, double> peaks_body(std::size_t n, const double* re, const double* im,
+                                            const double* window) {
+    double p1 = 0.0, p2 = 0.0;
+    for (std::size_t j = 0; j < n; ++j) {
+        p1 = std::max(p1, std::fabs(re[j]) * window[j]);
+        p2 = std::max(p2, std::fabs(im[j]) * window[j]);
+    }
+    return {p1, p2};
+}
+
+// X[k] = S1[k] q[k] + i S2[k] q[k] on the rows k ≤ n/2 (imaginary parts of rows 0 and n/2
+// dropped), X[n − k] its Hermitian mirror; q null stands for 1, s2 null for 0.
+inline void fill_body(std::size_t n, double* re, double* im, const double* ar, const double* ai,
+                      const double* br, const double* bi, const double* qr, const double* qi) {
+    const std::size_t h = n / 2;
+    for (std::size_t k = 0; k <= h; ++k) {
+        const double q_r = qr != nullptr ? qr[k] : 1.0, q_i = qr != nullptr ? qi[k] : 0.0;
+        const double xr = ar[k] * q_r - ai[k] * q_i, xi = ar[k] * q_i + ai[k] * q_r;
+        const double yr = br != nullptr ? br[k] * q_r - bi[k] * q_i : 0.0;
+        const double yi = br != nullptr ? br[k] * q_i + bi[k] * q_r : 0.0;
+        // X[k] = x + i y, X[n − k] = conj(x) + i conj(y).
+        re[k] = xr - yi;
+        im[k] = xi + yr;
+        if (k > 0 && k < h) {
+            re[n - k] = xr + yi;
+            im[n - k] = yr - xi;
+        }
+    }
+    re[0] = ar[0] * (qr != nullptr ? qr[0] : 1.0);
+    im[0] = br != nullptr ? br[0] * (qr != nullptr ? qr[0] : 1.0) : 0.0;
+    re[h] = ar[h] * (qr != nullptr ? qr[h] : 1.0);
+    im[h] = br != nullptr ? br[h] * (qr != nullptr ? qr[h] : 1.0) : 0.0;
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2"), gnu::flatten]] void stages_avx2(std::size_t n, double* re, double* im,
+                                                       const double* r2r, const double* r2i,
+                                                       const stage_twiddles* st,
+                                                       std::size_t stages) {
+    stages_body(n, re, im, r2r, r2i, st, stages);
+}
+[[gnu::target("avx2"), gnu::flatten]] std::pair<double, double>
+peaks_avx2(std::size_t n, const double* re, const double* im, const double* window) {
+    return peaks_body(n, re, im, window);
+}
+[[gnu::target("avx2"), gnu::flatten]] void fill_avx2(std::size_t n, double* re, double* im,
+                                                     const double* ar, const double* ai,
+                                                     const double* br, const double* bi,
+                                                     const double* qr, const double* qi) {
+    fill_body(n, re, im, ar, ai, br, bi, qr, qi);
+}
+bool has_avx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#else
+bool has_avx2() { return false; }
+#endif
+
+} // namespace
+
+struct inverse_pairs::twiddles {
+    std::vector<double> r2r, r2i; // the first radix-2 stage, when there is one
+    std::vector<stage_twiddles> stages;
+};
+
+inverse_pairs::inverse_pairs(std::size_t nf)
+    : n_(nf), reversed_(nf), twiddles_(std::make_shared<twiddles>()) {
+    unsigned bits = 0;
+    while ((std::size_t{1} << bits) < nf) {
+        ++bits;
+    }
+    for (std::size_t j = 0; j < nf; ++j) {
+        std::size_t r = 0;
+        for (unsigned b = 0; b < bits; ++b) {
+            r |= ((j >> b) & 1u) << (bits - 1 - b);
+        }
+        reversed_[j] = r;
+    }
+    const auto w = [](std::size_t j, std::size_t len) {
+        const double angle =
+            2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(len);
+        return std::pair{std::cos(angle), std::sin(angle)};
+    };
+    auto& t = *twiddles_;
+    std::size_t block = nf;
+    if (nf > 2 && bits % 2 == 1) {
+        for (std::size_t j = 0; j < nf / 2; ++j) {
+            const auto [c, s] = w(j, nf);
+            t.r2r.push_back(c);
+            t.r2i.push_back(s);
+        }
+        block = nf / 2;
+    }
+    for (; nf > 2 && block >= 4; block /= 4) {
+        stage_twiddles st;
+        st.q = block / 4;
+        for (std::size_t j = 0; j < st.q; ++j) {
+            const auto [c1, s1] = w(j, block);
+            const auto [c2, s2] = w(2 * j, block);
+            const auto [c3, s3] = w(3 * j, block);
+            st.r1.push_back(c1);
+            st.i1.push_back(s1);
+            st.r2.push_back(c2);
+            st.i2.push_back(s2);
+            st.r3.push_back(c3);
+            st.i3.push_back(s3);
+        }
+        t.stages.push_back(std::move(st));
+    }
+    work_.assign(nf);
+}
+
+void inverse_pairs::run(const split_complex& s1, const split_complex* s2) {
+    run_times(s1, s2, nullptr);
+}
+
+void inverse_pairs::run_times(const split_complex& s1, const split_complex* s2,
+                              const split_complex* q) {
+    const std::size_t n = n_;
+    double* re = work_.re.data();
+    double* im = work_.im.data();
+    const double* br = s2 != nullptr ? s2->re.data() : nullptr;
+    const double* bi = s2 != nullptr ? s2->im.data() : nullptr;
+    const double* qr = q != nullptr ? q->re.data() : nullptr;
+    const double* qi = q != nullptr ? q->im.data() : nullptr;
+    const auto& t = *twiddles_;
+    const double* r2r = t.r2r.empty() ? nullptr : t.r2r.data();
+    const double* r2i = t.r2i.empty() ? nullptr : t.r2i.data();
+    if (has_avx2()) {
+#if defined(__x86_64__)
+        fill_avx2(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
+        stages_avx2(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
+        return;
+#endif
+    }
+    fill_body(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
+    stages_body(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
+}
+
+std::pair<double, double> inverse_pairs::peaks(std::size_t nt, double dt) {
+    if (window_.size() != n_ || window_nt_ != nt) {
+        window_.resize(n_);
+        for (std::size_t p = 0; p < n_; ++p) {
+            window_[p] = reversed_[p] < nt ? 1.0 : 0.0;
+        }
+        window_nt_ = nt;
+    }
+    std::pair<double, double> p;
+    if (has_avx2()) {
+#if defined(__x86_64__)
+        p = peaks_avx2(n_, work_.re.data(), work_.im.data(), window_.data());
+#endif
+    } else {
+        p = peaks_body(n_, work_.re.data(), work_.im.data(), window_.data());
+    }
+    const double scale = 1.0 / (static_cast<double>(n_) * dt);
+    return {p.first * scale, p.second * scale};
+}
+
+void inverse_pairs::histories(double dt, std::vector<double>& x1, std::vector<double>& x2) const {
+    const double scale = 1.0 / (static_cast<double>(n_) * dt);
+    x1.resize(n_);
+    x2.resize(n_);
+    for (std::size_t p = 0; p < n_; ++p) {
+        x1[reversed_[p]] = work_.re[p] * scale;
+        x2[reversed_[p]] = work_.im[p] * scale;
+    }
+}
+
+} // namespace sitewave::eql::detail
