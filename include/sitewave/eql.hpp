@@ -98,7 +98,8 @@ result<std::vector<sublayer>> split(const site::site_model& site, const options&
 
 // The loop. Peaks (of strain, acceleration, displacement) are taken over the record's own nt
 // samples. Refused (kind `argument`) for options out of range (strain ratio in (0, 1],
-// tolerance ≥ 0, max_iterations ≥ 1, fraction > 0, fmax ≥ 0, angle in [0, 90)), more than
+// tolerance ≥ 0, max_iterations ≥ 1, fraction > 0, fmax ≥ 0, a finite angle not at 90° to the
+// vertical), more than
 // max_sublayers, an empty or non-finite input, or a site the propagation refuses.
 result<run_result> run(const site::site_model& site, const input& in, input_kind kind,
                        const options& o);

@@ -207,8 +207,10 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
             return argument("run",
                             "tolerance " + number_text(o.tolerance) + " is negative or not finite");
         }
-        if (!(o.angle >= 0.0 && o.angle < 90.0)) {
-            return argument("run", "angle " + number_text(o.angle) + " is not in [0, 90)");
+        if (!std::isfinite(o.angle) ||
+            std::fabs(std::cos(o.angle * std::numbers::pi / 180.0)) < 1e-9) {
+            return argument("run", "angle " + number_text(o.angle) +
+                                       " is not finite or grazes the layers (90 degrees)");
         }
         if (o.max_iterations < 1) {
             return argument("run",

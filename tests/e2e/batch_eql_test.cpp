@@ -89,13 +89,20 @@ class batch_eql : public batch_run {
 };
 
 TEST_F(batch_eql, flat_curves_give_the_linear_run) {
-    for (const char* input : {"outcrop", "incident", "within"}) {
-        const std::string lin = std::string("lin-") + input, eq = std::string("eq-") + input;
-        ASSERT_EQ(run({"--soil", "flat.toml", "--input", input, "r.csv", "--out", lin}), 0) << err_;
-        ASSERT_EQ(
-            run({"--soil", "flat.toml", "--input", input, "--method", "eql", "r.csv", "--out", eq}),
-            0)
-            << err_;
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"outcrop", {"--input", "outcrop"}},
+        {"incident", {"--input", "incident"}},
+        {"within", {"--input", "within"}},
+        {"oblique-25", {"--input", "outcrop", "--angle", "25", "--impedance", "oblique"}},
+    };
+    for (const auto& [input, args] : cases) {
+        const std::string lin = "lin-" + input, eq = "eq-" + input;
+        std::vector<std::string> command = {"--soil", "flat.toml", "r.csv", "--out", lin};
+        command.insert(command.end(), args.begin(), args.end());
+        ASSERT_EQ(run(command), 0) << err_;
+        command[4] = eq;
+        command.insert(command.end(), {"--method", "eql"});
+        ASSERT_EQ(run(command), 0) << err_;
         const auto a = columns(read(lin + "/flat/r/surface.csv"));
         const auto b = columns(read(eq + "/flat/r/surface.csv"));
         ASSERT_EQ(a.size(), 4u);

@@ -390,7 +390,9 @@ TEST(Eql, RefusedOptions) {
     bad_rows.spectrum.resize(60);
     auto bad_value = in;
     bad_value.spectrum[3] = complex(NAN, 0);
-    eql::options ratio, tolerance, passes, fraction;
+    eql::options ratio, tolerance, passes, fraction, grazing, nan_angle;
+    grazing.angle = 90;
+    nan_angle.angle = NAN;
     ratio.strain_ratio = 0;
     tolerance.tolerance = -1;
     passes.max_iterations = 0;
@@ -400,6 +402,8 @@ TEST(Eql, RefusedOptions) {
         {tolerance, in, "eql::run: tolerance -1 is negative or not finite"},
         {passes, in, "eql::run: max iterations 0 is below 1"},
         {fraction, in, "eql::split: sublayer fraction 0 or frequency 20 out of range"},
+        {grazing, in, "eql::run: angle 90 is not finite or grazes the layers (90 degrees)"},
+        {nan_angle, in, "eql::run: angle nan is not finite or grazes the layers (90 degrees)"},
         {{}, bad_rows, "eql::run: the input has 60 rows, not 2^k + 1"},
         {{}, bad_value, "eql::run: the input spectrum is not finite"},
     };
