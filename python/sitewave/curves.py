@@ -100,9 +100,12 @@ def table(strain, modulus, damping_percent, damping_strain=None, damping_min=Non
                  damping_strain=damping_strain, damping_min=damping_min)
 
 
-def published(modulus_curve, damping_curve=None, damping_min=None):
-    """The curves shipped with the library by their names (`published_names()`): the modulus
-    reduction of one set and the damping of another (the same when `damping_curve` is None)."""
+def published(modulus_curve=None, damping_curve=None, damping_min=None):
+    """The curves shipped with the library by their names: the modulus reduction of one set and
+    the damping of another (the same when `damping_curve` is None). Without a name, the list of
+    the names (`published_names()`)."""
+    if modulus_curve is None:
+        return published_names()
     return Curve("published", modulus_curve=modulus_curve,
                  damping_curve=modulus_curve if damping_curve is None else damping_curve,
                  damping_min=damping_min)

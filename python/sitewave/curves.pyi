@@ -1,5 +1,5 @@
 # Type stubs of sitewave.curves.
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -21,6 +21,9 @@ def menq(cu: float, d50: float, sigma_m: Optional[float] = ..., cycles: Optional
          damping_min: Optional[float] = ...) -> Curve: ...
 def table(strain: npt.ArrayLike, modulus: npt.ArrayLike, damping_percent: npt.ArrayLike,
           damping_strain: Optional[npt.ArrayLike] = ..., damping_min: Optional[float] = ...) -> Curve: ...
+@overload
+def published() -> List[str]: ...
+@overload
 def published(modulus_curve: str, damping_curve: Optional[str] = ...,
               damping_min: Optional[float] = ...) -> Curve: ...
 def linear(damping: float) -> Curve: ...

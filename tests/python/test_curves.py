@@ -45,6 +45,7 @@ def test_linear_curve_is_constant():
 
 def test_published_names_each_read():
     names = sw.curves.published_names()
+    assert sw.curves.published() == names
     assert len(names) > 3 and len(set(names)) == len(names)
     for n in names[:10]:
         try:
