@@ -22,6 +22,6 @@ from ._inputs import (Bedrock, Layer, Profile, Record, Site, Soil, read_at2, rea
 from ._runs import Result, Table, log_periods, psa, rotd, run, run_many
 from ._sitewave import version as __version__
 
-__all__ = ["Bedrock", "Layer", "Profile", "Record", "Result", "Site", "Soil", "Table", "curves",
-           "log_periods", "psa", "read_at2", "read_profile", "read_record", "read_site", "rotd",
-           "run", "run_many"]
+__all__ = ["__version__", "Bedrock", "Layer", "Profile", "Record", "Result", "Site", "Soil",
+           "Table", "curves", "log_periods", "psa", "read_at2", "read_profile", "read_record",
+           "read_site", "rotd", "run", "run_many"]

@@ -36,13 +36,15 @@ class Profile:
     angle: float  # degrees
     nin: int  # 1 incident, 2 within
     name: str
-    def __init__(self, layers: Any, angle: float = ..., nin: int = ..., name: str = ...) -> None: ...
+    def __init__(self, layers: Any, angle: float = ..., nin: int = ...,
+                 name: str = ...) -> None: ...
 
 def read_profile(path: _Path) -> Profile: ...
 
 class Layer:
     def __init__(self, thickness: float, vs: float, soil: str, vp: Optional[float] = ...,
-                 poisson: Optional[float] = ..., qs: Optional[float] = ..., fs: Optional[float] = ...,
+                 poisson: Optional[float] = ..., qs: Optional[float] = ...,
+                 fs: Optional[float] = ...,
                  qp: Optional[float] = ..., fp: Optional[float] = ...) -> None: ...
 
 class Bedrock:
@@ -59,7 +61,8 @@ class Site:
     angle: float
     water_table: Optional[float]
     bedrock: Dict[str, float]
-    layers: np.ndarray  # structured: soil, top, thickness, vs, vp, unit_weight, sigma_v, sigma_m, damping_min, curve
+    # structured: soil, top, thickness, vs, vp, unit_weight, sigma_v, sigma_m, damping_min, curve
+    layers: np.ndarray
     def __init__(self, layers: Sequence[Layer], bedrock: Bedrock, soils: Dict[str, Soil],
                  water_table: Optional[float] = ..., angle: float = ..., title: str = ...,
                  name: str = ...) -> None: ...
@@ -125,7 +128,8 @@ def run_many(records: Iterable[Record], sites: Iterable[Union[Site, Profile]], *
              vertical: Literal["linear", "poisson", "constrained"] = ..., jobs: int = ...,
              errors: Literal["raise", "keep"] = ...) -> List[List[Union[Result, ValueError]]]: ...
 
-def psa(accel: _Reals, dt: float, periods: _Reals, damping: float = ...) -> npt.NDArray[np.float64]: ...
+def psa(accel: _Reals, dt: float, periods: _Reals,
+        damping: float = ...) -> npt.NDArray[np.float64]: ...
 def rotd(h1: _Reals, h2: _Reals, dt: float, periods: _Reals,
          damping: float = ...) -> npt.NDArray[np.float64]: ...
 def log_periods(tmin: float, tmax: float, n: int) -> npt.NDArray[np.float64]: ...

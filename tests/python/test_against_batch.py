@@ -81,12 +81,14 @@ def test_psa_and_rotd_of_the_surface_equal_batch(example_suite, p):
 # Options that change every file: (batch arguments, run keywords, record unit).
 VARIANTS = [
     (["--input", "within", "--padded"], dict(input="within", padded=True), "g"),
-    (["--units", "m/s2", "--spectra", "--damping", "0.02,0.05", "--periods", "list:0.1,0.5,1,2"],
+    (["--units", "m/s2", "--spectra", "--damping", "0.02,0.05",
+      "--periods", "list:0.1,0.5,1,2"],
      dict(periods=[0.1, 0.5, 1, 2], damping=[0.02, 0.05]), "m/s2"),
-    (["--process", "integrate", "--band", "0.1,0.2,20,25", "--angle", "20", "--impedance", "oblique"],
+    (["--process", "integrate", "--band", "0.1,0.2,20,25", "--angle", "20",
+      "--impedance", "oblique"],
      dict(process="integrate", band=(0.1, 0.2, 20, 25), angle=20, oblique=True), "g"),
-    (["--process", "differentiate", "--pad", "none", "--units", "cm/s2"], dict(process="differentiate", pad=None),
-     "cm/s2"),
+    (["--process", "differentiate", "--pad", "none", "--units", "cm/s2"],
+     dict(process="differentiate", pad=None), "cm/s2"),
     (["--pad", "30", "--input", "incident"], dict(pad=30.0, input="incident"), "g"),
 ]
 
