@@ -6,6 +6,7 @@
 #include "batch/plan.hpp"
 #include "batch/run.hpp"
 #include "batch/run_record.hpp"
+#include "batch/rvt_run.hpp"
 #include "batch/shared_work.hpp"
 #include "batch/statistics.hpp"
 #include "batch/summary.hpp"
@@ -186,6 +187,20 @@ void check_options(const batch_options& o) {
         usage(
             "--dialogue-files: the dialogue's files hold the linear tables; not with --method eql");
     }
+    for (const auto& rs : o.records) {
+        if (rs.rvt) {
+            if (const auto fault = batch::rvt_input_fault(o, *rs.rvt)) {
+                usage(*fault);
+            }
+            if (!o.eql_depths.empty()) {
+                usage("--depths: motions at depth are time histories; not with --fas, --source "
+                      "or --target");
+            }
+            if (o.dialogue_files) {
+                usage("--dialogue-files: not with --fas, --source or --target");
+            }
+        }
+    }
     if (o.analysis != batch_options::method::eql && (!o.eql_depths.empty() || o.eql_strict)) {
         usage(std::string(o.eql_strict ? "--strict" : "--depths") + " goes with --method eql");
     }
@@ -265,6 +280,7 @@ class suite {
                 const auto& e = plan_[i];
                 r.profile = o_.soils[e.profile];
                 r.record = batch::record_paths(o_.records[e.record]);
+                r.rvt = o_.records[e.record].rvt.has_value();
                 r.folder = e.folder();
                 r.interrupted = true;
                 r.note = "interrupted";

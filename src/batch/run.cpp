@@ -1,6 +1,7 @@
 #include "batch/run.hpp"
 
 #include "batch/eql_run.hpp"
+#include "batch/rvt_run.hpp"
 #include "response/psa.hpp"
 #include "steps/steps.hpp"
 #include "textio/fatal.hpp"
@@ -465,6 +466,9 @@ std::string reason(const sitewave::error& e) {
 }
 
 std::string record_paths(const record_source& rs) {
+    if (rs.rvt) {
+        return rs.rvt->name();
+    }
     return rs.is_at2() ? rs.at2[0] + ";" + rs.at2[1] + ";" + rs.at2[2] : rs.file;
 }
 
@@ -475,14 +479,18 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
     const record_source& rs = o.records[e.record];
     s.profile = o.soils[e.profile];
     s.record = record_paths(rs);
+    s.rvt = rs.rvt.has_value();
     s.folder = e.folder();
     textio::io_state state;
     auto r = textio::capture(
         [&]() -> std::vector<std::string> {
-            const loaded_record& l = work.record_of(e.record);
-            s.note = l.note;
-            if (l.err) {
-                throw textio::failure(*l.err);
+            const loaded_record* l = nullptr;
+            if (!rs.rvt) {
+                l = &work.record_of(e.record);
+                s.note = l->note;
+                if (l->err) {
+                    throw textio::failure(*l->err);
+                }
             }
             if (const auto fault = run_folder_fault(out, e)) {
                 textio::refuse(*fault);
@@ -492,9 +500,16 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
                                   ("." + e.record_dir + ".tmp" + std::to_string(::getpid()) + "-" +
                                    std::to_string(index)));
             temp.make();
-            const run_data d = compute_run(o, profiles[e.profile], sites[e.profile], work, l.rec,
-                                           "record " + rs.file, e.record, e.profile, s.note);
-            auto values = write_run(o, d, l.rec, temp.path(), state);
+            std::vector<std::string> values;
+            if (rs.rvt) {
+                values = compute_rvt(o, profiles[e.profile], sites[e.profile], *rs.rvt, temp.path(),
+                                     state, s.note);
+            } else {
+                const run_data d =
+                    compute_run(o, profiles[e.profile], sites[e.profile], work, l->rec,
+                                "record " + rs.file, e.record, e.profile, s.note);
+                values = write_run(o, d, l->rec, temp.path(), state);
+            }
             temp.rename_to(final_dir);
             return values;
         },

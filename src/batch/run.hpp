@@ -61,8 +61,10 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
                     const std::vector<std::optional<site::site_model>>& sites, shared_work& work,
                     const fs::path& out, const plan_entry& e, std::size_t index);
 
-// Whether summary.csv has the method's columns: with --method eql or a site file among the
-// profiles (a batch of soil files keeps the linear summary as it was).
+// Whether summary.csv has the method's columns: with --method eql, a site file among the
+// profiles or an rvt input (a batch of soil files and records keeps the linear summary as it was).
 bool method_columns(const batch_options& o);
+// Whether summary.csv ends with the input kind (record or rvt): when the batch has rvt inputs.
+bool rvt_columns(const batch_options& o);
 
 } // namespace sitewave::batch

@@ -12,6 +12,7 @@
 #include <exception>
 #include <new>
 #include <numbers>
+#include <stdexcept>
 
 namespace sitewave::eql {
 
@@ -122,9 +123,17 @@ result<std::vector<sublayer>> split_unchecked(const site::site_model& site, cons
 
 // Peaks over the record's own samples of histories given as spectra per unit of the input, two
 // at a time through one transform.
+// The input as the peaks need it.
+struct input_view {
+    const std::vector<complex>& spectrum;
+    double dom, dt;
+    std::size_t nt;
+    const std::optional<rvt::peak_setting>& rvt;
+};
+
 class histories {
   public:
-    histories(std::size_t nom, const input& in) : in_(in), transform_(2 * (nom - 1)) {
+    histories(std::size_t nom, const input_view& in) : in_(in), transform_(2 * (nom - 1)) {
         factor_.assign(nom);
     }
 
@@ -140,6 +149,9 @@ class histories {
             factor_.im[k] = f.imag();
         }
         std::vector<double> out(spectra.size(), 0.0);
+        if (in_.rvt) {
+            return rvt_peaks(spectra);
+        }
         for (std::size_t i = 0; i < spectra.size(); i += 2) {
             const bool pair = i + 1 < spectra.size();
             transform_.run_times(spectra[i], pair ? &spectra[i + 1] : nullptr, &factor_);
@@ -153,7 +165,31 @@ class histories {
     }
 
   private:
-    const input& in_;
+    // The peaks by random vibration theory: of |spectrum·factor| on the rows from 1 on.
+    std::vector<double> rvt_peaks(const std::vector<detail::split_complex>& spectra) const {
+        std::vector<double> out(spectra.size(), 0.0);
+        rvt::spectrum s;
+        const std::size_t nom = factor_.size();
+        for (std::size_t k = 1; k < nom; ++k) {
+            s.freq.push_back(static_cast<double>(k) * in_.dom / (2.0 * std::numbers::pi));
+        }
+        s.amp.resize(s.freq.size());
+        for (std::size_t i = 0; i < spectra.size(); ++i) {
+            for (std::size_t k = 1; k < nom; ++k) {
+                s.amp[k - 1] =
+                    std::hypot(spectra[i].re[k] * factor_.re[k] - spectra[i].im[k] * factor_.im[k],
+                               spectra[i].re[k] * factor_.im[k] + spectra[i].im[k] * factor_.re[k]);
+            }
+            const auto p = rvt::peak(s, *in_.rvt);
+            if (!p) {
+                throw std::invalid_argument(p.err().message);
+            }
+            out[i] = *p;
+        }
+        return out;
+    }
+
+    const input_view& in_;
     detail::inverse_pairs transform_;
     detail::split_complex factor_;
 };
@@ -249,7 +285,8 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
         setup.nom = nom;
         setup.input = input_wave(kind);
         detail::sweep column;
-        histories h(nom, in);
+        const input_view view{in.spectrum, in.dom, in.dt, in.nt, o.rvt};
+        histories h(nom, view);
         for (int pass = 1; pass <= o.max_iterations; ++pass) {
             r.media = media_of(r.layers, site);
             if (auto solved = column.solve(r.media, setup); !solved) {

@@ -28,6 +28,7 @@ ALLOWED = {
     "site": {"curves", "textio"},
     "propagation": set(),
     "eql": set(),
+    "rvt": set(),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
