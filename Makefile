@@ -18,13 +18,19 @@ build:
 # demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
 # outcrop motion, with response spectra and RotD; results in demo-out/batch/, with the suite's
 # statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS); then the
-# equivalent-linear suite, and the Python module's example study (when the module is built).
+# equivalent-linear suite, the random vibration theory suite, and the Python module's example
+# study (when the module is built).
 SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
 	--soil examples/profiles/upper.csv --input outcrop --spectra --rotd @examples/records.txt
 
 # The equivalent-linear suite: El Centro as an outcrop motion on the soft clay site (demo-out/eql/).
 EQL_SUITE = --soil examples/sites/soft_clay.toml --input outcrop --method eql --max-iterations 40 \
 	--depths 0,8,22 --spectra examples/elcentro.csv
+
+# Random vibration theory: a magnitude 6.5 point source at 20 km (WNA) as an outcrop motion on the
+# best-estimate site, equivalent-linear (demo-out/rvt/).
+RVT_SUITE = --soil examples/sites/best.toml --input outcrop --method eql \
+	--source --magnitude 6.5 --distance 20 --region wna
 
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -46,6 +52,10 @@ demo:
 	@echo "== demo-out/eql/summary.csv (the method's columns)"
 	@cut -d, -f28- demo-out/eql/summary.csv
 	tools/sitewave-plot demo-out/eql/soft_clay/elcentro
+	build/sitewave-batch $(RVT_SUITE) --out demo-out/rvt
+	@echo "== demo-out/rvt/summary.csv (input and surface PGA, g; the method's columns)"
+	@cut -d, -f2,12,15,20-24 demo-out/rvt/summary.csv
+	tools/sitewave-plot demo-out/rvt/best/source-M6.5-R20-wna
 	@if [ -d build/python/sitewave ]; then \
 		echo "== the Python example study (demo-out/python/site_study.png)"; \
 		PYTHONPATH=build/python MPLBACKEND=Agg /usr/bin/python3 examples/python/site_study.py --out demo-out/python; fi
