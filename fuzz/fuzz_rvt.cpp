@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)r;
     }
     mem_file file(p[1]);
-    const auto pairs = sitewave::textio::capture(
-        [&] { return sitewave::batch::read_pairs(file.path(), false); });
+    const auto pairs =
+        sitewave::textio::capture([&] { return sitewave::batch::read_pairs(file.path(), false); });
     if (!pairs) {
         return 0;
     }
