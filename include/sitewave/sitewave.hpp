@@ -11,6 +11,7 @@
 #include "sitewave/profile.hpp"
 #include "sitewave/propagation.hpp"
 #include "sitewave/record.hpp"
+#include "sitewave/run.hpp"
 #include "sitewave/rvt.hpp"
 #include "sitewave/site.hpp"
 #include "sitewave/steps.hpp"

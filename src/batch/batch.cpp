@@ -206,6 +206,17 @@ void check_options(const batch_options& o) {
     }
 }
 
+} // namespace
+
+namespace batch {
+void check_run_options(const batch_options& o) { check_options(o); }
+profile profile_of_site(const std::string& path, const site::site_model& m) {
+    return site_profile(path, m);
+}
+} // namespace batch
+
+namespace {
+
 class suite {
   public:
     explicit suite(const batch_options& o) : o_(o) {}

@@ -242,12 +242,19 @@ profile_work make_profile_work(const layer_table& layers, float theta, input_mot
 }
 
 shared_work::shared_work(const batch_options& o, const std::vector<profile>& profiles,
-                         int row_threads)
+                         int row_threads, const std::vector<record>* given)
     : o_(o), profiles_(profiles), row_threads_(row_threads), records_(o.records.size()),
       work_(o.records.size()), runs_left_(o.records.size()) {
     for (std::size_t k = 0; k < o.records.size(); ++k) {
-        records_[k] =
-            std::async(std::launch::deferred, [this, k] { return load(o_.records[k]); }).share();
+        if (given != nullptr) {
+            records_[k] = std::async(std::launch::deferred, [given, k] {
+                              return loaded_record{(*given)[k], {}, {}};
+                          }).share();
+        } else {
+            records_[k] = std::async(std::launch::deferred, [this, k] {
+                              return load(o_.records[k]);
+                          }).share();
+        }
         work_[k] = std::async(std::launch::deferred, [this, k] {
                        return prepare(records_[k].get().rec, o_.records[k], o_);
                    }).share();
