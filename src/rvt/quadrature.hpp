@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <queue>
 #include <vector>
 
@@ -41,7 +42,7 @@ quadrature_result gauss_kronrod(F f, double a, double b, double relative,
         const double c = 0.5 * (lo + hi), h = 0.5 * (hi - lo);
         const double fc = f(c);
         double k = wk[7] * fc, g = wg[3] * fc;
-        for (int j = 0; j < 7; ++j) {
+        for (std::size_t j = 0; j < 7; ++j) {
             const double s = f(c - h * x[j]) + f(c + h * x[j]);
             k += wk[j] * s;
             if (j % 2 == 1) {
