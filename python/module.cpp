@@ -469,16 +469,17 @@ complex_columns(const std::vector<const std::vector<std::complex<double>>*>& col
     return columns<std::complex<double>>(cols);
 }
 
-// The sublayers of both components, one row each, as the fields of a structured array.
-py::dict profile_columns(const sw::memory_run& m) {
+// The sublayers of each run (component 1, 2, ...), one row each, as the fields of a structured
+// array.
+py::dict profile_columns(const std::vector<const sw::eql::run_result*>& runs) {
     std::vector<int> component, sublayer, layer;
     std::vector<std::string> soil;
     std::vector<double> top, bottom, depth, vs_initial, vs, g_ratio, damping, strain_eff,
         strain_max, stress_max, sigma_v, stress_ratio, peak_accel, displacement, density,
         unit_weight;
     std::vector<bool> clamped;
-    for (int c = 0; c < 2; ++c) {
-        const auto& ls = m.eql_runs[static_cast<std::size_t>(c)].layers;
+    for (int c = 0; c < static_cast<int>(runs.size()); ++c) {
+        const auto& ls = runs[static_cast<std::size_t>(c)]->layers;
         for (std::size_t i = 0; i < ls.size(); ++i) {
             const auto& l = ls[i];
             component.push_back(c + 1);
@@ -529,6 +530,19 @@ py::dict profile_columns(const sw::memory_run& m) {
     return d;
 }
 
+// The passes of each run (iterations.csv's rows): pass, component, errors, sublayers.
+py::list pass_rows(const std::vector<const sw::eql::run_result*>& runs) {
+    py::list passes;
+    for (std::size_t c = 0; c < runs.size(); ++c) {
+        for (const auto& p : runs[c]->passes) {
+            passes.append(py::make_tuple(p.pass, static_cast<int>(c + 1), p.modulus, p.damping,
+                                         static_cast<int>(p.modulus_at + 1),
+                                         static_cast<int>(p.damping_at + 1)));
+        }
+    }
+    return passes;
+}
+
 py::dict run_dict(const sw::memory_run& m) {
     py::dict d;
     d["input"] = input_name(m.input);
@@ -566,16 +580,8 @@ py::dict run_dict(const sw::memory_run& m) {
     d["spectra"] = spectra;
     d["eql"] = m.eql;
     if (m.eql) {
-        d["profile"] = profile_columns(m);
-        py::list passes;
-        for (int c = 0; c < 2; ++c) {
-            for (const auto& p : m.eql_runs[static_cast<std::size_t>(c)].passes) {
-                passes.append(py::make_tuple(p.pass, c + 1, p.modulus, p.damping,
-                                             static_cast<int>(p.modulus_at + 1),
-                                             static_cast<int>(p.damping_at + 1)));
-            }
-        }
-        d["passes"] = passes;
+        d["profile"] = profile_columns({&m.eql_runs[0], &m.eql_runs[1]});
+        d["passes"] = pass_rows({&m.eql_runs[0], &m.eql_runs[1]});
         d["converged"] = py::make_tuple(m.eql_runs[0].converged, m.eql_runs[1].converged);
         d["iterations"] = py::make_tuple(m.eql_runs[0].passes.size(), m.eql_runs[1].passes.size());
         py::list depths;
@@ -635,6 +641,119 @@ py::list run(const py::dict& options, const py::list& profiles, const py::list& 
     return results;
 }
 
+sw::rvt::region region_of(const std::string& r) {
+    if (r == "wna") {
+        return sw::rvt::region::wna;
+    }
+    if (r == "cena") {
+        return sw::rvt::region::cena;
+    }
+    throw py::value_error("region: \"" + r + "\" is not wna or cena");
+}
+
+const char* method_name(sw::rvt::peak_method m) {
+    static const char* names[] = {"clh", "vanmarcke", "bj84", "bt12", "bt15"};
+    return names[static_cast<int>(m)];
+}
+
+std::optional<double> optional_double(const py::dict& d, const char* key) {
+    if (!d.contains(key) || d[key].is_none()) {
+        return std::nullopt;
+    }
+    return d[key].cast<double>();
+}
+
+// An input of random vibration theory: {"kind": "fas"|"source"|"target", "name", "x", "y",
+// "duration", "magnitude", "distance", "region", "stress_drop", "kappa", "damping"}.
+sw::rvt_input make_rvt_input(const py::dict& d) {
+    sw::rvt_input in;
+    const std::string kind = d["kind"].cast<std::string>();
+    in.what = kind == "fas"      ? sw::rvt_input::kind::fas
+              : kind == "target" ? sw::rvt_input::kind::target
+                                 : sw::rvt_input::kind::source;
+    if (in.what != sw::rvt_input::kind::source) {
+        in.file = d["name"].cast<std::string>();
+        in.x = d["x"].cast<std::vector<double>>();
+        in.y = d["y"].cast<std::vector<double>>();
+        if (in.x.empty()) {
+            throw py::value_error(in.file + ": no values");
+        }
+    }
+    in.duration = optional_double(d, "duration");
+    in.magnitude = optional_double(d, "magnitude");
+    in.distance = optional_double(d, "distance");
+    if (d.contains("region") && !d["region"].is_none()) {
+        in.region = region_of(d["region"].cast<std::string>());
+    }
+    in.stress_drop = optional_double(d, "stress_drop");
+    in.kappa = optional_double(d, "kappa");
+    if (auto z = optional_double(d, "damping")) {
+        in.damping = *z;
+    }
+    return in;
+}
+
+// The run of an rvt input on a profile: a dict of its results.
+py::dict rvt_run(const py::dict& options, const py::tuple& profile, const py::dict& input,
+                 const py::object& peak_factor) {
+    sw::batch_options o = make_options(options);
+    if (!peak_factor.is_none()) {
+        const std::string pf = peak_factor.cast<std::string>();
+        using m = sw::rvt::peak_method;
+        if (pf == "clh") {
+            o.peak_factor = m::clh;
+        } else if (pf == "vanmarcke") {
+            o.peak_factor = m::vanmarcke;
+        } else if (pf == "bj84") {
+            o.peak_factor = m::bj84;
+        } else if (pf == "bt12") {
+            o.peak_factor = m::bt12;
+        } else if (pf == "bt15") {
+            o.peak_factor = m::bt15;
+        } else {
+            throw py::value_error("peak_factor: \"" + pf +
+                                  "\" is not clh, vanmarcke, bj84, bt12 or bt15");
+        }
+    }
+    const sw::memory_profile p = make_memory_profile(profile);
+    const sw::rvt_input in = make_rvt_input(input);
+    std::optional<sw::result<sw::memory_rvt_run>> out;
+    {
+        py::gil_scoped_release release;
+        out = sw::rvt_run_in_memory(o, p, in);
+    }
+    if (!out->ok()) {
+        raise(out->err());
+    }
+    const auto& m = out->value();
+    py::dict d;
+    d["input"] = input_name(m.input);
+    d["angle"] = m.angle;
+    d["duration"] = m.duration;
+    d["method"] = method_name(m.method);
+    d["note"] = m.note;
+    d["freq"] = to_array(m.frequency);
+    d["fourier_input"] = to_array(m.fourier_input);
+    d["fourier_surface"] = to_array(m.fourier_surface);
+    d["factor"] = to_array(m.factor);
+    d["peak_input"] = m.peak_input;
+    d["peak_surface"] = m.peak_surface;
+    d["periods"] = to_array(m.periods);
+    py::list spectra;
+    for (const auto& s : m.spectra) {
+        spectra.append(py::make_tuple(s.damping, to_array(s.input), to_array(s.surface)));
+    }
+    d["spectra"] = spectra;
+    d["eql"] = m.eql;
+    if (m.eql) {
+        d["profile"] = profile_columns({&m.eql_run});
+        d["passes"] = pass_rows({&m.eql_run});
+        d["converged"] = m.eql_run.converged;
+        d["iterations"] = m.eql_run.passes.size();
+    }
+    return d;
+}
+
 py::dict psa(const floats& h1, const py::object& h2, double dt, const doubles& periods,
              double damping, bool rotd) {
     if (h1.ndim() != 1) {
@@ -682,6 +801,8 @@ PYBIND11_MODULE(_sitewave, m) {
     m.def("parse_site", &parse_site, py::arg("text"), py::arg("name"));
     m.def("read_site", &read_site, py::arg("path"));
     m.def("run", &run, py::arg("options"), py::arg("profiles"), py::arg("records"));
+    m.def("rvt_run", &rvt_run, py::arg("options"), py::arg("profile"), py::arg("input"),
+          py::arg("peak_factor"));
     m.def("psa", &psa, py::arg("h1"), py::arg("h2"), py::arg("dt"), py::arg("periods"),
           py::arg("damping"), py::arg("rotd"));
     m.def("log_periods", [](double tmin, double tmax, int n) {

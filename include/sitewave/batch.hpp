@@ -29,6 +29,9 @@ struct rvt_input {
     std::optional<rvt::region> region;
     std::optional<double> stress_drop, kappa; // bar, s: a source's, instead of the region's
     double damping = 0.05;                    // a target's
+    // Values given instead of the file: frequencies (Hz) and FAS (g·s), or periods (s) and PSA
+    // (g); `file` then only names them.
+    std::vector<double> x, y;
     // The run's name: the file, or "source-M6.5-R20-wna".
     std::string name() const;
 };

@@ -97,6 +97,36 @@ run_in_memory(const batch_options& o, const std::vector<memory_profile>& profile
               const std::vector<memory_record>& records,
               const std::function<void(int, int)>& done = {});
 
+// A run of random vibration theory in memory: what an rvt input's run folder holds (H1 only).
+struct memory_rvt_spectra {
+    double damping = 0.0;
+    std::vector<double> input, surface; // PSA (g) at memory_rvt_run::periods
+};
+struct memory_rvt_run {
+    input_motion input = input_motion::incident;
+    double angle = 0.0;    // degrees
+    double duration = 0.0; // s, the ground motion's
+    rvt::peak_method method = rvt::peak_method::vanmarcke;
+    std::string note; // the target's misfit; not converged
+    // spectra.csv and transfer.csv: frequency (Hz), the Fourier amplitudes (g·s), the factor.
+    std::vector<double> frequency, fourier_input, fourier_surface, factor;
+    double peak_input = 0.0, peak_surface = 0.0; // g
+    // psa.csv: periods (s, 0 first: the peak) and each damping ratio's spectra.
+    std::vector<double> periods;
+    std::vector<memory_rvt_spectra> spectra;
+    // The equivalent-linear run of H1 (o.analysis eql).
+    bool eql = false;
+    eql::run_result eql_run;
+};
+
+// The run of the rvt input `in` on `p` under `o`, as sitewave-batch runs it (o.soils, o.records,
+// o.out, o.force and o.jobs are not used; o.periods ... give the spectra's periods, o.damping
+// their damping ratios). Errors: kind `usage` for options or an input the batch tool refuses
+// (the same messages), `refused` for a run that fails (the note summary.csv would show). Never
+// throws.
+result<memory_rvt_run> rvt_run_in_memory(const batch_options& o, const memory_profile& p,
+                                         const rvt_input& in);
+
 // The pseudo-spectral acceleration of a history sampled every dt seconds at the periods (s; a
 // period at or below zero is the rigid oscillator, max |a|), for the damping ratio in [0, 1); in
 // the history's unit. With `rotd` and a second component of the same length, also RotD50 and

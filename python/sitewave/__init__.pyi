@@ -1,11 +1,13 @@
 # Type stubs of the sitewave package (the docstrings of the package state the contract).
 from os import PathLike
-from typing import Any, Dict, Iterable, List, Literal, Optional, Sequence, Tuple, Union
+from typing import (Any, Dict, Iterable, List, Literal, Optional, Sequence, Tuple, Union,
+                    overload)
 
 import numpy as np
 import numpy.typing as npt
 
 from . import curves as curves
+from . import rvt as rvt
 from .curves import Curve
 
 __version__: str
@@ -104,6 +106,16 @@ class Result:
 
 _Pad = Union[Literal["auto"], None, float]
 
+@overload
+def run(record: rvt.Motion, site: Union[Site, Profile], *, input: _Input = ...,
+        method: Literal["linear", "eql"] = ..., angle: Optional[float] = ...,
+        oblique: bool = ..., periods: Optional[_Reals] = ...,
+        damping: Union[float, Sequence[float]] = ...,
+        peak_factor: Optional[Literal["clh", "vanmarcke", "bj84", "bt12", "bt15"]] = ...,
+        strain_ratio: float = ..., tolerance: float = ..., max_iterations: int = ...,
+        sublayer_frequency: float = ..., sublayer_fraction: float = ...,
+        strict: bool = ...) -> rvt.Result: ...
+@overload
 def run(record: Record, site: Union[Site, Profile], *, input: _Input = ...,
         method: Literal["linear", "eql"] = ..., angle: Optional[float] = ...,
         process: Literal["none", "integrate", "differentiate"] = ...,
@@ -113,7 +125,8 @@ def run(record: Record, site: Union[Site, Profile], *, input: _Input = ...,
         strain_ratio: float = ..., tolerance: float = ..., max_iterations: int = ...,
         sublayer_frequency: float = ..., sublayer_fraction: float = ...,
         depths: Sequence[float] = ..., strict: bool = ...,
-        vertical: Literal["linear", "poisson", "constrained"] = ..., jobs: int = ...) -> Result: ...
+        vertical: Literal["linear", "poisson", "constrained"] = ..., jobs: int = ...,
+        peak_factor: None = ...) -> Result: ...
 
 def run_many(records: Iterable[Record], sites: Iterable[Union[Site, Profile]], *,
              input: _Input = ..., method: Literal["linear", "eql"] = ...,

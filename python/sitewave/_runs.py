@@ -19,6 +19,37 @@ class Table(_np.ndarray):
         return pandas.DataFrame(_np.asarray(self))
 
 
+def _profile_table(cols):
+    """profile.csv's rows as a Table, from the library's columns."""
+    width = max([1] + [len(s) for s in cols["soil"]])
+    fields = [("component", _np.int32), ("sublayer", _np.int32), ("layer", _np.int32),
+              ("soil", "U%d" % width)]
+    names = ["top", "bottom", "depth", "vs_initial", "vs", "g_ratio", "damping",
+             "strain_eff", "strain_max", "stress_max", "sigma_v", "stress_ratio",
+             "peak_accel", "displacement"]
+    fields += [(f, _np.float64) for f in names] + [("clamped", _np.bool_)]
+    fields += [(f, _np.float64) for f in ("density", "unit_weight") if f in cols]
+    # Fields the library adds later come after these, as they come.
+    known = {f for f, _ in fields}
+    for k, v in cols.items():
+        if k not in known:
+            fields.append((k, _np.asarray(v).dtype))
+    a = _np.zeros(len(cols["component"]), dtype=fields)
+    for f, _ in fields:
+        a[f] = cols[f]
+    return a.view(Table)
+
+
+def _passes_table(rows):
+    """iterations.csv's rows as a Table."""
+    p = _np.zeros(len(rows), dtype=[
+        ("pass", _np.int32), ("component", _np.int32), ("error_g", _np.float64),
+        ("error_d", _np.float64), ("sublayer_g", _np.int32), ("sublayer_d", _np.int32)])
+    for i, row in enumerate(rows):
+        p[i] = row
+    return p.view(Table)
+
+
 class Result:
     """The results of one run: the columns of sitewave-batch's tidy files for the same inputs and
     options, bit for bit. Arrays are new ones the caller owns.
@@ -86,31 +117,8 @@ class Result:
             self._eql(d)
 
     def _eql(self, d):
-        cols = d["profile"]
-        width = max([1] + [len(s) for s in cols["soil"]])
-        fields = [("component", _np.int32), ("sublayer", _np.int32), ("layer", _np.int32),
-                  ("soil", "U%d" % width)]
-        names = ["top", "bottom", "depth", "vs_initial", "vs", "g_ratio", "damping",
-                 "strain_eff", "strain_max", "stress_max", "sigma_v", "stress_ratio",
-                 "peak_accel", "displacement"]
-        fields += [(f, _np.float64) for f in names] + [("clamped", _np.bool_)]
-        fields += [(f, _np.float64) for f in ("density", "unit_weight")
-                   if f in cols]
-        # Fields the library adds later come after these, as they come.
-        known = {f for f, _ in fields}
-        for k, v in cols.items():
-            if k not in known:
-                fields.append((k, _np.asarray(v).dtype))
-        a = _np.zeros(len(cols["component"]), dtype=fields)
-        for f, _ in fields:
-            a[f] = cols[f]
-        self.profile = a.view(Table)
-        p = _np.zeros(len(d["passes"]), dtype=[
-            ("pass", _np.int32), ("component", _np.int32), ("error_g", _np.float64),
-            ("error_d", _np.float64), ("sublayer_g", _np.int32), ("sublayer_d", _np.int32)])
-        for i, row in enumerate(d["passes"]):
-            p[i] = row
-        self.passes = p.view(Table)
+        self.profile = _profile_table(d["profile"])
+        self.passes = _passes_table(d["passes"])
         self.iterations = _np.array(d["iterations"], dtype=int)
         self.converged = _np.array(d["converged"], dtype=bool)
         for depth, comp, outcrop, values in d["depths"]:
@@ -222,7 +230,7 @@ def run(record, site, *, input=None, method="linear", angle=None, process="none"
         oblique=False, padded=False, periods=None, damping=0.05, rotd=False, pad="auto",
         smooth=None, strain_ratio=0.65, tolerance=1.0, max_iterations=15,
         sublayer_frequency=20.0, sublayer_fraction=0.2, depths=(), strict=False,
-        vertical="linear", jobs=1):
+        vertical="linear", jobs=1, peak_factor=None):
     """One run of `record` (a sitewave.Record) on `site` (a sitewave.Site or sitewave.Profile):
     what `sitewave-batch` computes for them with the same options, returned as a `Result`
     instead of written into files; every number equals the batch tool's, bit for bit. Nothing
@@ -262,13 +270,32 @@ def run(record, site, *, input=None, method="linear", angle=None, process="none"
     g_ratio, damping, strain_eff, strain_max, ...), passes, iterations, converged, depths.
     Every array is new and the caller's.
 
+    A sitewave.rvt.Motion in place of the record runs by random vibration theory
+    (help(sitewave.rvt.run): the options of records that have no meaning there are refused;
+    peak_factor is its own) and returns a sitewave.rvt.Result.
+
     Raises ValueError with the library's message for input it refuses (an option out of its
     range, a record of fewer than two samples, a site that cannot be run, a result that is not
     finite, a component not converged with strict=True); nothing aborts the interpreter.
     KeyboardInterrupt stops it.
     """
+    from . import rvt
+    if isinstance(record, rvt.Motion):
+        given = {"process": process != "none", "band": band is not None, "padded": padded,
+                 "rotd": rotd, "pad": pad != "auto", "smooth": smooth is not None,
+                 "depths": len(depths) > 0, "vertical": vertical != "linear"}
+        for name, set_ in given.items():
+            if set_:
+                raise ValueError("%s: a record's option, not for a sitewave.rvt.Motion" % name)
+        return rvt.run(record, site, input=input, method=method, angle=angle, oblique=oblique,
+                       periods=periods, damping=damping, peak_factor=peak_factor,
+                       strain_ratio=strain_ratio, tolerance=tolerance,
+                       max_iterations=max_iterations, sublayer_frequency=sublayer_frequency,
+                       sublayer_fraction=sublayer_fraction, strict=strict)
+    if peak_factor is not None:
+        raise ValueError("peak_factor: for a sitewave.rvt.Motion, not a record")
     if not isinstance(record, Record):
-        raise ValueError("record: not a sitewave.Record")
+        raise ValueError("record: not a sitewave.Record or sitewave.rvt.Motion")
     return run_many([record], [site], input=input, method=method, angle=angle, process=process,
                     band=band, oblique=oblique, padded=padded, periods=periods,
                     damping=damping, rotd=rotd, pad=pad, smooth=smooth,

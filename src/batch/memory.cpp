@@ -1,6 +1,7 @@
 // Runs in memory: the batch's shared work and runs, their results taken from the computed run
 // instead of its files.
 #include "batch/run.hpp"
+#include "batch/rvt_run.hpp"
 #include "response/psa.hpp"
 #include "sitewave/run.hpp"
 #include "textio/fatal.hpp"
@@ -317,6 +318,69 @@ result<std::vector<result<memory_run>>> run_in_memory(const batch_options& o,
                                                       const std::function<void(int, int)>& done) {
     memory_suite s(o, profiles, records);
     return textio::capture([&] { return s.run(done); });
+}
+
+result<memory_rvt_run> rvt_run_in_memory(const batch_options& options, const memory_profile& p,
+                                         const rvt_input& in) {
+    batch_options o = options;
+    o.soils = {p.name.empty() ? std::string("(profile)") : p.name};
+    o.records = {record_source{in.name(), {}, in}};
+    o.dialogue_files = false;
+    auto setup = textio::capture([&] {
+        batch::check_run_options(o);
+        if (p.site) {
+            if (o.input == input_motion::from_profile) {
+                usage("input: a site needs incident, outcrop or within");
+            }
+            return batch::profile_of_site(o.soils[0], *p.site);
+        }
+        if (o.analysis == batch_options::method::eql) {
+            usage("method eql: " + o.soils[0] + " is not a site");
+        }
+        if (auto c = check_profile(p.prof, o.soils[0]); !c) {
+            usage(batch::reason(c.err()));
+        }
+        return p.prof;
+    });
+    if (!setup) {
+        return setup.err();
+    }
+    textio::io_state state;
+    auto d =
+        textio::capture([&] { return batch::compute_rvt_data(o, *setup, p.site, in); }, &state);
+    if (!d) {
+        sitewave::error e = d.err();
+        e.message = batch::reason(e);
+        return e;
+    }
+    memory_rvt_run m;
+    m.input = d->input;
+    m.angle = d->angle;
+    m.duration = d->t_gm;
+    m.method = d->setting.method;
+    m.note = d->note;
+    m.frequency = d->fas.freq;
+    m.fourier_input = d->fas.amp;
+    m.fourier_surface = d->surface;
+    m.factor = d->factor;
+    m.peak_input = d->peak_input;
+    m.peak_surface = d->peak_surface;
+    m.periods = d->periods;
+    m.periods.resize(m.periods.size() - 2); // the summary's two at the end
+    for (std::size_t z = 0; z < o.damping.size(); ++z) {
+        memory_rvt_spectra x;
+        x.damping = o.damping[z];
+        x.input = d->psa[z].first;
+        x.surface = d->psa[z].second;
+        x.input.resize(m.periods.size());
+        x.surface.resize(m.periods.size());
+        m.spectra.push_back(std::move(x));
+    }
+    if (d->eq) {
+        m.eql = true;
+        m.eql_run = d->eq->runs[0];
+    }
+    return m;
 }
 
 result<psa_result> response_spectrum(const std::vector<float>& h1, const std::vector<float>& h2,

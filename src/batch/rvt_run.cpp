@@ -84,7 +84,7 @@ input_spectrum input_of(const batch_options& o, const rvt_input& in) {
     input_spectrum out;
     switch (in.what) {
     case rvt_input::kind::fas: {
-        auto [f, a] = read_pairs(in.file, false);
+        auto [f, a] = in.x.empty() ? read_pairs(in.file, false) : checked_pairs(in, false);
         out.fas = {std::move(f), std::move(a)};
         out.t_gm = *in.duration;
         break;
@@ -103,7 +103,7 @@ input_spectrum input_of(const batch_options& o, const rvt_input& in) {
         break;
     }
     case rvt_input::kind::target: {
-        const auto [t, sa] = read_pairs(in.file, true);
+        const auto [t, sa] = in.x.empty() ? read_pairs(in.file, true) : checked_pairs(in, true);
         out.t_gm = *in.duration;
         const auto inv =
             checked(rvt::invert(t, sa, in.damping, rvt_setting(o, in, out.t_gm)), in.file);
@@ -202,23 +202,16 @@ std::vector<double> spectrum_of(const rvt::spectrum& s, const std::vector<double
 }
 
 // psa.csv with the record runs' columns, H1 filled and the others empty; the summary's PSA cells.
-void write_psa(const batch_options& o, const rvt::spectrum& in, const rvt::spectrum& surface,
-               const rvt::peak_setting& p, const std::filesystem::path& dir,
+void write_psa(const batch_options& o, const rvt_data& d, const std::filesystem::path& dir,
                textio::io_state& state, std::vector<std::string>& values) {
-    const auto periods = psa_periods(o);
+    const auto& periods = d.periods;
     const std::size_t rows = periods.size() - 2; // the last two are the summary's
     std::vector<std::string> head{"period (s)"};
     std::vector<std::vector<std::string>> cols;
-    std::vector<double> a0, b0;
-    for (std::size_t d = 0; d < o.damping.size(); ++d) {
+    for (std::size_t z = 0; z < o.damping.size(); ++z) {
         char pct[32];
-        std::snprintf(pct, sizeof pct, " %g%%", o.damping[d] * 100.0);
-        const auto a = spectrum_of(in, periods, o.damping[d], p, "input PSA");
-        const auto b = spectrum_of(surface, periods, o.damping[d], p, "surface PSA");
-        if (d == 0) {
-            a0 = a;
-            b0 = b;
-        }
+        std::snprintf(pct, sizeof pct, " %g%%", o.damping[z] * 100.0);
+        const auto& [a, b] = d.psa[z];
         const auto column = [&](const std::string& title, const std::vector<double>* v,
                                 const std::vector<double>* over) {
             head.push_back(title + pct);
@@ -258,6 +251,7 @@ void write_psa(const batch_options& o, const rvt::spectrum& in, const rvt::spect
     }
     f.close();
     if (o.spectra) {
+        const auto& [a0, b0] = d.psa[0];
         const auto ratio = [](double s, double i) { return i > 0.0 ? s / i : 0.0; };
         for (const std::size_t i : {rows, rows + 1}) {
             values.push_back(num(b0[i]));
@@ -334,6 +328,45 @@ std::optional<std::string> rvt_input_fault(const batch_options& o, const rvt_inp
     return std::nullopt;
 }
 
+// Two or more rows, sorted by their first value, none repeated.
+std::pair<std::vector<double>, std::vector<double>>
+sorted_pairs(std::vector<std::pair<double, double>> rows, const std::string& name) {
+    if (rows.size() < 2) {
+        textio::refuse(name + ": two or more rows are needed");
+    }
+    std::sort(rows.begin(), rows.end());
+    std::pair<std::vector<double>, std::vector<double>> out;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i > 0 && rows[i].first == rows[i - 1].first) {
+            textio::refuse(name + ": " + num(rows[i].first) + " is given twice");
+        }
+        out.first.push_back(rows[i].first);
+        out.second.push_back(rows[i].second);
+    }
+    return out;
+}
+
+std::pair<std::vector<double>, std::vector<double>> checked_pairs(const rvt_input& in,
+                                                                  bool positive) {
+    const std::string name = in.file.empty() ? std::string("(values)") : in.file;
+    if (in.x.size() != in.y.size()) {
+        textio::refuse(name + ": " + std::to_string(in.x.size()) + " abscissae and " +
+                       std::to_string(in.y.size()) + " values");
+    }
+    std::vector<std::pair<double, double>> rows;
+    for (std::size_t i = 0; i < in.x.size(); ++i) {
+        const double a = in.x[i], b = in.y[i];
+        if (!(std::isfinite(a) && a > 0.0) || !std::isfinite(b) ||
+            !(positive ? b > 0.0 : b >= 0.0)) {
+            textio::refuse(name + ": row " + std::to_string(i + 1) + ": " + num(a) + "," + num(b) +
+                           (positive ? ": both must be positive and finite"
+                                     : ": the first must be positive, the second not negative"));
+        }
+        rows.emplace_back(a, b);
+    }
+    return sorted_pairs(std::move(rows), name);
+}
+
 std::pair<std::vector<double>, std::vector<double>> read_pairs(const std::string& path,
                                                                bool positive) {
     std::error_code ec;
@@ -376,105 +409,105 @@ std::pair<std::vector<double>, std::vector<double>> read_pairs(const std::string
     if (f.bad()) {
         textio::refuse(path + ": cannot be read");
     }
-    if (rows.size() < 2) {
-        textio::refuse(path + ": two or more rows are needed");
+    return sorted_pairs(std::move(rows), path);
+}
+
+rvt_data compute_rvt_data(const batch_options& o, const profile& prof,
+                          const std::optional<site::site_model>& site, const rvt_input& in) {
+    if (const auto fault = rvt_input_fault(o, in)) {
+        textio::refuse(*fault);
     }
-    std::sort(rows.begin(), rows.end());
-    std::pair<std::vector<double>, std::vector<double>> out;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (i > 0 && rows[i].first == rows[i - 1].first) {
-            textio::refuse(path + ": " + num(rows[i].first) + " is given twice");
+    rvt_data d;
+    const input_spectrum is = input_of(o, in);
+    d.note = is.note;
+    d.t_gm = is.t_gm;
+    d.setting = rvt_setting(o, in, is.t_gm);
+    d.input = o.input;
+    if (d.input == input_motion::from_profile) {
+        d.input = prof.nin == 2 ? input_motion::within : input_motion::incident;
+    }
+    d.angle = o.angle ? static_cast<double>(*o.angle) : static_cast<double>(prof.angle);
+    // The input on the run's frequencies, 0 outside its own range.
+    for (std::size_t k = 1; k <= rvt_rows; ++k) {
+        d.fas.freq.push_back(static_cast<double>(k) * df);
+        d.fas.amp.push_back(inside(is.fas.freq, is.fas.amp, d.fas.freq.back()));
+    }
+    if (o.analysis == batch_options::method::eql && site) {
+        eql::input ei;
+        ei.spectrum.assign(rvt_rows + 1, eql::complex(0.0));
+        for (std::size_t k = 1; k <= rvt_rows; ++k) {
+            ei.spectrum[k] = d.fas.amp[k - 1] * standard_gravity;
         }
-        out.first.push_back(rows[i].first);
-        out.second.push_back(rows[i].second);
+        ei.dom = 2.0 * pi * df;
+        ei.dt = 1.0 / (2.0 * top_frequency);
+        ei.nt = 1;
+        eql::options eo = o.eql;
+        eo.angle = d.angle;
+        eo.oblique = o.oblique;
+        eo.rvt = d.setting;
+        d.eq.emplace();
+        d.eq->runs[0] = checked(eql::run(*site, ei, eql_kind_of(d.input), eo), "H1");
+        d.eq->input[0] = ei.spectrum;
+        for (std::size_t i = 1; i <= rvt_rows; ++i) {
+            d.factor.push_back(std::abs(d.eq->runs[0].transfer[i]));
+        }
+        if (!d.eq->runs[0].converged) {
+            const std::string what =
+                "H1 not converged after " + std::to_string(d.eq->runs[0].passes.size()) + " passes";
+            if (o.eql_strict) {
+                textio::refuse(what + " (--strict)");
+            }
+            d.note = d.note.empty() ? what : d.note + "; " + what;
+        }
+    } else {
+        d.factor = linear_transfer(prof.layers, d.fas.freq, d.angle, o.oblique, wave_of(d.input));
     }
-    return out;
+    d.surface = d.fas.amp;
+    for (std::size_t k = 0; k < rvt_rows; ++k) {
+        d.surface[k] *= d.factor[k];
+    }
+    const rvt::spectrum surface{d.fas.freq, d.surface};
+    d.peak_input = checked(rvt::peak(d.fas, d.setting), "input");
+    d.peak_surface = checked(rvt::peak(surface, d.setting), "surface");
+    d.best = static_cast<std::size_t>(std::max_element(d.factor.begin(), d.factor.end()) -
+                                      d.factor.begin());
+    d.periods = psa_periods(o);
+    for (const double z : o.damping) {
+        d.psa.push_back({spectrum_of(d.fas, d.periods, z, d.setting, "input PSA"),
+                         spectrum_of(surface, d.periods, z, d.setting, "surface PSA")});
+    }
+    return d;
 }
 
 std::vector<std::string> compute_rvt(const batch_options& o, const profile& prof,
                                      const std::optional<site::site_model>& site,
                                      const rvt_input& in, const std::filesystem::path& dir,
                                      textio::io_state& state, std::string& note) {
-    if (const auto fault = rvt_input_fault(o, in)) {
-        textio::refuse(*fault);
+    const rvt_data d = compute_rvt_data(o, prof, site, in);
+    if (!d.note.empty()) {
+        note = note.empty() ? d.note : note + "; " + d.note;
     }
-    const input_spectrum is = input_of(o, in);
-    if (!is.note.empty()) {
-        note = note.empty() ? is.note : note + "; " + is.note;
-    }
-    const rvt::peak_setting setting = rvt_setting(o, in, is.t_gm);
-    input_motion kind = o.input;
-    if (kind == input_motion::from_profile) {
-        kind = prof.nin == 2 ? input_motion::within : input_motion::incident;
-    }
-    const double angle = o.angle ? static_cast<double>(*o.angle) : static_cast<double>(prof.angle);
-    // The input on the run's frequencies, 0 outside its own range.
-    rvt::spectrum grid;
-    for (std::size_t k = 1; k <= rvt_rows; ++k) {
-        grid.freq.push_back(static_cast<double>(k) * df);
-        grid.amp.push_back(inside(is.fas.freq, is.fas.amp, grid.freq.back()));
-    }
-    std::vector<double> factor;
-    std::optional<eql_outcome> eq;
-    if (o.analysis == batch_options::method::eql && site) {
-        eql::input ei;
-        ei.spectrum.assign(rvt_rows + 1, eql::complex(0.0));
-        for (std::size_t k = 1; k <= rvt_rows; ++k) {
-            ei.spectrum[k] = grid.amp[k - 1] * standard_gravity;
-        }
-        ei.dom = 2.0 * pi * df;
-        ei.dt = 1.0 / (2.0 * top_frequency);
-        ei.nt = 1;
-        eql::options eo = o.eql;
-        eo.angle = angle;
-        eo.oblique = o.oblique;
-        eo.rvt = setting;
-        eq.emplace();
-        eq->runs[0] = checked(eql::run(*site, ei, eql_kind_of(kind), eo), "H1");
-        eq->input[0] = ei.spectrum;
-        for (std::size_t i = 1; i <= rvt_rows; ++i) {
-            factor.push_back(std::abs(eq->runs[0].transfer[i]));
-        }
-        if (!eq->runs[0].converged) {
-            const std::string what =
-                "H1 not converged after " + std::to_string(eq->runs[0].passes.size()) + " passes";
-            if (o.eql_strict) {
-                textio::refuse(what + " (--strict)");
-            }
-            note = note.empty() ? what : note + "; " + what;
-        }
-    } else {
-        factor = linear_transfer(prof.layers, grid.freq, angle, o.oblique, wave_of(kind));
-    }
-    rvt::spectrum surface = grid;
-    for (std::size_t k = 0; k < rvt_rows; ++k) {
-        surface.amp[k] *= factor[k];
-    }
-    write_spectra(grid, surface.amp, factor, dir, state);
-    const double pga_in = checked(rvt::peak(grid, setting), "input");
-    const double pga_out = checked(rvt::peak(surface, setting), "surface");
-    const auto best =
-        static_cast<std::size_t>(std::max_element(factor.begin(), factor.end()) - factor.begin());
-    std::vector<std::string> values = {kind == input_motion::incident  ? "incident"
-                                       : kind == input_motion::outcrop ? "outcrop"
-                                                                       : "within",
-                                       num(angle),
+    write_spectra(d.fas, d.surface, d.factor, dir, state);
+    std::vector<std::string> values = {d.input == input_motion::incident  ? "incident"
+                                       : d.input == input_motion::outcrop ? "outcrop"
+                                                                          : "within",
+                                       num(d.angle),
                                        "none",
                                        "",
                                        "",
                                        "",
-                                       num(pga_in),
+                                       num(d.peak_input),
                                        "",
                                        "",
-                                       num(pga_out),
+                                       num(d.peak_surface),
                                        "",
                                        "",
-                                       num(grid.freq[best]),
-                                       num(factor[best])};
-    write_psa(o, grid, surface, setting, dir, state, values);
-    if (eq) {
-        write_eql_files(o, *eq, {}, {}, dir, state);
-        const auto& r = eq->runs[0];
+                                       num(d.fas.freq[d.best]),
+                                       num(d.factor[d.best])};
+    write_psa(o, d, dir, state, values);
+    if (d.eq) {
+        write_eql_files(o, *d.eq, {}, {}, dir, state);
+        const auto& r = d.eq->runs[0];
         double peak = 0.0, depth = 0.0;
         for (const auto& l : r.layers) {
             if (l.strain_max > peak) {
