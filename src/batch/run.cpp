@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
+#include <string_view>
 #include <unistd.h>
 
 namespace sitewave::batch {
@@ -419,11 +419,21 @@ class temporary_folder {
         }
         registered_ = true;
         textio::register_pending_dir(text_.c_str());
-        std::ofstream m(path_ / run_marker);
-        m << "made by sitewave-batch: --force may replace this folder\n";
-        if (!m.flush()) {
-            system_failure("cannot write the marker", path_ / run_marker,
-                           std::make_error_code(std::errc::io_error));
+        // The marker, with the system's own reason when it cannot be written (a full disk).
+        const fs::path marker = path_ / run_marker;
+        static constexpr std::string_view text =
+            "made by sitewave-batch: --force may replace this folder\n";
+        const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const bool written =
+            fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        const int err = errno;
+        if (fd >= 0 && ::close(fd) != 0 && written) {
+            system_failure("cannot write the marker", marker,
+                           std::error_code(errno, std::generic_category()));
+        }
+        if (!written) {
+            system_failure("cannot write the marker", marker,
+                           std::error_code(err != 0 ? err : EIO, std::generic_category()));
         }
     }
     const fs::path& path() const { return path_; }
