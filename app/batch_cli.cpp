@@ -101,9 +101,7 @@ std::string trim(const std::string& s) {
 // order mark at the start of the file is skipped.
 void read_list(const std::string& list, std::vector<sitewave::record_source>& out) {
     // A regular file or a pipe (@<(...)); a folder or a device is no list.
-    std::error_code ec;
-    const auto st = fs::status(list, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_fifo(st)) {
+    if (sitewave::not_an_input_file(list)) {
         usage_error("@" + list + ": not a regular file or a pipe");
     }
     std::ifstream in(list);
@@ -174,9 +172,7 @@ std::vector<double> period_list(const std::string& value) {
         return out;
     }
     const std::string file = value.substr(1);
-    std::error_code ec;
-    const auto st = fs::status(file, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_fifo(st)) {
+    if (sitewave::not_an_input_file(file)) {
         usage_error("--periods: " + value + ": not a regular file or a pipe");
     }
     std::ifstream in(file);

@@ -10,6 +10,7 @@
 #include "batch/shared_work.hpp"
 #include "batch/statistics.hpp"
 #include "batch/summary.hpp"
+#include "sitewave/process.hpp"
 #include "textio/fatal.hpp"
 
 #include <algorithm>
@@ -52,10 +53,7 @@ std::vector<profile> read_profiles(const batch_options& o,
                                    std::vector<std::optional<site::site_model>>* sites = nullptr) {
     std::vector<profile> out;
     for (const auto& s : o.soils) {
-        std::error_code ec;
-        const auto st = std::filesystem::status(s, ec);
-        if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
-            !std::filesystem::is_fifo(st)) {
+        if (not_an_input_file(s)) {
             usage("--soil " + s + ": not a regular file or a pipe");
         }
         if (is_site_file(s)) {

@@ -5,6 +5,7 @@
 #include "batch/shared_work.hpp"
 #include "batch/tidy.hpp"
 #include "sitewave/eql.hpp"
+#include "sitewave/process.hpp"
 #include "sitewave/propagation.hpp"
 #include "textio/fatal.hpp"
 
@@ -369,10 +370,8 @@ std::pair<std::vector<double>, std::vector<double>> checked_pairs(const rvt_inpu
 
 std::pair<std::vector<double>, std::vector<double>> read_pairs(const std::string& path,
                                                                bool positive) {
-    std::error_code ec;
-    const auto st = std::filesystem::status(path, ec);
-    if (ec || !(std::filesystem::is_regular_file(st) || std::filesystem::is_fifo(st))) {
-        textio::refuse(path + ": not a readable file");
+    if (const auto what = not_an_input_file(path)) {
+        textio::refuse(path + ": " + *what + ", not a regular file or a pipe");
     }
     std::ifstream f(path, std::ios::binary);
     if (!f) {

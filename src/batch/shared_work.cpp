@@ -1,6 +1,7 @@
 #include "batch/shared_work.hpp"
 
 #include "response/psa.hpp"
+#include "sitewave/process.hpp"
 #include "spectral/smooth.hpp"
 #include "steps/record.hpp"
 #include "steps/steps.hpp"
@@ -17,20 +18,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // Why `path` is not a file the batch reads, or nothing (a missing file is left to the reader,
-// whose report names it).
+// whose report names it). A record is no pipe: it may be read more than once.
 std::optional<std::string> not_regular(const std::string& path) {
-    std::error_code ec;
-    const auto st = fs::status(path, ec);
-    if (!fs::exists(st) || fs::is_regular_file(st)) {
-        return std::nullopt;
+    if (const auto what = not_an_input_file(path, false)) {
+        return path + ": " + *what + ", not a regular file";
     }
-    const char* what = fs::is_directory(st)        ? "a folder"
-                       : fs::is_fifo(st)           ? "a named pipe"
-                       : fs::is_character_file(st) ? "a character device"
-                       : fs::is_block_file(st)     ? "a block device"
-                       : fs::is_socket(st)         ? "a socket"
-                                                   : "not a file";
-    return path + ": " + what + ", not a regular file";
+    return std::nullopt;
 }
 
 } // namespace
