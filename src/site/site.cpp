@@ -26,7 +26,7 @@ std::string number_text(double x) {
 }
 
 // A soil type as read: its model's parameters; the curves of a model that needs no stress.
-struct soil_type {
+struct soil_entry {
     std::string name;
     std::string path; // "soil[1]"
     toml::source_region where;
@@ -95,6 +95,19 @@ class reader {
         return v;
     }
 
+    std::optional<std::int64_t> integer(const toml::table& t, std::string_view key,
+                                        const std::string& path, bool required = true) const {
+        const toml::node* n = get(t, key, path, required);
+        if (n == nullptr) {
+            return std::nullopt;
+        }
+        const auto v = n->is_integer() ? n->value<std::int64_t>() : std::nullopt;
+        if (!v) {
+            fail(n->source(), join(path, key), "not an integer");
+        }
+        return v;
+    }
+
     double number_or(const toml::table& t, std::string_view key, const std::string& path,
                      double fallback) const {
         return number(t, key, path, false).value_or(fallback);
@@ -158,7 +171,7 @@ class reader {
     std::string file_;
 };
 
-void table_curves(const reader& r, const toml::table& t, soil_type& s) {
+void table_curves(const reader& r, const toml::table& t, soil_entry& s) {
     const auto strain = r.numbers(t, "strain", s.path);
     if (auto p = curves::strain_problem(strain); !p.empty()) {
         r.fail(t.get("strain")->source(), s.path + ".strain", p);
@@ -186,8 +199,8 @@ void table_curves(const reader& r, const toml::table& t, soil_type& s) {
     s.fixed = std::move(*c);
 }
 
-soil_type read_soil(const reader& r, const toml::table& t, std::size_t index) {
-    soil_type s;
+soil_entry read_soil(const reader& r, const toml::table& t, std::size_t index) {
+    soil_entry s;
     s.path = "soil[" + std::to_string(index + 1) + "]";
     s.where = t.source();
     s.name = *r.text(t, "name", s.path);
@@ -264,13 +277,13 @@ soil_type read_soil(const reader& r, const toml::table& t, std::size_t index) {
 }
 
 void read_layer(const reader& r, const toml::table& t, std::size_t index,
-                std::vector<soil_type>& soils, site_model& site) {
+                std::vector<soil_entry>& soils, site_model& site) {
     const std::string path = "layer[" + std::to_string(index + 1) + "]";
     r.known_keys(t, path, {"soil", "thickness", "vs", "vp", "poisson", "qs", "fs", "qp", "fp"});
     layer l;
     l.soil = *r.text(t, "soil", path);
     auto it = std::find_if(soils.begin(), soils.end(),
-                           [&](const soil_type& s) { return s.name == l.soil; });
+                           [&](const soil_entry& s) { return s.name == l.soil; });
     if (it == soils.end()) {
         std::vector<std::string> names;
         for (const auto& s : soils) {
@@ -348,9 +361,168 @@ void read_layer(const reader& r, const toml::table& t, std::size_t index,
     site.layers.push_back(std::move(l));
 }
 
+// Toro (1995), the velocity variation's parameters by site class.
+struct toro_row {
+    const char* name;
+    toro_parameters p;
+};
+constexpr toro_row toro_rows[] = {
+    {"GeoMatrix AB", {0.46, 0.96, 13.1, 0.96, 0.095, 0.0}},
+    {"GeoMatrix CD", {0.38, 0.99, 8.0, 1.00, 0.160, 0.0}},
+    {"USGS AB", {0.35, 0.95, 4.2, 1.00, 0.138, 0.0}},
+    {"USGS CD", {0.36, 0.99, 3.9, 1.00, 0.293, 0.0}},
+    {"USGS A", {0.36, 0.95, 3.4, 0.42, 0.063, 0.0}},
+    {"USGS B", {0.27, 0.97, 3.8, 1.00, 0.293, 0.0}},
+    {"USGS C", {0.31, 0.99, 3.9, 0.98, 0.344, 0.0}},
+    {"USGS D", {0.37, 0.00, 5.0, 0.50, 0.744, 0.0}},
+};
+
+// One of `choices` for the text at `key`, with `fallback` when the key is absent.
+std::string choice(const reader& r, const toml::table& t, std::string_view key,
+                   std::initializer_list<std::string_view> choices, std::string_view fallback) {
+    const auto v = r.text(t, key, "variation", false);
+    if (!v) {
+        return std::string(fallback);
+    }
+    if (std::find(choices.begin(), choices.end(), *v) == choices.end()) {
+        std::string list;
+        for (auto c : choices) {
+            list += (list.empty() ? "" : " or ") + std::string(c);
+        }
+        r.fail(t.get(key)->source(), "variation." + std::string(key),
+               "\"" + *v + "\" is not " + list);
+    }
+    return *v;
+}
+
+depth_law read_depth_law(const reader& r, const toml::node& n) {
+    const std::string path = "variation.bedrock_depth";
+    if (!n.is_table()) {
+        r.fail(n.source(), path,
+               "not a table (write { distribution = \"uniform\", min = ..., max = ... })");
+    }
+    const auto& t = *n.as_table();
+    depth_law d;
+    const auto kind = *r.text(t, "distribution", path);
+    if (kind == "uniform") {
+        r.known_keys(t, path, {"distribution", "min", "max"});
+        d.law = depth_law::kind::uniform;
+        d.a = r.positive(t, "min", path);
+        d.b = r.positive(t, "max", path);
+        if (!(d.a < d.b)) {
+            r.fail(t.get("max")->source(), path + ".max",
+                   number_text(d.b) + " is not above min (" + number_text(d.a) + ")");
+        }
+    } else if (kind == "normal" || kind == "lognormal") {
+        r.known_keys(t, path, {"distribution", "mean", "sd"});
+        d.law = kind == "normal" ? depth_law::kind::normal : depth_law::kind::lognormal;
+        d.a = r.positive(t, "mean", path);
+        d.b = r.positive(t, "sd", path);
+    } else {
+        r.fail(t.get("distribution")->source(), path + ".distribution",
+               "\"" + kind + "\" is not uniform, normal or lognormal");
+    }
+    return d;
+}
+
+variation_table read_variation(const reader& r, const toml::table& t) {
+    const std::string path = "variation";
+    r.known_keys(t, path,
+                 {"realizations", "seed", "velocity", "site_class", "sigma_ln", "rho0", "delta",
+                  "rho200", "b", "d0", "truncate", "layering", "curves", "curve_correlation",
+                  "bedrock_depth", "vs_min", "vs_max"});
+    variation_table v;
+    v.realizations = static_cast<long>(*r.integer(t, "realizations", path));
+    if (v.realizations < 1 || v.realizations > max_realizations) {
+        r.fail(t.get("realizations")->source(), "variation.realizations",
+               std::to_string(v.realizations) + " is not from 1 to " +
+                   std::to_string(max_realizations));
+    }
+    const auto seed = r.integer(t, "seed", path, false).value_or(0);
+    if (seed < 0) {
+        r.fail(t.get("seed")->source(), "variation.seed", std::to_string(seed) + " is negative");
+    }
+    v.seed = static_cast<std::uint64_t>(seed);
+    v.velocity = choice(r, t, "velocity", {"toro", "none"}, "none") == "toro";
+    v.layering = choice(r, t, "layering", {"toro", "none"}, "none") == "toro";
+    v.curves = choice(r, t, "curves", {"darendeli", "none"}, "none") == "darendeli";
+    static constexpr std::string_view explicit_keys[] = {"sigma_ln", "rho0", "delta",
+                                                         "rho200",   "b",    "d0"};
+    const toml::node* named = t.get("site_class");
+    const toml::node* first_explicit = nullptr;
+    for (auto k : explicit_keys) {
+        if (first_explicit == nullptr) {
+            first_explicit = t.get(k);
+        }
+    }
+    if (named != nullptr) {
+        v.site_class = *r.text(t, "site_class", path);
+        if (first_explicit != nullptr) {
+            r.fail(first_explicit->source(), path,
+                   "site_class and explicit parameters (sigma_ln, rho0, delta, rho200, b, d0) "
+                   "together");
+        }
+        const auto row = toro_class(v.site_class);
+        if (!row) {
+            std::string list;
+            for (const auto& n : curves::closest_names(v.site_class, toro_class_names())) {
+                list += (list.empty() ? "\"" : ", \"") + n + "\"";
+            }
+            r.fail(named->source(), "variation.site_class",
+                   "\"" + v.site_class + "\" is not a row of the Toro table; the closest: " + list);
+        }
+        v.toro = *row;
+    } else if (first_explicit != nullptr) {
+        v.toro.sigma_ln = r.positive(t, "sigma_ln", path);
+        for (const char* k : {"rho0", "rho200"}) {
+            const double x = *r.number(t, k, path);
+            if (!(x >= 0.0 && x <= 1.0)) {
+                r.fail(t.get(k)->source(), path + "." + k, number_text(x) + " is outside [0, 1]");
+            }
+            (k[3] == '0' ? v.toro.rho0 : v.toro.rho200) = x;
+        }
+        v.toro.delta = r.positive(t, "delta", path);
+        for (const char* k : {"b", "d0"}) {
+            const double x = k[0] == 'b' ? *r.number(t, k, path) : r.number_or(t, k, path, 0.0);
+            if (x < 0.0) {
+                r.fail(t.get(k)->source(), path + "." + k, number_text(x) + " is negative");
+            }
+            (k[0] == 'b' ? v.toro.b : v.toro.d0) = x;
+        }
+    } else if (v.velocity) {
+        r.fail(t.source(), "variation.site_class",
+               "missing (velocity = \"toro\" needs site_class, or sigma_ln, rho0, delta, rho200, "
+               "b)");
+    }
+    if (t.get("truncate") != nullptr) {
+        v.truncate = r.positive(t, "truncate", path);
+    }
+    v.curve_correlation = r.number_or(t, "curve_correlation", path, -0.5);
+    if (!(v.curve_correlation >= -1.0 && v.curve_correlation <= 1.0)) {
+        r.fail(t.get("curve_correlation")->source(), "variation.curve_correlation",
+               number_text(v.curve_correlation) + " is outside [-1, 1]");
+    }
+    if (const toml::node* n = t.get("bedrock_depth")) {
+        v.bedrock_depth = read_depth_law(r, *n);
+    }
+    if (t.get("vs_min") != nullptr) {
+        v.vs_min = r.positive(t, "vs_min", path);
+    }
+    if (t.get("vs_max") != nullptr) {
+        v.vs_max = r.positive(t, "vs_max", path);
+    }
+    if (!(v.vs_min < v.vs_max)) {
+        const toml::node* n = t.get("vs_max") != nullptr ? t.get("vs_max") : t.get("vs_min");
+        r.fail(n->source(), "variation.vs_max",
+               number_text(v.vs_max) + " is not above vs_min (" + number_text(v.vs_min) + ")");
+    }
+    return v;
+}
+
 site_model read(const reader& r, const toml::table& doc) {
     site_model site;
-    r.known_keys(doc, "", {"title", "angle", "water_table", "soil", "layer", "bedrock"});
+    r.known_keys(doc, "",
+                 {"title", "angle", "water_table", "soil", "layer", "bedrock", "variation"});
     site.title = r.text(doc, "title", "", false).value_or("");
     site.angle = r.number_or(doc, "angle", "", 0.0);
     if (!(site.angle >= 0.0 && site.angle < 90.0)) {
@@ -370,7 +542,7 @@ site_model read(const reader& r, const toml::table& doc) {
         }
         return *n->as_array();
     };
-    std::vector<soil_type> soils;
+    std::vector<soil_entry> soils;
     const auto& soil_list = tables("soil");
     for (std::size_t i = 0; i < soil_list.size(); ++i) {
         soils.push_back(read_soil(r, *soil_list[i].as_table(), i));
@@ -414,6 +586,30 @@ site_model read(const reader& r, const toml::table& doc) {
     }
     site.rock.unit_weight = r.positive(b, "unit_weight", "bedrock");
     site.rock.damping = *r.ratio(b, "damping", "bedrock", true);
+    for (const auto& e : soils) {
+        soil_type t;
+        t.name = e.name;
+        t.unit_weight = e.unit_weight;
+        t.model = e.model == "darendeli" ? curves::model::darendeli
+                  : e.model == "menq"    ? curves::model::menq
+                                         : e.fixed.kind;
+        t.k0 = e.k0;
+        t.pi = e.pi;
+        t.ocr = e.ocr;
+        t.frequency = e.frequency;
+        t.cycles = e.cycles;
+        t.cu = e.cu;
+        t.d50 = e.d50;
+        t.damping_min = e.damping_min;
+        t.fixed = e.fixed;
+        site.soils.push_back(std::move(t));
+    }
+    if (const toml::node* v = doc.get("variation")) {
+        if (!v->is_table()) {
+            r.fail(v->source(), "variation", "not a table (write [variation])");
+        }
+        site.variation = read_variation(r, *v->as_table());
+    }
     return site;
 }
 
@@ -449,6 +645,70 @@ result<site_model> read_site(const std::string& path) {
             throw textio::failure(std::move(e));
         }
         return parse(text.str(), path);
+    });
+}
+
+std::optional<toro_parameters> toro_class(std::string_view name) {
+    for (const auto& row : toro_rows) {
+        if (name == row.name) {
+            return row.p;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> toro_class_names() {
+    std::vector<std::string> out;
+    for (const auto& row : toro_rows) {
+        out.emplace_back(row.name);
+    }
+    return out;
+}
+
+result<void> restack(site_model& site) {
+    return textio::capture([&] {
+        const auto fail = [](const std::string& what) {
+            error e;
+            e.what = error::kind::argument;
+            e.message = "site::restack: " + what;
+            throw textio::failure(std::move(e));
+        };
+        double top = 0.0;
+        double total = 0.0; // kPa at the top of the layer
+        for (std::size_t i = 0; i < site.layers.size(); ++i) {
+            auto& l = site.layers[i];
+            const auto it = std::find_if(site.soils.begin(), site.soils.end(),
+                                         [&](const soil_type& s) { return s.name == l.soil; });
+            if (it == site.soils.end()) {
+                fail("layer " + std::to_string(i + 1) + ": no soil named \"" + l.soil + "\"");
+            }
+            l.unit_weight = it->unit_weight;
+            const double mid = top + l.thickness / 2.0;
+            const double pore =
+                site.water_table ? unit_weight_water * std::max(0.0, mid - *site.water_table) : 0.0;
+            l.top = top;
+            l.sigma_v = total + l.unit_weight * l.thickness / 2.0 - pore;
+            l.sigma_m = l.sigma_v * (1.0 + 2.0 * it->k0) / 3.0 / atmosphere;
+            if (!(l.sigma_v > 0.0)) {
+                fail("layer " + std::to_string(i + 1) + ": vertical effective stress " +
+                     number_text(l.sigma_v) + " kPa is not positive");
+            }
+            result<curves::curve_set> c = it->fixed;
+            if (it->model == curves::model::darendeli) {
+                c = curves::darendeli(it->pi, it->ocr, l.sigma_m, it->frequency, it->cycles);
+            } else if (it->model == curves::model::menq) {
+                c = curves::menq(it->cu, it->d50, l.sigma_m, it->cycles);
+            }
+            if (c && it->damping_min) {
+                c = curves::with_damping_min(*c, *it->damping_min);
+            }
+            if (!c) {
+                fail("layer " + std::to_string(i + 1) + ": " + c.err().message);
+            }
+            l.curves = std::move(*c);
+            top += l.thickness;
+            total += l.unit_weight * l.thickness;
+        }
     });
 }
 

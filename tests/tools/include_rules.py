@@ -27,6 +27,7 @@ ALLOWED = {
     "site": {"curves", "textio"},
     "propagation": set(),
     "eql": set(),
+    "variation": set(),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
