@@ -9,6 +9,7 @@
 #include "batch/shared_work.hpp"
 #include "batch/statistics.hpp"
 #include "batch/summary.hpp"
+#include "batch/variation_suite.hpp"
 #include "textio/fatal.hpp"
 
 #include <algorithm>
@@ -198,6 +199,9 @@ class suite {
     batch_result run(const std::function<void(int, int)>& done) {
         check_options(o_);
         profiles_ = read_profiles(o_, &sites_);
+        if (batch::is_variation_suite(o_, sites_)) {
+            return batch::run_variation_suite(o_, profiles_, sites_, done);
+        }
         plan_ = batch::make_plan(o_);
         const batch::output_folder out = batch::open_output(o_, plan_);
         // The run record before any run, so that it is there even if the batch is killed.
@@ -312,6 +316,10 @@ result<void> prepare_batch(const batch_options& o) {
 result<batch_result> run_batch(const batch_options& o, const std::function<void(int, int)>& done) {
     suite b(o);
     return textio::capture([&] { return b.run(done); });
+}
+
+result<void> merge_shards(const std::string& dir) {
+    return textio::capture([&] { batch::merge(dir); });
 }
 
 std::string summary_csv(const batch_options& o, const std::vector<run_summary>& rows) {
