@@ -5,7 +5,7 @@ CLANG_FORMAT ?= clang-format
 
 FORMAT_FILES = $(sort $(shell find src app tests bench fuzz include \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
-.PHONY: all build demo test shared sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean
+.PHONY: all build demo test shared sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean slurm-check
 
 all: build
 
@@ -51,6 +51,14 @@ test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS)
 	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+# A suite on a real single-node Slurm cluster (slurmctld, slurmd, slurm-client; as root): the
+# daemons started by the test in a temporary folder, a 4-task array and its merge against the
+# unsharded run. Fails (never skips) when the daemons cannot start.
+slurm-check:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j$(JOBS) --target sitewave-batch
+	tests/slurm/slurm_test.sh build
 
 # The library as a shared library (the programs linked against it), and every test.
 shared:
