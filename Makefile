@@ -18,13 +18,19 @@ build:
 # demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
 # outcrop motion, with response spectra and RotD; results in demo-out/batch/, with the suite's
 # statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS); then the
-# equivalent-linear suite.
+# equivalent-linear suite, and the variation suite.
 SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
 	--soil examples/profiles/upper.csv --input outcrop --spectra --rotd @examples/records.txt
 
 # The equivalent-linear suite: El Centro as an outcrop motion on the soft clay site (demo-out/eql/).
 EQL_SUITE = --soil examples/sites/soft_clay.toml --input outcrop --method eql --max-iterations 40 \
 	--depths 0,8,22 --spectra examples/elcentro.csv
+
+# The variation suite: El Centro on 50 realizations of the best-estimate site (Toro velocities and
+# layering, Darendeli curve deviates, rock from 28 to 36 m), equivalent-linear, statistics only
+# (demo-out/variation/: statistics.csv, profile-statistics.csv, realizations.csv, variation.png).
+VARIATION_SUITE = --soil examples/sites/best_varied.toml --input outcrop --method eql --spectra \
+	examples/elcentro.csv
 
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -46,6 +52,12 @@ demo:
 	@echo "== demo-out/eql/summary.csv (the method's columns)"
 	@cut -d, -f28- demo-out/eql/summary.csv
 	tools/sitewave-plot demo-out/eql/soft_clay/elcentro
+	build/sitewave-batch $(VARIATION_SUITE) --out demo-out/variation
+	@echo "== demo-out/variation/statistics.csv (RRS of H1 at 5%: median, p16, p84; first rows)"
+	@grep '^all,rrs,H1,5%,' demo-out/variation/statistics.csv | cut -d, -f5,11-13 | head -3
+	@echo "== demo-out/variation/realizations.csv ($$(grep -c ',bedrock,' demo-out/variation/realizations.csv) realizations; first rows)"
+	@head -4 demo-out/variation/realizations.csv
+	tools/sitewave-plot demo-out/variation
 
 test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)

@@ -13,3 +13,4 @@
 #include "sitewave/site.hpp"
 #include "sitewave/steps.hpp"
 #include "sitewave/types.hpp"
+#include "sitewave/variation.hpp"

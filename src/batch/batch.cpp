@@ -308,7 +308,20 @@ double metres_per_s2(record_unit u) {
 result<void> prepare_batch(const batch_options& o) {
     return textio::capture([&] {
         check_options(o);
-        read_profiles(o);
+        std::vector<std::optional<site::site_model>> sites;
+        read_profiles(o, &sites);
+        if (batch::is_variation_suite(o, sites)) {
+            // A suite with realizations writes no run folder but with --keep all; a shard
+            // writes into DIR/shards/K, beside the other shards.
+            batch::check_suite(o, sites);
+            batch_options shard = o;
+            if (o.shards > 0) {
+                shard.out =
+                    (std::filesystem::path(o.out) / "shards" / std::to_string(o.shard)).string();
+            }
+            batch::check_output(shard, {});
+            return;
+        }
         batch::check_output(o, batch::make_plan(o));
     });
 }

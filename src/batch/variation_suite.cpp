@@ -262,6 +262,18 @@ class suite_run {
             o_out.out = (out_path / "shards" / std::to_string(o_.shard)).string();
         }
         const output_folder out = open_output(o_out, plan_all);
+        if (sharded_) {
+            // A shard made again: its mark goes first, so that a merge never takes a shard
+            // whose files are half old, half new (with --force; without, the folder is empty).
+            std::error_code ec;
+            const fs::path mark = out.path() / "shard.txt";
+            if (fs::is_regular_file(fs::symlink_status(mark, ec))) {
+                fs::remove(mark, ec);
+                if (ec) {
+                    system_failure(mark.string() + ": cannot be removed: " + ec.message());
+                }
+            }
+        }
         std::optional<run_record> record;
         if (!sharded_) {
             record.emplace(keep_all ? o_all : o_, plan_all);
@@ -432,27 +444,9 @@ class suite_run {
 
   private:
     void check() {
-        using keep = batch_options::keep_mode;
-        if (o_.shards < 0 || o_.shards > 100000 ||
-            (o_.shards > 0 && (o_.shard < 0 || o_.shard >= o_.shards))) {
-            usage("--shard: K/N with 0 <= K < N <= 100000 (" + std::to_string(o_.shard) + "/" +
-                  std::to_string(o_.shards) + " given)");
-        }
-        if (o_.shards > 0 && o_.keep == keep::all) {
-            usage("--keep all: the runs' folders are not kept by shards (--keep summary or "
-                  "statistics)");
-        }
-        if (o_.dialogue_files && o_.keep != keep::all) {
-            usage("--dialogue-files goes with --keep all");
-        }
+        check_suite(o_, sites_);
         any_varied_ = std::any_of(sites_.begin(), sites_.end(),
                                   [](const auto& s) { return s && s->variation.has_value(); });
-        if (o_.realization && !any_varied_) {
-            usage("--realization: no profile has a [variation] table");
-        }
-        if (o_.dialogue_files && any_varied_) {
-            usage("--dialogue-files: not with realizations");
-        }
     }
 
     void make_members() {
@@ -479,10 +473,6 @@ class suite_run {
                 continue;
             }
             const long count = s->variation->realizations;
-            if (o_.realization && !(*o_.realization >= 0 && *o_.realization < count)) {
-                usage("--realization: " + std::to_string(*o_.realization) + " is not from 0 to " +
-                      std::to_string(count - 1) + " (" + o_.soils[p] + ")");
-            }
             const std::size_t width = std::to_string(count - 1).size();
             const long first = o_.realization.value_or(0);
             const long last = o_.realization ? first + 1 : count;
@@ -543,6 +533,38 @@ class suite_run {
 };
 
 } // namespace
+
+void check_suite(const batch_options& o,
+                 const std::vector<std::optional<site::site_model>>& sites) {
+    using keep = batch_options::keep_mode;
+    if (o.shards < 0 || o.shards > 100000 ||
+        (o.shards > 0 && (o.shard < 0 || o.shard >= o.shards))) {
+        usage("--shard: K/N with 0 <= K < N <= 100000 (" + std::to_string(o.shard) + "/" +
+              std::to_string(o.shards) + " given)");
+    }
+    if (o.shards > 0 && o.keep == keep::all) {
+        usage("--keep all: the runs' folders are not kept by shards (--keep summary or "
+              "statistics)");
+    }
+    const bool varied = std::any_of(sites.begin(), sites.end(),
+                                    [](const auto& s) { return s && s->variation.has_value(); });
+    if (o.dialogue_files && (o.keep != keep::all || varied)) {
+        usage("--dialogue-files: not in a suite with realizations, --keep summary or statistics, "
+              "or --shard");
+    }
+    if (o.realization && !varied) {
+        usage("--realization: no profile has a [variation] table");
+    }
+    for (std::size_t p = 0; p < sites.size() && o.realization; ++p) {
+        if (sites[p] && sites[p]->variation) {
+            const long count = sites[p]->variation->realizations;
+            if (!(*o.realization >= 0 && *o.realization < count)) {
+                usage("--realization: " + std::to_string(*o.realization) + " is not from 0 to " +
+                      std::to_string(count - 1) + " (" + o.soils[p] + ")");
+            }
+        }
+    }
+}
 
 bool is_variation_suite(const batch_options& o,
                         const std::vector<std::optional<site::site_model>>& sites) {
