@@ -98,7 +98,7 @@ result<realization> realize(const site::site_model& base, long k);
 // realizations.csv: the header, and a realization's rows (one per layer, then the half-space
 // with the layer count + 1, the bedrock depth and an empty thickness). Columns: realization,
 // layer, depth (m) of the top, thickness (m), vs (m/s), soil, modulus deviate, damping deviate;
-// numbers in their shortest form that reads back the same double.
+// numbers in their shortest form that reads back the same double, the soil quoted as CSV wants.
 std::string realizations_header();
 std::string realization_rows(const realization& r);
 

@@ -26,6 +26,21 @@ std::string shortest(double x) {
     return std::string(buffer, r.ptr);
 }
 
+// A CSV cell (RFC 4180): quoted, its quotes doubled, when it holds a comma, quote or line end.
+std::string cell(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) {
+        return s;
+    }
+    std::string q = "\"";
+    for (const char c : s) {
+        q += c;
+        if (c == '"') {
+            q += '"';
+        }
+    }
+    return q + "\"";
+}
+
 double clamp(double x, double lo, double hi) { return std::min(std::max(x, lo), hi); }
 
 double depth_of(const site::site_model& s) {
@@ -324,8 +339,8 @@ std::string realization_rows(const realization& r) {
         const auto& l = s.layers[i];
         const auto d = deviates(l.soil);
         out += k + "," + std::to_string(i + 1) + "," + shortest(l.top) + "," +
-               shortest(l.thickness) + "," + shortest(l.vs) + "," + l.soil + "," + shortest(d[0]) +
-               "," + shortest(d[1]) + "\n";
+               shortest(l.thickness) + "," + shortest(l.vs) + "," + cell(l.soil) + "," +
+               shortest(d[0]) + "," + shortest(d[1]) + "\n";
     }
     out += k + "," + std::to_string(s.layers.size() + 1) + "," + shortest(r.bedrock_depth) + ",," +
            shortest(s.rock.vs) + ",bedrock,,\n";

@@ -2,6 +2,7 @@
 #include "sitewave/variation.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
@@ -381,6 +382,51 @@ TEST(Variation, BedrockDepth) {
         }
         EXPECT_NEAR(mean(h), w.mean, 0.2 * w.mean) << w.law;
         EXPECT_NEAR(sd(h), w.sd, 0.2 * w.sd) << w.law;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// realizations.csv's rows: one per layer and the half-space; a soil's name quoted as CSV wants.
+TEST(Variation, RowsOfRealizationsCsv) {
+    std::string text = base;
+    for (std::size_t at; (at = text.find("\"clay\"")) != std::string::npos;) {
+        text.replace(at, 6, "\"clay, \\\"soft\\\"\"");
+    }
+    const auto m = parsed(text + "[variation]\nrealizations = 2\nbedrock_depth = { distribution = "
+                                 "\"uniform\", min = 8.0, max = 9.0 }\n");
+    const auto r = variation::realize(m, 1);
+    ASSERT_TRUE(r.ok());
+    const std::string rows = variation::realization_rows(*r);
+    const auto nl = rows.find('\n');
+    // One layer, 5 m extended to the rock's depth (between 8 and 9 m), its Vs unvaried.
+    char depth[32];
+    const auto end = std::to_chars(depth, depth + sizeof depth, r->bedrock_depth).ptr;
+    EXPECT_EQ(rows.substr(0, nl),
+              "1,1,0," + std::string(depth, end) + ",150,\"clay, \"\"soft\"\"\",0,0");
+    EXPECT_EQ(rows.substr(nl + 1, 6), "1,2,8.");
+    EXPECT_NE(rows.find(",,760,bedrock,,\n"), std::string::npos);
+    EXPECT_EQ(variation::realizations_header(),
+              "realization,layer,depth (m),thickness (m),vs (m/s),soil,modulus deviate,damping "
+              "deviate\n");
+}
+
+} // namespace
+
+namespace {
+
+// Characters outside strings that toml++ 3.3 took to an unreachable branch: a refusal of the
+// syntax like any other stray character (fuzz/regressions/site).
+TEST(Variation, StrayUnicodeIsASyntaxError) {
+    for (const std::string& text : {std::string("t\xc5\xab\x04\x00(\x00", 7),
+                                    std::string("a\xd0\x96"), std::string("k = 1\n\xe3\x80\x81")}) {
+        const auto got = site::parse_site(text, "u.toml");
+        ASSERT_FALSE(got.ok());
+        EXPECT_EQ(got.err().what, sitewave::error::kind::refused);
+        EXPECT_NE(got.err().message.find("u.toml:"), std::string::npos) << got.err().message;
+        EXPECT_NE(got.err().message.find(": (syntax): "), std::string::npos) << got.err().message;
     }
 }
 
