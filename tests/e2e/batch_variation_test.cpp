@@ -315,3 +315,33 @@ TEST_F(batch_variation, merge_refuses_missing_foreign_and_stray_shards) {
 }
 
 } // namespace
+
+namespace {
+
+// Profiles given as they are (soil files) through --keep summary and shards: the rows of the plain
+// batch (its run folders), the same files sharded and merged.
+TEST_F(batch_variation, plain_profiles_in_memory_and_sharded) {
+    const std::string best = std::string(SITEWAVE_EXAMPLES) + "/profiles/best.csv";
+    const std::string lower = std::string(SITEWAVE_EXAMPLES) + "/profiles/lower.csv";
+    const std::vector<std::string> s{"--soil",  lower,       "--soil", best,     "--input",
+                                     "outcrop", "--spectra", "r0.csv", "r1.csv", "r2.csv"};
+    const auto with = [&s](std::vector<std::string> more) {
+        auto a = s;
+        a.insert(a.end(), more.begin(), more.end());
+        return a;
+    };
+    ASSERT_EQ(run(with({"--out", "plain"})), 0) << err_;
+    ASSERT_EQ(run(with({"--out", "memory", "--keep", "summary"})), 0) << err_;
+    for (const char* k : {"0/2", "1/2"}) {
+        ASSERT_EQ(run(with({"--out", "sharded", "--keep", "summary", "--shard", k})), 0) << err_;
+    }
+    ASSERT_EQ(run({"merge", "sharded"}), 0) << err_;
+    EXPECT_EQ(text("plain", "summary.csv"), text("memory", "summary.csv"));
+    EXPECT_EQ(lines(text("memory", "summary.csv")).size(), 7u);
+    for (const char* f :
+         {"summary.csv", "statistics.csv", "profile-statistics.csv", "realizations.csv"}) {
+        EXPECT_EQ(text("memory", f), text("sharded", f)) << f;
+    }
+}
+
+} // namespace
