@@ -103,9 +103,7 @@ std::string trim(const std::string& s) {
 // order mark at the start of the file is skipped.
 void read_list(const std::string& list, std::vector<sitewave::record_source>& out) {
     // A regular file or a pipe (@<(...)); a folder or a device is no list.
-    std::error_code ec;
-    const auto st = fs::status(list, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_fifo(st)) {
+    if (sitewave::not_an_input_file(list)) {
         usage_error("@" + list + ": not a regular file or a pipe");
     }
     std::ifstream in(list);
@@ -176,9 +174,7 @@ std::vector<double> period_list(const std::string& value) {
         return out;
     }
     const std::string file = value.substr(1);
-    std::error_code ec;
-    const auto st = fs::status(file, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st) && !fs::is_fifo(st)) {
+    if (sitewave::not_an_input_file(file)) {
         usage_error("--periods: " + value + ": not a regular file or a pipe");
     }
     std::ifstream in(file);
@@ -209,6 +205,109 @@ std::vector<double> period_list(const std::string& value) {
     usage_error("--at2: three files H1 H2 V after each --at2, " +
                 (files.empty() ? std::string("none") : std::to_string(files.size())) + " given" +
                 (files.empty() ? "" : ":" + given));
+}
+
+// The inputs of random vibration theory, taken out of the command line before the rest is
+// parsed: each --fas FILE, --target FILE or --source starts an input, and the --duration,
+// --magnitude, --distance, --region, --stress-drop, --kappa and --target-damping that follow it
+// (before the next) are its own. What is left of the command line is returned.
+constexpr std::string_view rvt_starts[] = {"--fas", "--target", "--source"};
+constexpr std::string_view rvt_settings[] = {"--duration",      "--magnitude",   "--distance",
+                                             "--region",        "--stress-drop", "--kappa",
+                                             "--target-damping"};
+
+std::vector<std::string> take_rvt_inputs(int argc, const char* const* argv,
+                                         std::vector<sitewave::record_source>& out) {
+    std::vector<std::string> rest;
+    sitewave::rvt_input current;
+    bool open = false; // an input has started
+    std::vector<std::string_view> seen;
+    const auto finish = [&] {
+        if (open) {
+            out.push_back({current.name(), {}, current});
+            current = {};
+            open = false;
+        }
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            rest.insert(rest.end(), argv + i, argv + argc);
+            break;
+        }
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const auto is = [&](const auto& list) {
+            return std::find(std::begin(list), std::end(list), name) != std::end(list);
+        };
+        if (!is(rvt_starts) && !is(rvt_settings)) {
+            rest.push_back(arg);
+            continue;
+        }
+        std::string value;
+        if (name == "--source") {
+            if (eq != std::string::npos) {
+                usage_error("--source takes no value; give --magnitude, --distance and --region");
+            }
+        } else if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            bad_value(name, "");
+        }
+        if (is(rvt_starts)) {
+            finish();
+            open = true;
+            seen.clear();
+            current.what = name == "--fas"      ? sitewave::rvt_input::kind::fas
+                           : name == "--target" ? sitewave::rvt_input::kind::target
+                                                : sitewave::rvt_input::kind::source;
+            if (name != "--source") {
+                if (value.empty()) {
+                    bad_value(name, value);
+                }
+                current.file = value;
+            }
+            continue;
+        }
+        if (!open) {
+            usage_error(name + " goes after --fas, --target or --source");
+        }
+        const auto where = std::find(std::begin(rvt_settings), std::end(rvt_settings), name);
+        if (std::find(seen.begin(), seen.end(), *where) != seen.end()) {
+            usage_error(name + " is given twice for one input");
+        }
+        seen.push_back(*where);
+        if (name == "--region") {
+            if (value != "wna" && value != "cena") {
+                bad_value(name, value);
+            }
+            current.region =
+                value == "cena" ? sitewave::rvt::region::cena : sitewave::rvt::region::wna;
+            continue;
+        }
+        const auto v = numbers<double>(value);
+        if (!v || v->size() != 1) {
+            bad_value(name, value);
+        }
+        const double x = (*v)[0];
+        if (name == "--duration") {
+            current.duration = x;
+        } else if (name == "--magnitude") {
+            current.magnitude = x;
+        } else if (name == "--distance") {
+            current.distance = x;
+        } else if (name == "--stress-drop") {
+            current.stress_drop = x;
+        } else if (name == "--kappa") {
+            current.kappa = x;
+        } else {
+            current.damping = x;
+        }
+    }
+    finish();
+    return rest;
 }
 
 std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, command_line& cl) {
@@ -326,8 +425,32 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     app.add_option("--shard", shard,
                    "K/N: the records k with k % N == K, partial results into DIR/shards/K/ "
                    "(then: sitewave-batch merge DIR)");
+    // Random vibration theory: taken out before parsing (take_rvt_inputs); here for --help.
+    std::string unused, peak_factor;
+    app.add_option("--fas", unused,
+                   "rvt: a Fourier amplitude spectrum, CSV of frequency (Hz), FAS (g*s) after a "
+                   "title line; with --duration S (repeatable, each input with the options "
+                   "after it)");
+    bool source_flag = false;
+    app.add_flag("--source", source_flag,
+                 "rvt: a point source: --magnitude M --distance R --region wna|cena after it "
+                 "(--stress-drop BAR, --kappa S, --duration S override the region's model)");
+    app.add_option("--target", unused,
+                   "rvt: a target response spectrum, CSV of period (s), PSA (g) after a title "
+                   "line, at --target-damping Z (default 0.05); with --duration S");
+    for (const char* name : {"--duration", "--magnitude", "--distance", "--region", "--stress-drop",
+                             "--kappa", "--target-damping"}) {
+        app.add_option(name, unused, "rvt: of the --fas, --target or --source before it");
+    }
+    app.add_option("--peak-factor", peak_factor,
+                   "rvt: clh, vanmarcke, bj84, bt12 or bt15 (default bt15 when the input's "
+                   "magnitude and distance are known, vanmarcke otherwise)")
+        ->check(CLI::IsMember({"clh", "vanmarcke", "bj84", "bt12", "bt15"}));
+    std::vector<sitewave::record_source> rvt_inputs;
+    auto rest = take_rvt_inputs(argc, argv, rvt_inputs);
+    std::reverse(rest.begin(), rest.end()); // as CLI11 takes them
     try {
-        app.parse(argc, argv);
+        app.parse(rest);
     } catch (const CLI::ParseError& e) {
         // An option checked here without its value: --at2 last or right before another option,
         // --jobs= and the like.
@@ -499,6 +622,17 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     if (eql_option && method != "eql") {
         usage_error("the equivalent-linear options go with --method eql");
     }
+    if (given("--peak-factor")) {
+        using m = sitewave::rvt::peak_method;
+        o.peak_factor = peak_factor == "clh"         ? m::clh
+                        : peak_factor == "vanmarcke" ? m::vanmarcke
+                        : peak_factor == "bj84"      ? m::bj84
+                        : peak_factor == "bt12"      ? m::bt12
+                                                     : m::bt15;
+        if (rvt_inputs.empty()) {
+            usage_error("--peak-factor goes with --fas, --source or --target");
+        }
+    }
     if (given("--keep")) {
         using keep_mode = sitewave::batch_options::keep_mode;
         o.keep = keep == "all"       ? keep_mode::all
@@ -538,6 +672,7 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
     for (std::size_t k = 0; k + 2 < at2.size(); k += 3) {
         o.records.push_back({at2[k], {at2[k], at2[k + 1], at2[k + 2]}});
     }
+    o.records.insert(o.records.end(), rvt_inputs.begin(), rvt_inputs.end());
     return o;
 }
 

@@ -1,6 +1,7 @@
 // Timings at the largest sizes a run meets: a 32768-point record (16385 frequency rows) and the
 // 50-row profile of the generated benchmark case (make_input.py, case max).
 #include "arith/real.hpp"
+#include "eql/fourier.hpp"
 #include "fft/wvfast.hpp"
 #include "layered/profile.hpp"
 #include "layered/transfer.hpp"
@@ -237,6 +238,24 @@ void BM_eql_pass(benchmark::State& state) {
     }
 }
 
+// The loop's transform: two real histories of nf points from their spectra, and their peaks.
+void BM_eql_transform(benchmark::State& state) {
+    const auto nf = static_cast<std::size_t>(state.range(0));
+    sitewave::eql::detail::split_complex a, b;
+    a.assign(nf / 2 + 1);
+    b.assign(nf / 2 + 1);
+    for (std::size_t k = 0; k <= nf / 2; ++k) {
+        a.re[k] = 1.0 / (1.0 + static_cast<double>(k));
+        b.im[k] = 0.5 / (1.0 + static_cast<double>(k));
+    }
+    sitewave::eql::detail::inverse_pairs t(nf);
+    for (auto _ : state) {
+        t.run(a, &b);
+        benchmark::DoNotOptimize(t.peaks(nf / 2, 0.01));
+    }
+}
+
+BENCHMARK(BM_eql_transform)->Arg(8192)->Arg(16384)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_eql_pass)->Arg(8192)->Arg(32768)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_horizontal_spectra)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_tables)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,5 +1,8 @@
-// The site file's reader with its [variation] table, and the first and last realizations of a
-// site it passes: a site, a refusal naming the file, or a realization refused as an argument.
+// The site file's reader: any text is read or refused with a message naming the file; a site
+// read is one the linear run's table and the sublayers of the equivalent-linear run accept or
+// refuse as values; with a [variation] table, its first and last realizations are made or refused
+// as an argument, and a realization made is a sound profile.
+#include "sitewave/eql.hpp"
 #include "sitewave/site.hpp"
 #include "sitewave/variation.hpp"
 #include "support.hpp"
@@ -7,18 +10,28 @@
 #include <cmath>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto m = sitewave::site::parse_site(text, "f.toml");
-    if (!m) {
-        FUZZ_CHECK(m.err().what == sitewave::error::kind::refused);
-        FUZZ_CHECK(m.err().message.rfind("f.toml:", 0) == 0);
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const auto site = sitewave::site::parse_site(text, "fuzz.toml");
+    if (!site) {
+        FUZZ_CHECK(site.err().what == sitewave::error::kind::refused);
+        FUZZ_CHECK(site.err().message.rfind("fuzz.toml", 0) == 0);
         return 0;
     }
-    if (!m->variation || m->layers.size() > 64) {
+    (void)sitewave::site::to_layer_table(*site);
+    sitewave::eql::options o;
+    o.sublayer_fmax = 5; // few sublayers: the input's layers are the point
+    const auto layers = sitewave::eql::split(*site, o);
+    if (layers) {
+        for (const auto& l : *layers) {
+            FUZZ_CHECK(l.bottom >= l.top);
+            FUZZ_CHECK(l.modulus_ratio > 0.0 && l.modulus_ratio <= 1.0);
+        }
+    }
+    if (!site->variation || site->layers.size() > 64) {
         return 0;
     }
-    for (const long k : {0L, m->variation->realizations - 1}) {
-        const auto r = sitewave::variation::realize(*m, k);
+    for (const long k : {0L, site->variation->realizations - 1}) {
+        const auto r = sitewave::variation::realize(*site, k);
         if (!r) {
             FUZZ_CHECK(r.err().what == sitewave::error::kind::argument);
             continue;
@@ -32,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         FUZZ_CHECK(std::fabs(depth - r->bedrock_depth) <= 1e-9 * r->bedrock_depth + 1e-9);
         FUZZ_CHECK(s.rock.vs >= s.layers.back().vs);
-        FUZZ_CHECK(sitewave::variation::realization_rows(*r).size() > 0);
+        FUZZ_CHECK(!sitewave::variation::realization_rows(*r).empty());
     }
     return 0;
 }

@@ -76,6 +76,15 @@ def main():
     put("steps", "raw-values", bytes([0xff, 0x7f, 0xc0, 0x00, 0x01]) * 24)
     put("batch_cli", "spectra", b"--soil\ns.csv\n--spectra\n--damping\n0.02,0.05\n--periods\n"
         b"0.05,4,20\nr.csv")
+    put("batch_cli", "rvt", b"--soil\ns.toml\n--input\noutcrop\n--fas\nf.csv\n--duration\n8\n"
+        b"--source\n--magnitude\n6.5\n--distance\n20\n--region\nwna\n--peak-factor\nbt15")
+    for name in ("lower", "best", "upper", "soft_clay"):
+        put("site", name, read(os.path.join(ex, "sites", name + ".toml")))
+    pars = read(os.path.join(ROOT, "data", "rvt", "wna_bt15_trms4osc.pars"), 12)
+    put("rvt", "fas", pars + SEP + b"f,a\n0.1,0.01\n1,0.05\n10,0.02\n50,0.002\n" + SEP + b"\x03")
+    put("rvt", "target", b"t\nnm, nr:\n2 2\nh\n1 1 1 1 1 1 1 1 1\n2 1 1 1 1 1 1 1 1\n"
+        b"1 2 1 1 1 1 1 1 1\n2 2 1 1 1 1 1 1 1" + SEP + b"T,psa\n0.01,0.2\n0.1,0.45\n0.5,0.3\n"
+        b"2,0.05\n" + SEP + b"\x08")
 
 
 if __name__ == "__main__":

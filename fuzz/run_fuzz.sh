@@ -22,7 +22,7 @@ while (($#)); do
     shift
 done
 if ((${#targets[@]} == 0)); then
-    targets=(list_read record soil at2 batch_cli run steps plan site)
+    targets=(list_read record soil at2 batch_cli run steps plan site rvt)
 fi
 for t in "${targets[@]}"; do
     exe="$build/fuzz/fuzz_$t"

@@ -4,6 +4,7 @@
 #include "sitewave/eql.hpp"
 #include "sitewave/error.hpp"
 #include "sitewave/record.hpp"
+#include "sitewave/rvt.hpp"
 
 #include <array>
 #include <atomic>
@@ -14,11 +15,33 @@
 
 namespace sitewave {
 
-// A record of a batch: a record file in the dialogue's format, or a PEER NGA triple of AT2 files
-// (H1, H2, V).
+// An input of random vibration theory instead of a record: a Fourier amplitude spectrum (a CSV
+// file: a title line, then rows frequency (Hz), FAS (g·s)), a point source (rvt::source with the
+// region's defaults), or a target response spectrum (a CSV file: a title line, then rows period
+// (s), PSA (g) at `damping`), with the ground motion's duration and, where known, the magnitude
+// and distance (which the Boore-Thompson peak factors need).
+struct rvt_input {
+    enum class kind { fas, source, target };
+    kind what = kind::fas;
+    std::string file;                          // fas, target
+    std::optional<double> duration;            // s; a source's comes from its model when not given
+    std::optional<double> magnitude, distance; // moment magnitude, km
+    std::optional<rvt::region> region;
+    std::optional<double> stress_drop, kappa; // bar, s: a source's, instead of the region's
+    double damping = 0.05;                    // a target's
+    // Values given instead of the file: frequencies (Hz) and FAS (g·s), or periods (s) and PSA
+    // (g); `file` then only names them.
+    std::vector<double> x, y;
+    // The run's name: the file, or "source-M6.5-R20-wna".
+    std::string name() const;
+};
+
+// A record of a batch: a record file in the dialogue's format, a PEER NGA triple of AT2 files
+// (H1, H2, V), or an input of random vibration theory.
 struct record_source {
-    std::string file;               // the record file, or the H1 file of a triple
+    std::string file;               // the record file, or the H1 file of a triple, or rvt's name
     std::array<std::string, 3> at2; // the triple; empty for a record file
+    std::optional<rvt_input> rvt = std::nullopt;
     bool is_at2() const { return !at2[0].empty(); }
 };
 
@@ -89,6 +112,9 @@ struct batch_options {
     vertical_mode eql_vertical = vertical_mode::linear;
     std::vector<double> eql_depths;
     bool eql_strict = false;
+    // The peak factor of the runs of random vibration theory: bt15 (the region's table) when the
+    // input's magnitude and distance are known, vanmarcke otherwise, unless given.
+    std::optional<rvt::peak_method> peak_factor;
     // Suites with realizations (a site file with a [variation] table; see docs/guide.md): what
     // is kept of each run (automatic: statistics when a profile varies, all otherwise): every
     // run's folder, its summary row, or only the statistics (and the rows of failed runs); one
@@ -115,6 +141,7 @@ struct run_summary {
     std::string profile, record, folder;
     bool ok = false;
     bool interrupted = false;        // not made: the batch was stopped first
+    bool rvt = false;                // an input of random vibration theory
     std::string note;                // the reason of a failure, or what was cut
     std::vector<std::string> values; // the value cells after the note (empty for a failed run)
 };

@@ -5,10 +5,12 @@
 
 #include "sitewave/error.hpp"
 #include "sitewave/propagation.hpp"
+#include "sitewave/rvt.hpp"
 #include "sitewave/site.hpp"
 
 #include <complex>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,11 @@ struct options {
     // its undamped Vs); `oblique`: impedances with the obliquity factor (propagation::column).
     double angle = 0.0;
     bool oblique = false;
+    // Peaks by random vibration theory instead of time histories: the input's spectrum is then a
+    // Fourier amplitude spectrum (its phase unused, nt not used), and the peak of a sublayer's
+    // strain (likewise of a top's acceleration and displacement) is PF·√(m0/T_gm) of its
+    // amplitude spectrum, with the setting's peak factor and duration (no oscillator).
+    std::optional<rvt::peak_setting> rvt;
 };
 
 // The strain ratio of an earthquake of magnitude m: (m − 1)/10.

@@ -1,6 +1,7 @@
 // Errors as values: what a step of the run returns instead of ending the process.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -77,5 +78,20 @@ template <> class result<void> {
   private:
     std::optional<sitewave::error> e_;
 };
+
+// An error of kind `argument`, "<where>: <what>": a library function called outside its contract.
+inline error argument_error(const std::string& where, const std::string& what) {
+    error e;
+    e.what = error::kind::argument;
+    e.message = where + ": " + what;
+    return e;
+}
+
+// A number as printf's %g writes it, for messages.
+inline std::string number_text(double x) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", x);
+    return buffer;
+}
 
 } // namespace sitewave

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
+#include <string>
 
 namespace sitewave {
 
@@ -14,6 +16,12 @@ int usable_cores();
 // error); on SIGINT, SIGTERM and SIGHUP the temporary files and folders being written are
 // removed and the process ends by the same signal.
 void install_signal_handlers();
+
+// What `path` is when it exists but is no file the programs read ("a folder", "a character
+// device", "a block device", "a socket", and with pipes false "a named pipe"), or nothing: a
+// regular file, a pipe when pipes are taken, or a missing path (left to the reader, whose report
+// names it).
+std::optional<std::string> not_an_input_file(const std::string& path, bool pipes = true);
 
 // Removes every temporary result file and run folder being written (async-signal-safe).
 void remove_pending_files() noexcept;

@@ -6,10 +6,12 @@
 #include "batch/plan.hpp"
 #include "batch/run.hpp"
 #include "batch/run_record.hpp"
+#include "batch/rvt_run.hpp"
 #include "batch/shared_work.hpp"
 #include "batch/statistics.hpp"
 #include "batch/summary.hpp"
 #include "batch/variation_suite.hpp"
+#include "sitewave/process.hpp"
 #include "textio/fatal.hpp"
 
 #include <algorithm>
@@ -52,10 +54,7 @@ std::vector<profile> read_profiles(const batch_options& o,
                                    std::vector<std::optional<site::site_model>>* sites = nullptr) {
     std::vector<profile> out;
     for (const auto& s : o.soils) {
-        std::error_code ec;
-        const auto st = std::filesystem::status(s, ec);
-        if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
-            !std::filesystem::is_fifo(st)) {
+        if (not_an_input_file(s)) {
             usage("--soil " + s + ": not a regular file or a pipe");
         }
         if (is_site_file(s)) {
@@ -187,10 +186,35 @@ void check_options(const batch_options& o) {
         usage(
             "--dialogue-files: the dialogue's files hold the linear tables; not with --method eql");
     }
+    for (const auto& rs : o.records) {
+        if (rs.rvt) {
+            if (const auto fault = batch::rvt_input_fault(o, *rs.rvt)) {
+                usage(*fault);
+            }
+            if (!o.eql_depths.empty()) {
+                usage("--depths: motions at depth are time histories; not with --fas, --source "
+                      "or --target");
+            }
+            if (o.dialogue_files) {
+                usage("--dialogue-files: not with --fas, --source or --target");
+            }
+        }
+    }
     if (o.analysis != batch_options::method::eql && (!o.eql_depths.empty() || o.eql_strict)) {
         usage(std::string(o.eql_strict ? "--strict" : "--depths") + " goes with --method eql");
     }
 }
+
+} // namespace
+
+namespace batch {
+void check_run_options(const batch_options& o) { check_options(o); }
+profile profile_of_site(const std::string& path, const site::site_model& m) {
+    return site_profile(path, m);
+}
+} // namespace batch
+
+namespace {
 
 class suite {
   public:
@@ -258,6 +282,7 @@ class suite {
                 const auto& e = plan_[i];
                 r.profile = o_.soils[e.profile];
                 r.record = batch::record_paths(o_.records[e.record]);
+                r.rvt = o_.records[e.record].rvt.has_value();
                 r.folder = e.folder();
                 r.interrupted = true;
                 r.note = "interrupted";

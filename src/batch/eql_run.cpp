@@ -13,11 +13,7 @@
 
 namespace sitewave::batch {
 
-namespace {
-
-constexpr const char* component_names[] = {"H1", "H2"};
-
-eql::input_kind kind_of(input_motion m) {
+eql::input_kind eql_kind_of(input_motion m) {
     switch (m) {
     case input_motion::incident:
         return eql::input_kind::incident;
@@ -28,6 +24,10 @@ eql::input_kind kind_of(input_motion m) {
     }
     return eql::input_kind::outcrop;
 }
+
+namespace {
+
+constexpr const char* component_names[] = {"H1", "H2"};
 
 std::vector<eql::complex> to_double(const std::vector<cplx>& x, std::size_t nom, double factor) {
     std::vector<eql::complex> out(nom);
@@ -142,7 +142,7 @@ eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spe
         in.dom = static_cast<double>(g.dom);
         in.dt = static_cast<double>(rec.dt);
         in.nt = static_cast<std::size_t>(rec.nt);
-        solved[c] = eql::run(m, in, kind_of(kind), eo);
+        solved[c] = eql::run(m, in, eql_kind_of(kind), eo);
     };
     std::thread helper;
     if (spare_core) {

@@ -23,6 +23,9 @@ struct eql_outcome {
     std::array<std::vector<eql::complex>, 2> input; // the record's H1 and H2 rows, in its unit
 };
 
+// The equivalent-linear loop's kind of input for the batch's.
+eql::input_kind eql_kind_of(input_motion m);
+
 // The cells of the method for a linear run: "linear" and empty cells.
 std::vector<std::string> linear_method_cells();
 

@@ -236,7 +236,9 @@ std::vector<std::string> unique_components(const std::vector<std::string>& paths
 std::vector<plan_entry> make_plan(const batch_options& o) {
     std::vector<std::string> r;
     for (const auto& rs : o.records) {
-        r.push_back(rs.file);
+        // A source's name is no file: all of it names the folder, dots included.
+        const bool source = rs.rvt && rs.rvt->what == rvt_input::kind::source;
+        r.push_back(source ? rs.file + ".source" : rs.file);
     }
     // A profile folder never takes the name of one of the tool's own top-level files.
     // Nor "all", the group of every profile in statistics.csv.
@@ -258,7 +260,7 @@ std::vector<std::string> input_files(const batch_options& o) {
     for (const auto& rs : o.records) {
         if (rs.is_at2()) {
             files.insert(files.end(), rs.at2.begin(), rs.at2.end());
-        } else {
+        } else if (!rs.rvt || rs.rvt->what != rvt_input::kind::source) {
             files.push_back(rs.file);
         }
     }

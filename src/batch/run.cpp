@@ -1,6 +1,7 @@
 #include "batch/run.hpp"
 
 #include "batch/eql_run.hpp"
+#include "batch/rvt_run.hpp"
 #include "response/psa.hpp"
 #include "steps/steps.hpp"
 #include "textio/fatal.hpp"
@@ -11,7 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
+#include <string_view>
 #include <unistd.h>
 
 namespace sitewave::batch {
@@ -19,6 +20,11 @@ namespace sitewave::batch {
 namespace {
 
 constexpr float deg_to_rad = 0.017453292f;
+
+// The first nt values of a history (the record's own samples).
+std::span<const float> within_record(const std::vector<float>& x, std::size_t nt) {
+    return std::span<const float>(x.data(), std::min(nt, x.size()));
+}
 
 float peak_abs(std::span<const float> x) {
     float m = 0.0f;
@@ -164,56 +170,54 @@ void write_eql_transfer(const batch_options& o, const eql_outcome& eq, const tab
     f.close();
 }
 
-// The files of a run into `dir`; the summary's value cells. `note` gets what the run had to cut.
-std::vector<std::string> compute(const batch_options& o, const profile& prof,
-                                 const std::optional<site::site_model>& site, shared_work& work,
-                                 const record& rec, const record_source& rs, const plan_entry& e,
-                                 const fs::path& dir, textio::io_state& state, std::string& note) {
-    const std::string label = "record " + rs.file;
-    const record_work& w = work.work_of(e.record);
-    const float angle = o.angle ? *o.angle : prof.angle;
+} // namespace
+
+run_data compute_run(const batch_options& o, const profile& prof,
+                     const std::optional<site::site_model>& site, shared_work& work,
+                     const record& rec, const std::string& label, std::size_t record_index,
+                     std::size_t profile_index, std::string& note) {
+    run_data d;
+    d.w = &work.work_of(record_index);
+    d.angle = o.angle ? *o.angle : prof.angle;
     const float theta = o.angle ? *o.angle * deg_to_rad : prof.theta;
     input_motion input = o.input;
     if (input == input_motion::from_profile) {
         input = prof.nin == 2 ? input_motion::within : input_motion::incident;
     }
+    d.input = input;
     decay_time decay;
     if (o.pad == padding::automatic && !o.dialogue_files) {
-        decay = work.decay_of(e.profile, theta, input, rec.dt);
+        decay = work.decay_of(profile_index, theta, input, rec.dt);
     }
     std::string cut;
-    const int nf = padded_length(o, rec.nt, rec.dt, decay, cut);
+    d.nf = padded_length(o, rec.nt, rec.dt, decay, cut);
     if (!cut.empty()) {
         note = note.empty() ? cut : note + "; " + cut;
     }
-    const record_grid& rg = work.grid_of(e.record, nf);
-    const grid& g = rg.g;
+    d.rg = &work.grid_of(record_index, d.nf);
+    const grid& g = d.rg->g;
 
-    spectra s = rg.s;
+    spectra s = d.rg->s;
     const auto nom = static_cast<std::size_t>(g.nom);
-    const profile_work& pw = work.profile_of(e.profile, theta, input, nf, rec.dt);
-    const tables& t = pw.t;
-    steps::check_tables_finite(t, g, o.soils[e.profile]);
-    const int nin = pw.nin;
-    const tables* use = &pw.use();
-    steps::apply_tables(s, *use, nin, g, label);
+    d.pw = &work.profile_of(profile_index, theta, input, d.nf, rec.dt);
+    steps::check_tables_finite(d.pw->t, g, label);
+    const int nin = d.pw->nin;
+    const tables& use = d.pw->use();
+    steps::apply_tables(s, use, nin, g, label);
     // The equivalent-linear run replaces the horizontals; the vertical stays linear.
-    std::optional<eql_outcome> eq;
-    std::optional<profile_work> vertical;
     if (o.analysis == batch_options::method::eql && site) {
         const bool spare_core =
             static_cast<std::size_t>(o.jobs) > o.soils.size() * o.records.size();
-        eq = run_eql(o, *site, rg.s, s, g, rec, input, angle, spare_core);
+        d.eq = run_eql(o, *site, d.rg->s, s, g, rec, input, d.angle, spare_core);
         if (o.eql_vertical != batch_options::vertical_mode::linear) {
-            vertical = make_profile_work(vertical_layers(o.eql_vertical, *site, *eq), theta, input,
-                                         g, o.oblique, 1, std::nullopt, false);
-            spectra v = rg.s;
-            steps::apply_tables(v, vertical->use(), vertical->nin, g, label);
+            d.vertical = make_profile_work(vertical_layers(o.eql_vertical, *site, *d.eq), theta,
+                                           input, g, o.oblique, 1, std::nullopt, false);
+            spectra v = d.rg->s;
+            steps::apply_tables(v, d.vertical->use(), d.vertical->nin, g, label);
             s.fz1 = std::move(v.fz1);
         }
-        write_eql_files(o, *eq, g, rec, dir, state);
-        if (!eq->note.empty()) {
-            note = note.empty() ? eq->note : note + "; " + eq->note;
+        if (!d.eq->note.empty()) {
+            note = note.empty() ? d.eq->note : note + "; " + d.eq->note;
         }
     }
     pass_band band;
@@ -223,23 +227,58 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
     }
     steps::process_or_refuse(s, g, band, o.nyes, label);
 
-    const output_unit in_unit = history_unit(o, true);
-    const output_unit out_unit = history_unit(o, false);
-    const auto& fh = use->samp.col[static_cast<std::size_t>(nin - 1)];
-    std::size_t best = pw.best;
-    float best_factor = cabs(fh[best]);
-    if (eq) {
-        write_eql_transfer(o, *eq, vertical ? vertical->use() : *use, nin, g, dir, state);
-        best = 1;
+    const auto& fh = use.samp.col[static_cast<std::size_t>(nin - 1)];
+    d.best = d.pw->best;
+    d.best_factor = cabs(fh[d.best]);
+    if (d.eq) {
+        d.best = 1;
         for (std::size_t i = 1; i < nom; ++i) {
-            if (eq->factor_h1[i] > eq->factor_h1[best]) {
-                best = i;
+            if (d.eq->factor_h1[i] > d.eq->factor_h1[d.best]) {
+                d.best = i;
             }
         }
-        best_factor = eq->factor_h1[best];
+        d.best_factor = d.eq->factor_h1[d.best];
+    }
+    d.s = s;
+    d.h = steps::inverse_transform(std::move(s), g, label, 1, &*d.rg->inverse_factors);
+    const output_unit out_unit = history_unit(o, false);
+    const std::size_t nt = rec.time.size();
+    const std::size_t n = o.padded ? static_cast<std::size_t>(d.nf) : nt;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float x = scaled(d.h.xr1[i], out_unit);
+        const float y = scaled(d.h.yr1[i], out_unit);
+        const float z = scaled(d.h.zr1[i], out_unit);
+        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
+            textio::refuse(label + ": the surface motion is not finite");
+        }
+    }
+    if (o.spectra) {
+        d.surface_psa = response_spectra(within_record(d.h.xr1, nt), within_record(d.h.yr1, nt),
+                                         within_record(d.h.zr1, nt), rec.dt, o);
+    }
+    return d;
+}
+
+std::vector<std::string> write_run(const batch_options& o, const run_data& d, const record& rec,
+                                   const fs::path& dir, textio::io_state& state) {
+    const grid& g = d.rg->g;
+    const auto nom = static_cast<std::size_t>(g.nom);
+    const tables& t = d.pw->t;
+    const tables& use = d.pw->use();
+    const int nin = d.pw->nin;
+    const spectra& s = d.s;
+    const histories& h = d.h;
+    const record_work& w = *d.w;
+    if (d.eq) {
+        write_eql_files(o, *d.eq, g, rec, dir, state);
+    }
+    const output_unit in_unit = history_unit(o, true);
+    const output_unit out_unit = history_unit(o, false);
+    if (d.eq) {
+        write_eql_transfer(o, *d.eq, d.vertical ? d.vertical->use() : use, nin, g, dir, state);
     } else {
         table_file f((dir / "transfer.csv").string(), state);
-        f.lines(pw.transfer_csv);
+        f.lines(d.pw->transfer_csv);
         f.close();
     }
     {
@@ -265,7 +304,7 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
             }
             sm = smoothed(sm, *o.smooth_ko);
         }
-        const auto& si = rg.smoothed_input;
+        const auto& si = d.rg->smoothed_input;
         f.line(join(head));
         for (std::size_t i = 0; i < nom; ++i) {
             const bool k = o.smooth_ko.has_value();
@@ -278,12 +317,12 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
                                    k ? sm[0][i] : 0.0f,
                                    k ? sm[1][i] : 0.0f,
                                    k ? sm[2][i] : 0.0f};
-            f.numbers_after(rg.spectra_head.line(i), std::span<const float>(cells, k ? 9 : 3));
+            f.numbers_after(d.rg->spectra_head.line(i), std::span<const float>(cells, k ? 9 : 3));
         }
         f.close();
     }
     const std::size_t nt = rec.time.size();
-    const std::size_t n = o.padded ? static_cast<std::size_t>(nf) : nt;
+    const std::size_t n = o.padded ? static_cast<std::size_t>(d.nf) : nt;
     {
         table_file f((dir / "input.csv").string(), state);
         f.lines(w.input_csv);
@@ -299,7 +338,6 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
         steps::write_spectra_file("amp1.csv", (dir / "amp1.csv").string(), s, g, rec, state)
             .commit();
     }
-    const histories h = steps::inverse_transform(std::move(s), g, label, 1, &*rg.inverse_factors);
     if (o.dialogue_files) {
         // wave1.csv, as the dialogue writes it, holds each history less its first value; the
         // tidy files hold the histories themselves.
@@ -315,9 +353,6 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
             const float x = scaled((*surf[0])[i], out_unit);
             const float y = scaled((*surf[1])[i], out_unit);
             const float z = scaled((*surf[2])[i], out_unit);
-            if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
-                textio::refuse(label + ": the surface motion is not finite");
-            }
             if (i < nt) {
                 f.numbers_after(w.times.line(i), {x, y, z});
             } else {
@@ -326,43 +361,39 @@ std::vector<std::string> compute(const batch_options& o, const profile& prof,
         }
         f.close();
     }
-    const auto within_record = [nt](const std::vector<float>& x) {
-        return std::span<const float>(x.data(), std::min(nt, x.size()));
-    };
-
     std::vector<std::string> values = {
-        input == input_motion::incident  ? "incident"
-        : input == input_motion::outcrop ? "outcrop"
-                                         : "within",
-        num(angle),
+        d.input == input_motion::incident  ? "incident"
+        : d.input == input_motion::outcrop ? "outcrop"
+                                           : "within",
+        num(d.angle),
         o.nyes == 1   ? "integrate"
         : o.nyes == 2 ? "differentiate"
                       : "none",
         std::to_string(rec.nt),
         num(rec.dt),
-        std::to_string(nf),
+        std::to_string(d.nf),
         num(scaled(peak_abs(rec.xr1), in_unit)),
         num(scaled(peak_abs(rec.yr1), in_unit)),
         num(scaled(peak_abs(rec.zr1), in_unit)),
-        num(scaled(peak_abs(within_record(h.xr1)), out_unit)),
-        num(scaled(peak_abs(within_record(h.yr1)), out_unit)),
-        num(scaled(peak_abs(within_record(h.zr1)), out_unit)),
-        num(static_cast<float>(best) * g.dom / two_pi),
-        num(best_factor),
+        num(scaled(peak_abs(within_record(h.xr1, nt)), out_unit)),
+        num(scaled(peak_abs(within_record(h.yr1, nt)), out_unit)),
+        num(scaled(peak_abs(within_record(h.zr1, nt)), out_unit)),
+        num(static_cast<float>(d.best) * g.dom / two_pi),
+        num(d.best_factor),
     };
     if (o.spectra) {
-        const auto surface_psa = response_spectra(within_record(h.xr1), within_record(h.yr1),
-                                                  within_record(h.zr1), rec.dt, o);
-        write_psa(o, w.input_psa, surface_psa, dir, state, values);
+        write_psa(o, w.input_psa, d.surface_psa, dir, state, values);
     }
-    if (eq) {
-        values.insert(values.end(), eq->values.begin(), eq->values.end());
+    if (d.eq) {
+        values.insert(values.end(), d.eq->values.begin(), d.eq->values.end());
     } else if (method_columns(o)) {
         const auto cells = linear_method_cells();
         values.insert(values.end(), cells.begin(), cells.end());
     }
     return values;
 }
+
+namespace {
 
 // A temporary run folder, registered for removal on a termination signal while it is written,
 // and removed when the run fails.
@@ -388,11 +419,21 @@ class temporary_folder {
         }
         registered_ = true;
         textio::register_pending_dir(text_.c_str());
-        std::ofstream m(path_ / run_marker);
-        m << "made by sitewave-batch: --force may replace this folder\n";
-        if (!m.flush()) {
-            system_failure("cannot write the marker", path_ / run_marker,
-                           std::make_error_code(std::errc::io_error));
+        // The marker, with the system's own reason when it cannot be written (a full disk).
+        const fs::path marker = path_ / run_marker;
+        static constexpr std::string_view text =
+            "made by sitewave-batch: --force may replace this folder\n";
+        const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const bool written =
+            fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        const int err = errno;
+        if (fd >= 0 && ::close(fd) != 0 && written) {
+            system_failure("cannot write the marker", marker,
+                           std::error_code(errno, std::generic_category()));
+        }
+        if (!written) {
+            system_failure("cannot write the marker", marker,
+                           std::error_code(err != 0 ? err : EIO, std::generic_category()));
         }
     }
     const fs::path& path() const { return path_; }
@@ -435,6 +476,9 @@ std::string reason(const sitewave::error& e) {
 }
 
 std::string record_paths(const record_source& rs) {
+    if (rs.rvt) {
+        return rs.rvt->name();
+    }
     return rs.is_at2() ? rs.at2[0] + ";" + rs.at2[1] + ";" + rs.at2[2] : rs.file;
 }
 
@@ -445,14 +489,18 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
     const record_source& rs = o.records[e.record];
     s.profile = o.soils[e.profile];
     s.record = record_paths(rs);
+    s.rvt = rs.rvt.has_value();
     s.folder = e.folder();
     textio::io_state state;
     auto r = textio::capture(
         [&]() -> std::vector<std::string> {
-            const loaded_record& l = work.record_of(e.record);
-            s.note = l.note;
-            if (l.err) {
-                throw textio::failure(*l.err);
+            const loaded_record* l = nullptr;
+            if (!rs.rvt) {
+                l = &work.record_of(e.record);
+                s.note = l->note;
+                if (l->err) {
+                    throw textio::failure(*l->err);
+                }
             }
             if (const auto fault = run_folder_fault(out, e)) {
                 textio::refuse(*fault);
@@ -462,8 +510,16 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
                                   ("." + e.record_dir + ".tmp" + std::to_string(::getpid()) + "-" +
                                    std::to_string(index)));
             temp.make();
-            auto values = compute(o, profiles[e.profile], sites[e.profile], work, l.rec, rs, e,
-                                  temp.path(), state, s.note);
+            std::vector<std::string> values;
+            if (rs.rvt) {
+                values = compute_rvt(o, profiles[e.profile], sites[e.profile], *rs.rvt, temp.path(),
+                                     state, s.note);
+            } else {
+                const run_data d =
+                    compute_run(o, profiles[e.profile], sites[e.profile], work, l->rec,
+                                "record " + rs.file, e.record, e.profile, s.note);
+                values = write_run(o, d, l->rec, temp.path(), state);
+            }
             temp.rename_to(final_dir);
             return values;
         },

@@ -2,9 +2,11 @@
 // marked temporary folder renamed into place when complete.
 #pragma once
 
+#include "batch/eql_run.hpp"
 #include "batch/plan.hpp"
 #include "batch/shared_work.hpp"
 #include "sitewave/site.hpp"
+#include "textio/unit.hpp"
 
 #include <optional>
 #include <vector>
@@ -17,14 +19,52 @@ std::string reason(const sitewave::error& e);
 // The record's file, or its three AT2 files separated by ';'.
 std::string record_paths(const record_source& rs);
 
+// A run computed, before any of its files is written: what they are written from. The pointers
+// are into the shared work, which holds them until the record's last run is done.
+struct run_data {
+    input_motion input = input_motion::incident; // from_profile resolved
+    float angle = 0.0f;                          // degrees
+    int nf = 0;
+    const record_work* w = nullptr;
+    const record_grid* rg = nullptr;
+    const profile_work* pw = nullptr;
+    spectra s;   // the surface's, processed, before the inverse transform
+    histories h; // the surface's, in the record's unit (nf samples)
+    std::optional<eql_outcome> eq;
+    std::optional<profile_work> vertical; // the vertical's tables of an eql run, when not linear
+    std::size_t best = 1;                 // the row of the peak factor H
+    float best_factor = 0.0f;
+    std::vector<response_set> surface_psa; // with o.spectra, in the record's unit
+};
+
+// Run `record_index` on `profile_index` of the shared work (`rec` is that record, `label` names
+// it in refusals). Throws textio::failure; `note` gets what the run had to cut and a component
+// that did not converge.
+run_data compute_run(const batch_options& o, const profile& prof,
+                     const std::optional<site::site_model>& site, shared_work& work,
+                     const record& rec, const std::string& label, std::size_t record_index,
+                     std::size_t profile_index, std::string& note);
+
+// The files of a computed run into `dir`; the summary's value cells.
+std::vector<std::string> write_run(const batch_options& o, const run_data& d, const record& rec,
+                                   const fs::path& dir, textio::io_state& state);
+
+// The checks of sitewave-batch's options (a usage error thrown as textio::failure).
+void check_run_options(const batch_options& o);
+// A site's profile for the linear steps (its layer table, the site's angle); a usage error
+// naming `path` when the site has no layer table.
+profile profile_of_site(const std::string& path, const site::site_model& m);
+
 // The run of plan entry `e` under the output folder `out`; never throws: a failure is the row's
 // note, naming the file and the cause.
 run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
                     const std::vector<std::optional<site::site_model>>& sites, shared_work& work,
                     const fs::path& out, const plan_entry& e, std::size_t index);
 
-// Whether summary.csv has the method's columns: with --method eql or a site file among the
-// profiles (a batch of soil files keeps the linear summary as it was).
+// Whether summary.csv has the method's columns: with --method eql, a site file among the
+// profiles or an rvt input (a batch of soil files and records keeps the linear summary as it was).
 bool method_columns(const batch_options& o);
+// Whether summary.csv ends with the input kind (record or rvt): when the batch has rvt inputs.
+bool rvt_columns(const batch_options& o);
 
 } // namespace sitewave::batch

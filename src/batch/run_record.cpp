@@ -45,9 +45,37 @@ json names(const std::vector<std::string>& v) {
 // A float option as the shortest decimal that reads back to it.
 double decimal(float v) { return std::stod(num(v)); }
 
+json rvt_json(const rvt_input& in) {
+    const auto optional = [](const std::optional<double>& v) {
+        return v ? json(*v) : json(nullptr);
+    };
+    json j{{"kind", in.what == rvt_input::kind::fas      ? "fas"
+                    : in.what == rvt_input::kind::source ? "source"
+                                                         : "target"},
+           {"duration (s)", optional(in.duration)},
+           {"magnitude", optional(in.magnitude)},
+           {"distance (km)", optional(in.distance)},
+           {"region",
+            in.region ? json(*in.region == rvt::region::cena ? "cena" : "wna") : json(nullptr)}};
+    if (in.what == rvt_input::kind::source) {
+        j["stress drop (bar)"] = optional(in.stress_drop);
+        j["kappa (s)"] = optional(in.kappa);
+    } else {
+        j["file"] = name(in.file);
+    }
+    if (in.what == rvt_input::kind::target) {
+        j["damping"] = in.damping;
+    }
+    return j;
+}
+
 json options_json(const batch_options& o) {
     json records = json::array();
     for (const auto& rs : o.records) {
+        if (rs.rvt) {
+            records.push_back({{"rvt", rvt_json(*rs.rvt)}});
+            continue;
+        }
         records.push_back(rs.is_at2() ? json{{"at2", names({rs.at2[0], rs.at2[1], rs.at2[2]})}}
                                       : json{{"file", name(rs.file)}});
     }
@@ -91,6 +119,10 @@ json options_json(const batch_options& o) {
     j["pad"] = o.pad == padding::none    ? json("none")
                : o.pad == padding::fixed ? json{{"seconds", o.pad_seconds}}
                                          : json("auto");
+    if (o.peak_factor) {
+        const char* names_of[] = {"clh", "vanmarcke", "bj84", "bt12", "bt15"};
+        j["peak factor"] = names_of[static_cast<int>(*o.peak_factor)];
+    }
     j["smooth"] = o.smooth_ko ? json{{"method", "konno-ohmachi"}, {"bandwidth", *o.smooth_ko}}
                               : json(nullptr);
     if (o.analysis == batch_options::method::eql) {
@@ -178,6 +210,12 @@ run_record::run_record(const batch_options& o, const std::vector<plan_entry>& pl
                                             : k == 1 ? "AT2 H2"
                                                      : "AT2 V",
                                             rs.at2[k], seen));
+            }
+        } else if (rs.rvt) {
+            if (rs.rvt->what != rvt_input::kind::source) {
+                inputs.push_back(
+                    input_json(rs.rvt->what == rvt_input::kind::fas ? "FAS" : "target spectrum",
+                               rs.file, seen));
             }
         } else {
             inputs.push_back(input_json("record", rs.file, seen));

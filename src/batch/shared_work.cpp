@@ -1,6 +1,7 @@
 #include "batch/shared_work.hpp"
 
 #include "response/psa.hpp"
+#include "sitewave/process.hpp"
 #include "spectral/smooth.hpp"
 #include "steps/record.hpp"
 #include "steps/steps.hpp"
@@ -17,20 +18,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // Why `path` is not a file the batch reads, or nothing (a missing file is left to the reader,
-// whose report names it).
+// whose report names it). A record is no pipe: it may be read more than once.
 std::optional<std::string> not_regular(const std::string& path) {
-    std::error_code ec;
-    const auto st = fs::status(path, ec);
-    if (!fs::exists(st) || fs::is_regular_file(st)) {
-        return std::nullopt;
+    if (const auto what = not_an_input_file(path, false)) {
+        return path + ": " + *what + ", not a regular file";
     }
-    const char* what = fs::is_directory(st)        ? "a folder"
-                       : fs::is_fifo(st)           ? "a named pipe"
-                       : fs::is_character_file(st) ? "a character device"
-                       : fs::is_block_file(st)     ? "a block device"
-                       : fs::is_socket(st)         ? "a socket"
-                                                   : "not a file";
-    return path + ": " + what + ", not a regular file";
+    return std::nullopt;
 }
 
 } // namespace
@@ -242,12 +235,19 @@ profile_work make_profile_work(const layer_table& layers, float theta, input_mot
 }
 
 shared_work::shared_work(const batch_options& o, const std::vector<profile>& profiles,
-                         int row_threads)
+                         int row_threads, const std::vector<record>* given)
     : o_(o), profiles_(profiles), row_threads_(row_threads), records_(o.records.size()),
       work_(o.records.size()), runs_left_(o.records.size()) {
     for (std::size_t k = 0; k < o.records.size(); ++k) {
-        records_[k] =
-            std::async(std::launch::deferred, [this, k] { return load(o_.records[k]); }).share();
+        if (given != nullptr) {
+            records_[k] = std::async(std::launch::deferred, [given, k] {
+                              return loaded_record{(*given)[k], {}, {}};
+                          }).share();
+        } else {
+            records_[k] = std::async(std::launch::deferred, [this, k] {
+                              return load(o_.records[k]);
+                          }).share();
+        }
         work_[k] = std::async(std::launch::deferred, [this, k] {
                        return prepare(records_[k].get().rec, o_.records[k], o_);
                    }).share();

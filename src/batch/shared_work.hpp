@@ -109,7 +109,10 @@ profile_work make_profile_work(const layer_table& layers, float theta, input_mot
 // The shared work of a batch, made on first use from any thread.
 class shared_work {
   public:
-    shared_work(const batch_options& o, const std::vector<profile>& profiles, int row_threads);
+    // With `given`, the records are these (held by the caller, one per o.records entry) rather
+    // than read from o.records' files.
+    shared_work(const batch_options& o, const std::vector<profile>& profiles, int row_threads,
+                const std::vector<record>* given = nullptr);
 
     // The record k, loaded by the first caller; and its work.
     const loaded_record& record_of(std::size_t k);

@@ -44,31 +44,43 @@ std::vector<std::string> head(const batch_options& o) {
             h.push_back(c);
         }
     }
+    if (rvt_columns(o)) {
+        h.push_back("input kind");
+    }
     return h;
 }
 
-std::string row_line(const run_summary& r, std::size_t columns) {
+std::string row_line(const batch_options& o, const run_summary& r, std::size_t columns) {
     std::vector<std::string> cells{r.profile, r.record, r.folder,
                                    r.ok ? "ok" : (r.interrupted ? "interrupted" : "failed"),
                                    r.note};
+    const bool kind = rvt_columns(o);
     std::vector<std::string> v = r.values;
-    v.resize(columns - cells.size());
+    v.resize(columns - cells.size() - (kind ? 1 : 0));
     cells.insert(cells.end(), v.begin(), v.end());
+    if (kind) {
+        cells.push_back(r.rvt ? "rvt" : "record");
+    }
     return join(cells);
 }
 
 } // namespace
 
+bool rvt_columns(const batch_options& o) {
+    return std::any_of(o.records.begin(), o.records.end(),
+                       [](const record_source& r) { return r.rvt.has_value(); });
+}
+
 bool method_columns(const batch_options& o) {
     return o.analysis == batch_options::method::eql ||
-           std::any_of(o.soils.begin(), o.soils.end(), is_site_file);
+           std::any_of(o.soils.begin(), o.soils.end(), is_site_file) || rvt_columns(o);
 }
 
 std::string summary_csv(const batch_options& o, const std::vector<run_summary>& rows) {
     const auto h = head(o);
     std::string text = join(h) + "\n";
     for (const auto& r : rows) {
-        text += row_line(r, h.size()) + "\n";
+        text += row_line(o, r, h.size()) + "\n";
     }
     return text;
 }
@@ -81,7 +93,7 @@ result<void> write_summary(const batch_options& o, const std::vector<run_summary
             table_file f((std::filesystem::path(o.out) / "summary.csv").string(), state);
             f.line(join(h));
             for (const auto& r : rows) {
-                f.line(row_line(r, h.size()));
+                f.line(row_line(o, r, h.size()));
             }
             f.close();
         },

@@ -552,6 +552,13 @@ void check_suite(const batch_options& o,
         usage("--dialogue-files: not in a suite with realizations, --keep summary or statistics, "
               "or --shard");
     }
+    for (const auto& rs : o.records) {
+        if (rs.rvt) {
+            usage("--fas, --source, --target: random vibration theory does not run in a suite with "
+                  "realizations, --keep summary or statistics, or --shard (" +
+                  rs.file + ")");
+        }
+    }
     if (o.realization && !varied) {
         usage("--realization: no profile has a [variation] table");
     }

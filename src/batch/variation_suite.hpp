@@ -22,7 +22,7 @@ bool is_variation_suite(const batch_options& o,
 
 // The checks of such a suite's options: --shard in range and not with --keep all, --realization
 // of a varied site and within its count, --dialogue-files only with --keep all and no
-// realizations. Throws textio::failure with a usage error.
+// realizations, no input of random vibration theory. Throws textio::failure with a usage error.
 void check_suite(const batch_options& o, const std::vector<std::optional<site::site_model>>& sites);
 
 // Runs the suite (the options checked, the profiles read). Throws textio::failure with a usage

@@ -92,12 +92,6 @@ double interpolate(const tabulated& t, double strain, bool& clamped) {
 
 std::string entry_text(std::size_t i) { return "entry " + std::to_string(i + 1); }
 
-std::string number_text(double x) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", x);
-    return buffer;
-}
-
 // The published sets, read once from the embedded text.
 struct published_sets {
     std::vector<std::string> names;

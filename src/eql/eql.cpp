@@ -12,22 +12,15 @@
 #include <exception>
 #include <new>
 #include <numbers>
+#include <span>
+#include <stdexcept>
 
 namespace sitewave::eql {
 
 namespace {
 
 error argument(const std::string& function, const std::string& what) {
-    error e;
-    e.what = error::kind::argument;
-    e.message = "eql::" + function + ": " + what;
-    return e;
-}
-
-std::string number_text(double x) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", x);
-    return buffer;
+    return argument_error("eql::" + function, what);
 }
 
 bool power_of_two(std::size_t n) { return n >= 2 && (n & (n - 1)) == 0; }
@@ -122,16 +115,24 @@ result<std::vector<sublayer>> split_unchecked(const site::site_model& site, cons
 
 // Peaks over the record's own samples of histories given as spectra per unit of the input, two
 // at a time through one transform.
+// The input as the peaks need it.
+struct input_view {
+    const std::vector<complex>& spectrum;
+    double dom, dt;
+    std::size_t nt;
+    const std::optional<rvt::peak_setting>& rvt;
+};
+
 class histories {
   public:
-    histories(std::size_t nom, const input& in) : in_(in), transform_(2 * (nom - 1)) {
+    histories(std::size_t nom, const input_view& in) : in_(in), transform_(2 * (nom - 1)) {
         factor_.assign(nom);
     }
 
     // The peak |x(t)| over the record's samples of each spectrum times `inverse`, the input and
     // factor(ω).
     template <class Factor>
-    std::vector<double> peaks(const std::vector<detail::split_complex>& spectra,
+    std::vector<double> peaks(std::span<const detail::split_complex> spectra,
                               const detail::split_complex& inverse, Factor factor) {
         for (std::size_t k = 0; k < factor_.size(); ++k) {
             const complex f = factor(static_cast<double>(k) * in_.dom) * in_.spectrum[k] *
@@ -140,6 +141,9 @@ class histories {
             factor_.im[k] = f.imag();
         }
         std::vector<double> out(spectra.size(), 0.0);
+        if (in_.rvt) {
+            return rvt_peaks(spectra);
+        }
         for (std::size_t i = 0; i < spectra.size(); i += 2) {
             const bool pair = i + 1 < spectra.size();
             transform_.run_times(spectra[i], pair ? &spectra[i + 1] : nullptr, &factor_);
@@ -153,7 +157,31 @@ class histories {
     }
 
   private:
-    const input& in_;
+    // The peaks by random vibration theory: of |spectrum·factor| on the rows from 1 on.
+    std::vector<double> rvt_peaks(std::span<const detail::split_complex> spectra) const {
+        std::vector<double> out(spectra.size(), 0.0);
+        rvt::spectrum s;
+        const std::size_t nom = factor_.size();
+        for (std::size_t k = 1; k < nom; ++k) {
+            s.freq.push_back(static_cast<double>(k) * in_.dom / (2.0 * std::numbers::pi));
+        }
+        s.amp.resize(s.freq.size());
+        for (std::size_t i = 0; i < spectra.size(); ++i) {
+            for (std::size_t k = 1; k < nom; ++k) {
+                s.amp[k - 1] =
+                    std::hypot(spectra[i].re[k] * factor_.re[k] - spectra[i].im[k] * factor_.im[k],
+                               spectra[i].re[k] * factor_.im[k] + spectra[i].im[k] * factor_.re[k]);
+            }
+            const auto p = rvt::peak(s, *in_.rvt);
+            if (!p) {
+                throw std::invalid_argument(p.err().message);
+            }
+            out[i] = *p;
+        }
+        return out;
+    }
+
+    const input_view& in_;
     detail::inverse_pairs transform_;
     detail::split_complex factor_;
 };
@@ -249,7 +277,8 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
         setup.nom = nom;
         setup.input = input_wave(kind);
         detail::sweep column;
-        histories h(nom, in);
+        const input_view view{in.spectrum, in.dom, in.dt, in.nt, o.rvt};
+        histories h(nom, view);
         for (int pass = 1; pass <= o.max_iterations; ++pass) {
             r.media = media_of(r.layers, site);
             if (auto solved = column.solve(r.media, setup); !solved) {
@@ -307,20 +336,20 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
             r.transfer[k] = complex(column.top[0].re[k], column.top[0].im[k]) *
                             complex(column.inverse.re[k], column.inverse.im[k]);
         }
-        std::vector<detail::split_complex> relative(column.top.begin(), column.top.end() - 1);
-        for (auto& x : relative) {
+        const std::span<const detail::split_complex> tops(column.top.data(), n);
+        const std::vector<double> accel =
+            h.peaks(tops, column.inverse, [](double) { return complex(1.0); });
+        // The tops' motions less the half-space's, in place: they are not needed any more.
+        for (std::size_t i = 0; i < n; ++i) {
+            auto& x = column.top[i];
             for (std::size_t k = 0; k < nom; ++k) {
                 x.re[k] -= column.top[n].re[k];
                 x.im[k] -= column.top[n].im[k];
             }
         }
-        const std::vector<double> accel =
-            h.peaks({column.top.begin(), column.top.end() - 1}, column.inverse,
-                    [](double) { return complex(1.0); });
-        const std::vector<double> displacement =
-            h.peaks(relative, column.inverse, [](double omega) {
-                return omega > 0.0 ? complex(-1.0 / (omega * omega)) : complex(0.0);
-            });
+        const std::vector<double> displacement = h.peaks(tops, column.inverse, [](double omega) {
+            return omega > 0.0 ? complex(-1.0 / (omega * omega)) : complex(0.0);
+        });
         for (std::size_t i = 0; i < n; ++i) {
             r.layers[i].accel_top = accel[i];
             r.layers[i].displacement = displacement[i];

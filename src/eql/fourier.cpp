@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numbers>
 
 namespace sitewave::eql::detail {
@@ -166,35 +167,38 @@ bool has_avx2() { return false; }
 } // namespace
 
 struct inverse_pairs::twiddles {
-    std::vector<double> r2r, r2i; // the first radix-2 stage, when there is one
+    std::vector<std::size_t> reversed; // the bit-reversed place of each sample
+    std::vector<double> r2r, r2i;      // the first radix-2 stage, when there is one
     std::vector<stage_twiddles> stages;
 };
 
-inverse_pairs::inverse_pairs(std::size_t nf)
-    : n_(nf), reversed_(nf), twiddles_(std::make_shared<twiddles>()) {
+namespace {
+
+std::shared_ptr<const inverse_pairs::twiddles> make_twiddles(std::size_t nf) {
+    auto t = std::make_shared<inverse_pairs::twiddles>();
     unsigned bits = 0;
     while ((std::size_t{1} << bits) < nf) {
         ++bits;
     }
+    t->reversed.resize(nf);
     for (std::size_t j = 0; j < nf; ++j) {
         std::size_t r = 0;
         for (unsigned b = 0; b < bits; ++b) {
             r |= ((j >> b) & 1u) << (bits - 1 - b);
         }
-        reversed_[j] = r;
+        t->reversed[j] = r;
     }
     const auto w = [](std::size_t j, std::size_t len) {
         const double angle =
             2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(len);
         return std::pair{std::cos(angle), std::sin(angle)};
     };
-    auto& t = *twiddles_;
     std::size_t block = nf;
     if (nf > 2 && bits % 2 == 1) {
         for (std::size_t j = 0; j < nf / 2; ++j) {
             const auto [c, s] = w(j, nf);
-            t.r2r.push_back(c);
-            t.r2i.push_back(s);
+            t->r2r.push_back(c);
+            t->r2i.push_back(s);
         }
         block = nf / 2;
     }
@@ -212,8 +216,33 @@ inverse_pairs::inverse_pairs(std::size_t nf)
             st.r3.push_back(c3);
             st.i3.push_back(s3);
         }
-        t.stages.push_back(std::move(st));
+        t->stages.push_back(std::move(st));
     }
+    return t;
+}
+
+// The tables of the lengths last used, shared by every transform of those lengths (the runs of a
+// batch mostly share one or two).
+std::shared_ptr<const inverse_pairs::twiddles> shared_twiddles(std::size_t nf) {
+    static std::mutex mutex;
+    static std::vector<std::shared_ptr<const inverse_pairs::twiddles>> kept;
+    const std::lock_guard lock(mutex);
+    for (const auto& t : kept) {
+        if (t->reversed.size() == nf) {
+            return t;
+        }
+    }
+    auto t = make_twiddles(nf);
+    if (kept.size() == 4) {
+        kept.erase(kept.begin());
+    }
+    kept.push_back(t);
+    return t;
+}
+
+} // namespace
+
+inverse_pairs::inverse_pairs(std::size_t nf) : n_(nf), twiddles_(shared_twiddles(nf)) {
     work_.assign(nf);
 }
 
@@ -248,7 +277,7 @@ std::pair<double, double> inverse_pairs::peaks(std::size_t nt, double dt) {
     if (window_.size() != n_ || window_nt_ != nt) {
         window_.resize(n_);
         for (std::size_t p = 0; p < n_; ++p) {
-            window_[p] = reversed_[p] < nt ? 1.0 : 0.0;
+            window_[p] = twiddles_->reversed[p] < nt ? 1.0 : 0.0;
         }
         window_nt_ = nt;
     }
@@ -269,8 +298,8 @@ void inverse_pairs::histories(double dt, std::vector<double>& x1, std::vector<do
     x1.resize(n_);
     x2.resize(n_);
     for (std::size_t p = 0; p < n_; ++p) {
-        x1[reversed_[p]] = work_.re[p] * scale;
-        x2[reversed_[p]] = work_.im[p] * scale;
+        x1[twiddles_->reversed[p]] = work_.re[p] * scale;
+        x2[twiddles_->reversed[p]] = work_.im[p] * scale;
     }
 }
 

@@ -38,11 +38,11 @@ class inverse_pairs {
     // x1 and x2 in time order (nf samples each).
     void histories(double dt, std::vector<double>& x1, std::vector<double>& x2) const;
 
+    struct twiddles; // the tables of a length, shared
+
   private:
     std::size_t n_;
-    std::vector<std::size_t> reversed_;
-    struct twiddles;
-    std::shared_ptr<twiddles> twiddles_;
+    std::shared_ptr<const twiddles> twiddles_;
     split_complex work_;
     std::vector<double> window_; // 1 where the sample at that place is among the first nt
     std::size_t window_nt_ = 0;

@@ -134,11 +134,16 @@ result<void> sweep::solve(const std::vector<propagation::medium>& media, const s
     const std::size_t n = media.size() - 1; // sublayers
     strain.resize(n);
     top.resize(n + 1);
+    // Every row of every array is written below: kept from the last solve when of this size.
     for (auto& x : strain) {
-        x.assign(s.nom);
+        if (x.size() != s.nom) {
+            x.assign(s.nom);
+        }
     }
     for (auto& x : top) {
-        x.assign(s.nom);
+        if (x.size() != s.nom) {
+            x.assign(s.nom);
+        }
     }
     // The growth of the amplitudes through the column at the highest row.
     const double omega_max = s.dom * static_cast<double>(s.nom > 0 ? s.nom - 1 : 0);
@@ -202,7 +207,9 @@ void sweep::solve_fast(const std::vector<propagation::medium>& media, const swee
         layer(nom, st, a_, b_, strain[m], top[m]);
     }
     // The half-space: its top's motion, and the input's field there, by which all is divided.
-    inverse.assign(nom);
+    if (inverse.size() != nom) {
+        inverse.assign(nom);
+    }
     for (std::size_t k = 0; k < nom; ++k) {
         const complex a(a_.re[k], a_.im[k]), b(b_.re[k], b_.im[k]);
         top[n].re[k] = a.real() + b.real();
@@ -229,7 +236,10 @@ result<void> sweep::solve_rows(const std::vector<propagation::medium>& media,
             const complex t = (col->up(m) + col->down(m)) * w;
             top[m].re[k] = t.real();
             top[m].im[k] = t.imag();
-            if (m < n && k > 0) {
+            if (m < n && k == 0) {
+                strain[m].re[k] = 0.0;
+                strain[m].im[k] = 0.0;
+            } else if (m < n) {
                 const complex g =
                     col->strain(m, media[m].thickness / 2.0) * w / complex(0.0, omega);
                 strain[m].re[k] = g.real();

@@ -13,16 +13,7 @@ namespace sitewave::propagation {
 namespace {
 
 error argument(const std::string& what) {
-    error e;
-    e.what = error::kind::argument;
-    e.message = "propagation::column::solve: " + what;
-    return e;
-}
-
-std::string number_text(double x) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", x);
-    return buffer;
+    return argument_error("propagation::column::solve", what);
 }
 
 bool finite_positive(double x) { return std::isfinite(x) && x > 0.0; }

@@ -31,12 +31,6 @@ namespace sitewave::site {
 
 namespace {
 
-std::string number_text(double x) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", x);
-    return buffer;
-}
-
 // A soil type as read: its model's parameters; the curves of a model that needs no stress.
 struct soil_entry {
     std::string name;

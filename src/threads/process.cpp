@@ -5,10 +5,26 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <pthread.h>
 #include <thread>
 
 namespace sitewave {
+
+std::optional<std::string> not_an_input_file(const std::string& path, bool pipes) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const auto st = fs::status(path, ec);
+    if (!fs::exists(st) || fs::is_regular_file(st) || (pipes && fs::is_fifo(st))) {
+        return std::nullopt;
+    }
+    return fs::is_directory(st)        ? "a folder"
+           : fs::is_fifo(st)           ? "a named pipe"
+           : fs::is_character_file(st) ? "a character device"
+           : fs::is_block_file(st)     ? "a block device"
+           : fs::is_socket(st)         ? "a socket"
+                                       : "not a file";
+}
 
 namespace {
 

@@ -222,6 +222,25 @@ TEST_F(batch_safety, summary_that_cannot_be_written) {
     EXPECT_TRUE(exists("o/best/rec/surface.csv"));
 }
 
+// A disk that fills up (a file-size limit: every write past it fails as on a full disk): the
+// runs whose files do not fit fail with the system's reason, no temporary folder is left, and
+// the batch says so by its status; the small runs and the summary are written.
+TEST_F(batch_safety, full_disk_fails_the_runs_it_stops) {
+    std::string big = "t,a,b,c\n";
+    for (int i = 0; i < 6000; ++i) {
+        big += std::to_string(i * 0.01) + ",0.01,0.02,0.03\n";
+    }
+    write("big.csv", big);
+    EXPECT_EQ(run({"--soil", "best.csv", "--out", "o", "rec.csv", "big.csv"}, {}, 64 * 1024), 1);
+    EXPECT_TRUE(temporaries("o").empty());
+    const std::string summary = read("o/summary.csv");
+    EXPECT_NE(summary.find("best/rec,ok"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("best/big,failed"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("File too large"), std::string::npos) << summary;
+    EXPECT_FALSE(exists("o/best/big"));
+    EXPECT_TRUE(exists("o/best/rec/surface.csv"));
+}
+
 // A termination signal before the runs: each row says "interrupted", the summary is written,
 // and the program ends by the signal.
 TEST_F(batch_safety, termination_signal_writes_the_summary) {

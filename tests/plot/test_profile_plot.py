@@ -4,17 +4,16 @@ import csv
 import os
 import subprocess
 import sys
-import tempfile
 import unittest
 
 import matplotlib
 
 matplotlib.use("Agg")
 
-import matplotlib.image as mpimg  # noqa: E402
 import numpy as np  # noqa: E402
 
-from test_sitewave_plot import SCRIPT, load_plot_module, write_batch_folder  # noqa: E402
+from test_sitewave_plot import (  # noqa: E402
+    SCRIPT, PlotTestCase, load_plot_module, write_batch_folder)
 
 # The titles sitewave-batch writes.
 HEADER = ["component", "sublayer", "layer", "soil", "top (m)", "bottom (m)", "Vs initial (m/s)",
@@ -53,20 +52,7 @@ def run_plot(*args):
                           timeout=300)
 
 
-class ProfilePlotTest(unittest.TestCase):
-    def setUp(self):
-        self._tmp = tempfile.TemporaryDirectory()
-        self.tmp = self._tmp.name
-
-    def tearDown(self):
-        self._tmp.cleanup()
-
-    def assert_png(self, path):
-        self.assertTrue(os.path.isfile(path), path)
-        image = mpimg.imread(path)
-        self.assertGreater(image.shape[1], 500)
-        self.assertGreater(float(np.std(image[..., :3])), 0.01)
-
+class ProfilePlotTest(PlotTestCase):
     def test_run_folder_profile(self):
         # profile.csv alone is enough for the figure; beside a run's files it is drawn as well.
         folder = os.path.join(self.tmp, "run")

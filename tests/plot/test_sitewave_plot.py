@@ -249,7 +249,9 @@ def load_plot_module():
     return module
 
 
-class SitewavePlotTest(unittest.TestCase):
+class PlotTestCase(unittest.TestCase):
+    """A scratch folder per test, and the check that an image was drawn."""
+
     def setUp(self):
         self._tmp = tempfile.TemporaryDirectory()
         self.tmp = self._tmp.name
@@ -266,6 +268,9 @@ class SitewavePlotTest(unittest.TestCase):
         self.assertGreater(image.shape[1], 100)
         # Something is drawn: not a blank page.
         self.assertGreater(float(np.std(image[..., :3])), 0.01)
+
+
+class SitewavePlotTest(PlotTestCase):
 
     def test_fortran_numbers(self):
         # The reader's number rule, through the public path: a dialogue file whose rows use each

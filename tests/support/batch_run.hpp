@@ -5,13 +5,15 @@
 #include "support/launch.hpp"
 #include "support/scratch_dir.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 class batch_run : public scratch_dir {
   protected:
     // The exit status, or -1 when the program did not exit (a signal, the time limit).
-    int run(std::vector<std::string> args, std::function<void(pid_t)> while_running = {}) {
+    int run(std::vector<std::string> args, std::function<void(pid_t)> while_running = {},
+            std::optional<rlim_t> file_size = std::nullopt) {
         write(".in", "");
         launch::options o;
         o.program = SITEWAVE_BATCH_EXE;
@@ -21,6 +23,7 @@ class batch_run : public scratch_dir {
         o.out = dir_ / ".out";
         o.err = dir_ / ".err";
         o.while_running = std::move(while_running);
+        o.file_size = file_size;
         o.time_limit = std::chrono::seconds(60);
         const auto r = launch::run(o);
         out_ = read(".out");
