@@ -39,10 +39,10 @@ double at_frequency(const std::vector<double>& factor, double dom_hz, double f) 
 
 } // namespace
 
-memory_run run_in_memory(const batch_options& o, const profile& prof,
-                         const std::optional<site::site_model>& site, shared_work& work,
-                         std::size_t k, const observation_layout& layout) {
-    memory_run out;
+run_values compute_values(const batch_options& o, const profile& prof,
+                          const std::optional<site::site_model>& site, shared_work& work,
+                          std::size_t k, const observation_layout& layout) {
+    run_values out;
     const record_source& rs = o.records[k];
     const loaded_record& l = work.record_of(k);
     out.note = l.note;

@@ -319,12 +319,12 @@ class suite_run {
                 s.profile = o_.soils[mb.index];
                 s.record = record_paths(o_.records[r]);
                 s.folder = mb.dir + "/" + record_dirs_[r];
-                std::optional<memory_run> mr;
+                std::optional<run_values> mr;
                 if (mb.err) {
                     s.note = reason(*mb.err);
                 } else {
                     auto got = textio::capture(
-                        [&] { return run_in_memory(o_, mb.prof, mb.site, work, r, layout_); });
+                        [&] { return compute_values(o_, mb.prof, mb.site, work, r, layout_); });
                     if (got) {
                         s.ok = true;
                         s.note = got->note;

@@ -254,6 +254,9 @@ TEST_F(batch_variation, refusals) {
          "sitewave-batch: --keep all: the runs' folders are not kept by shards (--keep summary "
          "or statistics)\n"},
         {suite("a", {"--keep", "some"}), "--keep: some not in {all,summary,statistics}"},
+        {suite("a", {"--source", "--magnitude", "6.5", "--distance", "20", "--region", "wna"}),
+         "sitewave-batch: --fas, --source, --target: random vibration theory does not run in a "
+         "suite with realizations"},
         {{"merge"}, "sitewave-batch: merge DIR: one output folder\n"},
         {{"merge", "nowhere"}, "sitewave-batch: merge: nowhere/shards: no shards' folder\n"},
     };
