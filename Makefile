@@ -5,7 +5,7 @@ CLANG_FORMAT ?= clang-format
 
 FORMAT_FILES = $(sort $(shell find src app tests bench fuzz include python \( -name '*.cpp' -o -name '*.hpp' \) -type f 2>/dev/null))
 
-.PHONY: all build demo test shared sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean
+.PHONY: all build demo test shared sanitize tsan arith-check consumer fuzz-check valgrind bench format format-check clean slurm-check
 
 all: build
 
@@ -18,8 +18,8 @@ build:
 # demo-out/), then the example suite of sitewave-batch (the AT2 triple on three profiles, as an
 # outcrop motion, with response spectra and RotD; results in demo-out/batch/, with the suite's
 # statistics.csv and run.json), and draws the plots (rrs.png: the profiles' mean RRS); then the
-# equivalent-linear suite, the random vibration theory suite, and the Python module's example
-# study (when the module is built).
+# equivalent-linear suite, the random vibration theory suite, the variation suite, and the Python
+# module's example study (when the module is built).
 SUITE = --soil examples/profiles/lower.csv --soil examples/profiles/best.csv \
 	--soil examples/profiles/upper.csv --input outcrop --spectra --rotd @examples/records.txt
 
@@ -31,6 +31,12 @@ EQL_SUITE = --soil examples/sites/soft_clay.toml --input outcrop --method eql --
 # best-estimate site, equivalent-linear (demo-out/rvt/).
 RVT_SUITE = --soil examples/sites/best.toml --input outcrop --method eql \
 	--source --magnitude 6.5 --distance 20 --region wna
+
+# The variation suite: El Centro on 50 realizations of the best-estimate site (Toro velocities and
+# layering, Darendeli curve deviates, rock from 28 to 36 m), equivalent-linear, statistics only
+# (demo-out/variation/: statistics.csv, profile-statistics.csv, realizations.csv, variation.png).
+VARIATION_SUITE = --soil examples/sites/best_varied.toml --input outcrop --method eql --max-iterations 40 \
+	--spectra examples/elcentro.csv
 
 demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -52,6 +58,12 @@ demo:
 	@echo "== demo-out/eql/summary.csv (the method's columns)"
 	@cut -d, -f28- demo-out/eql/summary.csv
 	tools/sitewave-plot demo-out/eql/soft_clay/elcentro
+	build/sitewave-batch $(VARIATION_SUITE) --out demo-out/variation
+	@echo "== demo-out/variation/statistics.csv (RRS of H1 at 5%: median, p16, p84; first rows)"
+	@grep '^all,rrs,H1,5%,' demo-out/variation/statistics.csv | cut -d, -f5,11-13 | head -3
+	@echo "== demo-out/variation/realizations.csv ($$(grep -c ',bedrock,' demo-out/variation/realizations.csv) realizations; first rows)"
+	@head -4 demo-out/variation/realizations.csv
+	tools/sitewave-plot demo-out/variation
 	build/sitewave-batch $(RVT_SUITE) --out demo-out/rvt
 	@echo "== demo-out/rvt/summary.csv (input and surface PGA, g; the method's columns)"
 	@cut -d, -f2,12,15,20-24 demo-out/rvt/summary.csv
@@ -64,6 +76,14 @@ test:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CMAKE_FLAGS)
 	cmake --build build -j$(JOBS)
 	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+# A suite on a real single-node Slurm cluster (slurmctld, slurmd, slurm-client; as root): the
+# daemons started by the test in a temporary folder, a 4-task array and its merge against the
+# unsharded run. Fails (never skips) when the daemons cannot start.
+slurm-check:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j$(JOBS) --target sitewave-batch
+	tests/slurm/slurm_test.sh build
 
 # The library as a shared library (the programs linked against it), and every test.
 shared:

@@ -53,6 +53,8 @@ constexpr std::pair<std::string_view, std::string_view> wanted[] = {
     {"--max-iterations", "a whole number of passes from 1 to 1000, e.g. 15"},
     {"--sublayer-frequency", "a frequency in Hz from 0 (no sublayers) to 1000, e.g. 20"},
     {"--depths", "depths in m from 0 to 100000 separated by commas, e.g. 0,5,22"},
+    {"--shard", "K/N, shard K (from 0) of N shards, N from 1 to 100000, e.g. 0/4"},
+    {"--realization", "a whole number from 0, e.g. 17"},
 };
 
 // The usage error of an option checked here: its value (none when empty) and what it takes.
@@ -411,6 +413,18 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
                    "default linear")
         ->check(CLI::IsMember({"linear", "poisson", "constrained"}));
     app.add_flag("--strict", o.eql_strict, "eql: a run that has not converged fails");
+    // Suites with realizations ([variation] in a site file), shards of a suite.
+    std::string keep, shard, realization;
+    app.add_option("--keep", keep,
+                   "all (every run's folder), summary (summary rows, no folders) or statistics "
+                   "(statistics.csv and profile-statistics.csv only; the default with a "
+                   "[variation] table)")
+        ->check(CLI::IsMember({"all", "summary", "statistics"}));
+    app.add_option("--realization", realization,
+                   "K: only realization K of each varied site (to reproduce one run)");
+    app.add_option("--shard", shard,
+                   "K/N: the records k with k % N == K, partial results into DIR/shards/K/ "
+                   "(then: sitewave-batch merge DIR)");
     // Random vibration theory: taken out before parsing (take_rvt_inputs); here for --help.
     std::string unused, peak_factor;
     app.add_option("--fas", unused,
@@ -618,6 +632,33 @@ std::optional<sitewave::batch_options> parse(int argc, const char* const* argv, 
         if (rvt_inputs.empty()) {
             usage_error("--peak-factor goes with --fas, --source or --target");
         }
+    }
+    if (given("--keep")) {
+        using keep_mode = sitewave::batch_options::keep_mode;
+        o.keep = keep == "all"       ? keep_mode::all
+                 : keep == "summary" ? keep_mode::summary
+                                     : keep_mode::statistics;
+    }
+    if (given("--realization")) {
+        const auto v = numbers<double>(realization);
+        if (!v || v->size() != 1 || !((*v)[0] >= 0 && (*v)[0] <= 1e7) ||
+            (*v)[0] != std::floor((*v)[0])) {
+            bad_value("--realization", realization);
+        }
+        o.realization = static_cast<long>((*v)[0]);
+    }
+    if (given("--shard")) {
+        const auto slash = shard.find('/');
+        const auto k = numbers<double>(shard.substr(0, slash));
+        const auto n =
+            slash == std::string::npos ? std::nullopt : numbers<double>(shard.substr(slash + 1));
+        if (!k || !n || k->size() != 1 || n->size() != 1 || !((*n)[0] >= 1 && (*n)[0] <= 1e5) ||
+            !((*k)[0] >= 0 && (*k)[0] < (*n)[0]) || (*k)[0] != std::floor((*k)[0]) ||
+            (*n)[0] != std::floor((*n)[0])) {
+            bad_value("--shard", shard);
+        }
+        o.shard = static_cast<int>((*k)[0]);
+        o.shards = static_cast<int>((*n)[0]);
     }
     o.command_line.assign(argv, argv + argc);
     for (const auto& p : positional) {

@@ -22,6 +22,20 @@ int main(int argc, char** argv) {
     // Before any thread: a termination signal lets the runs under way end and the summary say
     // which were not made.
     sitewave::termination_watch watch;
+    // sitewave-batch merge DIR: the shards of a suite combined.
+    if (argc >= 2 && std::strcmp(argv[1], "merge") == 0) {
+        if (argc != 3) {
+            std::fputs("sitewave-batch: merge DIR: one output folder\n", stderr);
+            return sitewave::exit_fatal;
+        }
+        const auto m = sitewave::merge_shards(argv[2]);
+        if (!m) {
+            put(m.err().report(), stderr);
+            return sitewave::exit_fatal;
+        }
+        std::printf("merged %s/shards into %s\n", argv[2], argv[2]);
+        return sitewave::exit_ok;
+    }
     const command_line cl = parse_command_line(argc, argv);
     put(cl.out, stdout);
     put(cl.err, stderr);
@@ -69,7 +83,11 @@ int main(int argc, char** argv) {
                                       : "failed",
                     row.folder.c_str(), row.note.empty() ? "" : "  ", row.note.c_str());
     }
-    const std::string summary = (std::filesystem::path(o.out) / "summary.csv").string();
+    // A shard writes into DIR/shards/K.
+    const std::filesystem::path out =
+        o.shards > 0 ? std::filesystem::path(o.out) / "shards" / std::to_string(o.shard)
+                     : std::filesystem::path(o.out);
+    const std::string summary = (out / "summary.csv").string();
     std::printf("%zu runs, %d failed", r->rows.size(), failed);
     if (interrupted > 0) {
         std::printf(", %d interrupted", interrupted);
@@ -87,7 +105,7 @@ int main(int argc, char** argv) {
     for (const auto& [file, e] : {std::pair{"statistics.csv", &r->statistics_error},
                                   std::pair{"run.json", &r->record_error}}) {
         if (*e) {
-            const std::string path = (std::filesystem::path(o.out) / file).string();
+            const std::string path = (out / file).string();
             std::printf("%s could not be written\n", path.c_str());
             std::fprintf(stderr, "sitewave-batch: %s could not be written:\n%s", path.c_str(),
                          (*e)->report().c_str());

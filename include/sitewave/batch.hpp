@@ -115,6 +115,15 @@ struct batch_options {
     // The peak factor of the runs of random vibration theory: bt15 (the region's table) when the
     // input's magnitude and distance are known, vanmarcke otherwise, unless given.
     std::optional<rvt::peak_method> peak_factor;
+    // Suites with realizations (a site file with a [variation] table; see docs/guide.md): what
+    // is kept of each run (automatic: statistics when a profile varies, all otherwise): every
+    // run's folder, its summary row, or only the statistics (and the rows of failed runs); one
+    // realization alone (every varied site's realization K); this process's shard of the
+    // records (shard K of N runs the records k with k % N == K, into DIR/shards/K/).
+    enum class keep_mode { automatic, all, summary, statistics };
+    keep_mode keep = keep_mode::automatic;
+    std::optional<long> realization;
+    int shard = 0, shards = 0; // shards 0: not sharded
 };
 
 // Whether a profile's file is a site file (.toml) rather than a soil file.
@@ -165,6 +174,14 @@ struct batch_result {
 // a row with ok false, the other runs go on. Errors: usage (nothing written), or system.
 result<batch_result> run_batch(const batch_options& o,
                                const std::function<void(int, int)>& done = {});
+
+// Combines DIR/shards/0 .. N-1, written by the N processes of a sharded suite, into the
+// summary.csv, statistics.csv, profile-statistics.csv and realizations.csv of DIR that one
+// unsharded run writes (the same rows in the same order; the statistics are computed from each
+// cell's values sorted, so they are the same to the bit). Refused (kind usage, nothing written)
+// when a shard is missing, belongs to another suite, or is not complete, or when an entry of
+// DIR/shards is not a shard's folder; kind system when a file cannot be written.
+result<void> merge_shards(const std::string& dir);
 
 // The text of summary.csv for these rows.
 std::string summary_csv(const batch_options& o, const std::vector<run_summary>& rows);

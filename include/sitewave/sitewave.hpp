@@ -16,3 +16,4 @@
 #include "sitewave/site.hpp"
 #include "sitewave/steps.hpp"
 #include "sitewave/types.hpp"
+#include "sitewave/variation.hpp"

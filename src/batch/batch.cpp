@@ -10,6 +10,7 @@
 #include "batch/shared_work.hpp"
 #include "batch/statistics.hpp"
 #include "batch/summary.hpp"
+#include "batch/variation_suite.hpp"
 #include "sitewave/process.hpp"
 #include "textio/fatal.hpp"
 
@@ -222,6 +223,9 @@ class suite {
     batch_result run(const std::function<void(int, int)>& done) {
         check_options(o_);
         profiles_ = read_profiles(o_, &sites_);
+        if (batch::is_variation_suite(o_, sites_)) {
+            return batch::run_variation_suite(o_, profiles_, sites_, done);
+        }
         plan_ = batch::make_plan(o_);
         const batch::output_folder out = batch::open_output(o_, plan_);
         // The run record before any run, so that it is there even if the batch is killed.
@@ -329,7 +333,20 @@ double metres_per_s2(record_unit u) {
 result<void> prepare_batch(const batch_options& o) {
     return textio::capture([&] {
         check_options(o);
-        read_profiles(o);
+        std::vector<std::optional<site::site_model>> sites;
+        read_profiles(o, &sites);
+        if (batch::is_variation_suite(o, sites)) {
+            // A suite with realizations writes no run folder but with --keep all; a shard
+            // writes into DIR/shards/K, beside the other shards.
+            batch::check_suite(o, sites);
+            batch_options shard = o;
+            if (o.shards > 0) {
+                shard.out =
+                    (std::filesystem::path(o.out) / "shards" / std::to_string(o.shard)).string();
+            }
+            batch::check_output(shard, {});
+            return;
+        }
         batch::check_output(o, batch::make_plan(o));
     });
 }
@@ -337,6 +354,10 @@ result<void> prepare_batch(const batch_options& o) {
 result<batch_result> run_batch(const batch_options& o, const std::function<void(int, int)>& done) {
     suite b(o);
     return textio::capture([&] { return b.run(done); });
+}
+
+result<void> merge_shards(const std::string& dir) {
+    return textio::capture([&] { batch::merge(dir); });
 }
 
 std::string summary_csv(const batch_options& o, const std::vector<run_summary>& rows) {

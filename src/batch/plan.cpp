@@ -242,9 +242,9 @@ std::vector<plan_entry> make_plan(const batch_options& o) {
     }
     // A profile folder never takes the name of one of the tool's own top-level files.
     // Nor "all", the group of every profile in statistics.csv.
-    const auto p = unique_components(
-        o.soils, "profile",
-        {"summary.csv", "statistics.csv", "run.json", "shards", "all", lock_name});
+    const auto p = unique_components(o.soils, "profile",
+                                     {"summary.csv", "statistics.csv", "run.json", "shards", "all",
+                                      lock_name, "profile-statistics.csv", "realizations.csv"});
     r = unique_components(r, "record");
     std::vector<plan_entry> plan;
     for (std::size_t i = 0; i < p.size(); ++i) {

@@ -20,7 +20,8 @@ inline constexpr const char* run_marker = ".sitewave-run";
 // The lock file of an output folder, held with flock while a batch writes into it.
 inline constexpr const char* lock_name = ".sitewave-lock";
 // The batch's own files in the output folder, which --force replaces.
-inline constexpr const char* own_files[] = {"summary.csv", "statistics.csv", "run.json"};
+inline constexpr const char* own_files[] = {"summary.csv", "statistics.csv", "run.json",
+                                            "profile-statistics.csv", "realizations.csv"};
 // The longest folder name taken from a file name, in bytes: the temporary folder's name adds a
 // dot and a suffix of at most 30 bytes, and a name made unique at most 8, within 255.
 inline constexpr std::size_t max_name_bytes = 200;

@@ -144,6 +144,15 @@ json options_json(const batch_options& o) {
                  {"depths (m)", o.eql_depths},
                  {"strict", o.eql_strict}};
     }
+    // A suite with realizations: what is kept, one realization alone (only when given).
+    using keep = batch_options::keep_mode;
+    if (o.keep != keep::automatic || o.realization) {
+        j["keep"] = o.keep == keep::all          ? "all"
+                    : o.keep == keep::summary    ? "summary"
+                    : o.keep == keep::statistics ? "statistics"
+                                                 : "automatic";
+        j["realization"] = o.realization ? json(*o.realization) : json(nullptr);
+    }
     return j;
 }
 

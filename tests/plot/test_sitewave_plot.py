@@ -5,6 +5,7 @@ The script is found beside this file (../../tools/sitewave-plot) or through SITE
 """
 
 import csv
+import math
 import importlib.machinery
 import importlib.util
 import os
@@ -334,6 +335,38 @@ class SitewavePlotTest(PlotTestCase):
                          ["psa-rock_weathered.png", "psa-soft_clay.png"])
         for name in ("psa-soft_clay.png", "psa-rock_weathered.png"):
             self.assert_png(os.path.join(folder, name))
+
+    def test_variation_folder(self):
+        # A suite with realizations: variation.png from statistics.csv (the rrs rows, or the
+        # transfer rows without spectra) and profile-statistics.csv; a value that is not finite
+        # is an error naming the file and the line.
+        folder = os.path.join(self.tmp, "variation")
+        os.makedirs(folder)
+        head = ("group,quantity,component,damping,period (s),n,mean,geometric mean,ln std,"
+                "envelope,median,p16,p84,frequency (Hz)\n")
+        rows = []
+        for k, t in enumerate(np.geomspace(0.01, 10, 30)):
+            m = 1.0 + math.exp(-((math.log(t) - math.log(0.5)) ** 2))
+            rows.append(f"all,rrs,H1,5%,{t},20,{m},{m},0.2,,{m},{m * 0.8},{m * 1.25},")
+        for f in np.geomspace(0.1, 25, 20):
+            rows.append(f"all,transfer,H1,,,20,2,2,0.1,,2,1.8,2.2,{f}")
+        with open(os.path.join(folder, "statistics.csv"), "w") as f:
+            f.write(head + "\n".join(rows) + "\n")
+        prof = ["group,quantity,depth (m),n,mean,geometric mean,ln std,median,p16,p84"]
+        for z in np.linspace(0, 30, 31):
+            vs = 150 + 10 * z
+            prof.append(f"all,vs,{z},20,{vs},{vs},0.3,{vs},{vs * 0.75},{vs * 1.3}")
+        with open(os.path.join(folder, "profile-statistics.csv"), "w") as f:
+            f.write("\n".join(prof) + "\n")
+        with open(os.path.join(folder, "realizations.csv"), "w") as f:
+            f.write("profile,realization,layer,depth (m),thickness (m),vs (m/s),soil,"
+                    "modulus deviate,damping deviate\n")
+        result = run_plot(folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assert_png(os.path.join(folder, "variation.png"))
+        replace_cell(os.path.join(folder, "profile-statistics.csv"), 3, 7, "inf")
+        self.assert_one_line_error(run_plot(folder),
+                                   "profile-statistics.csv: line 3: 'inf' is not a finite number")
 
     def test_batch_folder_with_statistics(self):
         # rrs.png besides the profiles' figures; the figures read statistics.csv: a value in it

@@ -29,6 +29,7 @@ ALLOWED = {
     "propagation": set(),
     "eql": set(),
     "rvt": set(),
+    "variation": set(),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')

@@ -219,7 +219,7 @@ TEST(Site, Refusals) {
                                 "vp, poisson, unit_weight, damping)"},
         {doc(clay, layer, rock, "colour = 1\n"),
          "r.toml:1:1: colour: unknown key (expected one of title, angle, water_table, soil, "
-         "layer, bedrock)"},
+         "layer, bedrock, variation)"},
         {doc(clay + "cu = 3\n"), "r.toml:6:1: soil \"clay\".cu: unknown key for model darendeli "
                                  "(expected one of name, unit_weight, model, k0, damping_min, "
                                  "pi, ocr, frequency, cycles)"},
