@@ -264,18 +264,7 @@ class suite {
             }
         };
         const int n = std::min<int>(o_.jobs, static_cast<int>(plan_.size()));
-        std::vector<std::thread> threads;
-        for (int k = 1; k < n; ++k) {
-            try {
-                threads.emplace_back(worker);
-            } catch (const std::system_error&) {
-                break; // the runs go on the threads there are
-            }
-        }
-        worker();
-        for (auto& t : threads) {
-            t.join();
-        }
+        batch::on_threads(n, worker);
         for (std::size_t i = 0; i < plan_.size(); ++i) {
             if (made[i] == 0) {
                 auto& r = rows[i];

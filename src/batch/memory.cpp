@@ -254,18 +254,7 @@ class memory_suite {
             }
         };
         const int n = std::min(o_.jobs, runs);
-        std::vector<std::thread> threads;
-        for (int k = 1; k < n; ++k) {
-            try {
-                threads.emplace_back(worker);
-            } catch (const std::system_error&) {
-                break; // the runs go on the threads there are
-            }
-        }
-        worker();
-        for (auto& t : threads) {
-            t.join();
-        }
+        batch::on_threads(n, worker);
         std::vector<result<memory_run>> results;
         results.reserve(total);
         for (auto& r : out) {

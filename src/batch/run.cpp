@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace sitewave::batch {
@@ -463,6 +465,21 @@ class temporary_folder {
 };
 
 } // namespace
+
+void on_threads(int n, const std::function<void()>& worker) {
+    std::vector<std::thread> threads;
+    for (int k = 1; k < n; ++k) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break; // the work goes on the threads there are
+        }
+    }
+    worker();
+    for (auto& t : threads) {
+        t.join();
+    }
+}
 
 std::string reason(const sitewave::error& e) {
     std::string r = e.what == sitewave::error::kind::refused ? e.message : e.report();

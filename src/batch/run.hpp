@@ -8,6 +8,7 @@
 #include "sitewave/site.hpp"
 #include "textio/unit.hpp"
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -60,6 +61,10 @@ profile profile_of_site(const std::string& path, const site::site_model& m);
 run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
                     const std::vector<std::optional<site::site_model>>& sites, shared_work& work,
                     const fs::path& out, const plan_entry& e, std::size_t index);
+
+// Runs `worker` on the calling thread and on up to n - 1 more (fewer when a thread cannot
+// start: the work goes on the threads there are), and waits for them all.
+void on_threads(int n, const std::function<void()>& worker);
 
 // Whether summary.csv has the method's columns: with --method eql, a site file among the
 // profiles or an rvt input (a batch of soil files and records keeps the linear summary as it was).

@@ -362,18 +362,7 @@ class suite_run {
             }
         };
         const int n = std::min<int>(o_.jobs, static_cast<int>(std::max<std::size_t>(1, items)));
-        std::vector<std::thread> threads;
-        for (int t = 1; t < n; ++t) {
-            try {
-                threads.emplace_back(worker);
-            } catch (const std::system_error&) {
-                break;
-            }
-        }
-        worker();
-        for (auto& t : threads) {
-            t.join();
-        }
+        on_threads(n, worker);
         for (std::size_t i = 0; i < total; ++i) {
             if (mine[i] != 0 && made[i] == 0) {
                 auto& r = rows[i];
