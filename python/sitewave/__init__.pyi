@@ -139,7 +139,8 @@ def run_many(records: Iterable[Record], sites: Iterable[Union[Site, Profile]], *
              sublayer_frequency: float = ..., sublayer_fraction: float = ...,
              depths: Sequence[float] = ..., strict: bool = ...,
              vertical: Literal["linear", "poisson", "constrained"] = ..., jobs: int = ...,
-             errors: Literal["raise", "keep"] = ...) -> List[List[Union[Result, ValueError]]]: ...
+             errors: Literal["raise", "keep"] = ...,
+             executor: Any = ...) -> List[List[Union[Result, ValueError]]]: ...
 
 def psa(accel: _Reals, dt: float, periods: _Reals,
         damping: float = ...) -> npt.NDArray[np.float64]: ...

@@ -185,7 +185,7 @@ def run_many(records, sites, *, input=None, method="linear", angle=None, process
              band=None, oblique=False, padded=False, periods=None, damping=0.05, rotd=False,
              pad="auto", smooth=None, strain_ratio=0.65, tolerance=1.0, max_iterations=15,
              sublayer_frequency=20.0, sublayer_fraction=0.2, depths=(), strict=False,
-             vertical="linear", jobs=1, errors="raise"):
+             vertical="linear", jobs=1, errors="raise", executor=None):
     """Every record on every site or profile, as `sitewave-batch` runs a suite; see `run` for the
     options. The runs share what the batch tool shares (a record's transform, a profile's
     tables) and go on `jobs` threads with the GIL released: the results do not depend on `jobs`.
@@ -194,7 +194,36 @@ def run_many(records, sites, *, input=None, method="linear", angle=None, process
     Returns a list per site of a list per record: results[i][j] is records[j] on sites[i]. A run
     that fails raises ValueError with its message (errors="raise"), or stands as the ValueError
     in its place (errors="keep"). The records must all be in one unit (that of records[0]).
+
+    executor: any concurrent.futures-style executor (its submit(fn, *args, **kwargs) returns a
+    future with result()), a dask.distributed Client among them. The suite is then shared out a
+    record at a time (the unit whose work the runs of a record share): each task runs one record
+    on every site with `jobs` threads, wherever the executor puts it, and the results are the
+    same as without it. The records, sites and results travel pickled.
     """
+    if executor is not None:
+        records, sites = list(records), list(sites)
+        options = dict(input=input, method=method, angle=angle, process=process, band=band,
+                       oblique=oblique, padded=padded, periods=periods, damping=damping,
+                       rotd=rotd, pad=pad, smooth=smooth, strain_ratio=strain_ratio,
+                       tolerance=tolerance, max_iterations=max_iterations,
+                       sublayer_frequency=sublayer_frequency,
+                       sublayer_fraction=sublayer_fraction, depths=depths, strict=strict,
+                       vertical=vertical, jobs=jobs, errors="keep")
+        if not hasattr(executor, "submit"):
+            raise ValueError("executor: has no submit(); a concurrent.futures.Executor or a "
+                             "dask.distributed Client is expected")
+        futures = [executor.submit(run_many, [r], sites, **options) for r in records]
+        columns = [f.result() for f in futures]
+        results = [[columns[j][i][0] for j in range(len(records))] for i in range(len(sites))]
+        if errors == "raise":
+            for row in results:
+                for r in row:
+                    if isinstance(r, ValueError):
+                        raise r
+        elif errors != "keep":
+            raise ValueError("errors: \"raise\" or \"keep\"")
+        return results
     records, sites = list(records), list(sites)
     if not records or not sites:
         raise ValueError("run_many: at least one record and one site")
