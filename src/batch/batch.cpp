@@ -26,27 +26,7 @@ namespace {
 
 using batch::num;
 
-[[noreturn]] void usage(const std::string& message) {
-    sitewave::error e;
-    e.what = sitewave::error::kind::usage;
-    e.message = message;
-    throw textio::failure(std::move(e));
-}
-
-// A site file's profile for the linear steps: its layer table, incidence from the site.
-profile site_profile(const std::string& path, const site::site_model& m) {
-    auto t = site::to_layer_table(m);
-    if (!t) {
-        usage("--soil " + path + ": " + batch::reason(t.err()));
-    }
-    profile p;
-    p.layers = std::move(*t);
-    p.nl = p.layers.nl();
-    p.angle = static_cast<float>(m.angle);
-    p.theta = p.angle * 0.017453292f;
-    p.nin = 1;
-    return p;
-}
+using batch::usage;
 
 // A profile is read from a regular file or a pipe, once; a site file (.toml) also gives its model
 // to `sites` (an empty entry for a soil file).
@@ -62,7 +42,7 @@ std::vector<profile> read_profiles(const batch_options& o,
             if (!m) {
                 usage("--soil " + batch::reason(m.err()));
             }
-            out.push_back(site_profile(s, *m));
+            out.push_back(batch::profile_of_site(s, *m));
             if (sites != nullptr) {
                 sites->push_back(std::move(*m));
             }
@@ -209,8 +189,25 @@ void check_options(const batch_options& o) {
 
 namespace batch {
 void check_run_options(const batch_options& o) { check_options(o); }
+profile profile_of_site(const site::site_model& m) {
+    auto t = site::to_layer_table(m);
+    if (!t) {
+        throw textio::failure(t.err());
+    }
+    profile p;
+    p.layers = std::move(*t);
+    p.nl = p.layers.nl();
+    p.angle = static_cast<float>(m.angle);
+    p.theta = p.angle * 0.017453292f;
+    p.nin = 1;
+    return p;
+}
 profile profile_of_site(const std::string& path, const site::site_model& m) {
-    return site_profile(path, m);
+    auto p = textio::capture([&] { return profile_of_site(m); });
+    if (!p) {
+        usage("--soil " + path + ": " + batch::reason(p.err()));
+    }
+    return std::move(*p);
 }
 } // namespace batch
 

@@ -17,12 +17,7 @@ namespace sitewave {
 
 namespace {
 
-[[noreturn]] void usage(const std::string& message) {
-    sitewave::error e;
-    e.what = sitewave::error::kind::usage;
-    e.message = message;
-    throw textio::failure(std::move(e));
-}
+using batch::usage;
 
 sitewave::error argument(const std::string& message) {
     sitewave::error e;

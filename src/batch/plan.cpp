@@ -14,13 +14,6 @@ namespace sitewave::batch {
 
 namespace {
 
-[[noreturn]] void usage(const std::string& message) {
-    sitewave::error e;
-    e.what = sitewave::error::kind::usage;
-    e.message = message;
-    throw textio::failure(std::move(e));
-}
-
 // The length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
 std::size_t utf8_length(const std::string& s, std::size_t i) {
     const auto b = static_cast<unsigned char>(s[i]);
@@ -157,6 +150,13 @@ bool empty_but_lock(const fs::path& out) {
 }
 
 } // namespace
+
+[[noreturn]] void usage(const std::string& message) {
+    sitewave::error e;
+    e.what = sitewave::error::kind::usage;
+    e.message = message;
+    throw textio::failure(std::move(e));
+}
 
 bool is_utf8(const std::string& s) {
     for (std::size_t i = 0; i < s.size();) {

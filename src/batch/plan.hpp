@@ -43,6 +43,10 @@ std::vector<std::string> unique_components(const std::vector<std::string>& paths
                                            const std::string& fallback,
                                            const std::vector<std::string>& reserved = {});
 
+// Throws the usage error `message` (kind usage, as textio::failure): what a batch reports before
+// it touches anything.
+[[noreturn]] void usage(const std::string& message);
+
 struct plan_entry {
     std::size_t profile = 0, record = 0;
     std::string profile_dir, record_dir; // the two components of the run folder

@@ -52,8 +52,9 @@ std::vector<std::string> write_run(const batch_options& o, const run_data& d, co
 
 // The checks of sitewave-batch's options (a usage error thrown as textio::failure).
 void check_run_options(const batch_options& o);
-// A site's profile for the linear steps (its layer table, the site's angle); a usage error
-// naming `path` when the site has no layer table.
+// A site's profile for the linear steps (its layer table, the site's angle); the layer table's
+// error thrown when the site has none, or with `path` a usage error naming it.
+profile profile_of_site(const site::site_model& m);
 profile profile_of_site(const std::string& path, const site::site_model& m);
 
 // The run of plan entry `e` under the output folder `out`; never throws: a failure is the row's

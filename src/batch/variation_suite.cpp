@@ -31,13 +31,6 @@ namespace {
 
 constexpr const char* shard_magic = "sitewave-batch shard 1";
 
-[[noreturn]] void usage(const std::string& message) {
-    sitewave::error e;
-    e.what = sitewave::error::kind::usage;
-    e.message = message;
-    throw textio::failure(std::move(e));
-}
-
 [[noreturn]] void system_failure(const std::string& message) {
     sitewave::error e;
     e.what = sitewave::error::kind::system;
@@ -54,21 +47,6 @@ struct member {
     std::optional<site::site_model> site;
     std::optional<sitewave::error> err; // the realization could not be made
 };
-
-// A site file's profile for the linear steps, as the batch makes it.
-profile profile_of_site(const site::site_model& m) {
-    auto t = site::to_layer_table(m);
-    if (!t) {
-        throw textio::failure(t.err());
-    }
-    profile p;
-    p.layers = std::move(*t);
-    p.nl = p.layers.nl();
-    p.angle = static_cast<float>(m.angle);
-    p.theta = p.angle * 0.017453292f;
-    p.nin = 1;
-    return p;
-}
 
 double depth_of(const profile& p) {
     double d = 0.0;
