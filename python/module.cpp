@@ -60,6 +60,15 @@ int file_errno(const std::string& path) {
     return 0;
 }
 
+// Raises OSError (errno, its text, the path) unless `path` is a file that can be read.
+void require_file(const std::string& path) {
+    if (const int no = file_errno(path); no != 0) {
+        PyErr_SetObject(PyExc_OSError,
+                        py::make_tuple(no, std::generic_category().message(no), path).ptr());
+        throw py::error_already_set();
+    }
+}
+
 [[noreturn]] void raise_os(const std::string& m) {
     PyErr_SetString(PyExc_OSError, m.c_str());
     throw py::error_already_set();
@@ -115,11 +124,7 @@ py::dict record_dict(const sw::record& r) {
 }
 
 py::dict read_record(const std::string& path) {
-    if (const int no = file_errno(path); no != 0) {
-        PyErr_SetObject(PyExc_OSError,
-                        py::make_tuple(no, std::generic_category().message(no), path).ptr());
-        throw py::error_already_set();
-    }
+    require_file(path);
     sw::result<sw::record> r = [&] {
         py::gil_scoped_release release;
         return sw::read_record(path, 1 << sw::max_transform_if1);
@@ -138,11 +143,7 @@ py::dict read_at2(const std::string& h1, const std::string& h2, const std::strin
     std::string note;
     const std::array<std::string, 3> files{h1, h2, v};
     for (const auto& f : files) {
-        if (const int no = file_errno(f); no != 0) {
-            PyErr_SetObject(PyExc_OSError,
-                            py::make_tuple(no, std::generic_category().message(no), f).ptr());
-            throw py::error_already_set();
-        }
+        require_file(f);
     }
     sw::result<sw::record> r = [&] {
         py::gil_scoped_release release;
@@ -174,11 +175,7 @@ py::dict profile_dict(sw::profile p) {
 }
 
 py::dict read_profile(const std::string& path) {
-    if (const int no = file_errno(path); no != 0) {
-        PyErr_SetObject(PyExc_OSError,
-                        py::make_tuple(no, std::generic_category().message(no), path).ptr());
-        throw py::error_already_set();
-    }
+    require_file(path);
     auto r = sw::read_profile(path);
     if (!r) {
         raise(r.err(), {path});
@@ -248,11 +245,7 @@ py::dict parse_site(const std::string& text, const std::string& name) {
 
 // The file's text and its site.
 py::tuple read_site(const std::string& path) {
-    if (const int no = file_errno(path); no != 0) {
-        PyErr_SetObject(PyExc_OSError,
-                        py::make_tuple(no, std::generic_category().message(no), path).ptr());
-        throw py::error_already_set();
-    }
+    require_file(path);
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
