@@ -20,7 +20,20 @@ def _numbers(x, what, dtype, ndim=None):
     return _np.array(a, dtype=dtype, order="C", copy=True)
 
 
-class Record:
+class _Slotted:
+    """Pickling of a class with __slots__ (and no __dict__): its slots by name."""
+
+    __slots__ = ()
+
+    def __getstate__(self):
+        return {k: getattr(self, k) for k in self.__slots__}
+
+    def __setstate__(self, state):
+        for k, v in state.items():
+            object.__setattr__(self, k, v)
+
+
+class Record(_Slotted):
     """A three-component ground-motion record: H1, H2 and V at a constant time step.
 
     accel  (n, 3) array: H1, H2, V (any real dtype and layout; kept as float32, the library's
@@ -69,13 +82,6 @@ class Record:
     def _native(self):
         return (self.name, self.time, self.accel, self.dt)
 
-    def __getstate__(self):
-        return {k: getattr(self, k) for k in self.__slots__}
-
-    def __setstate__(self, state):
-        for k, v in state.items():
-            object.__setattr__(self, k, v)
-
     def __repr__(self):
         return "<sitewave.Record %r: %d samples, dt %g s, %s>" % (self.name, self.nt, self.dt,
                                                                   self.units)
@@ -108,7 +114,7 @@ def _from_native(d, name, units, note=""):
 _COLUMNS = ("dns", "vp", "qp", "fp", "vs", "qs", "fs", "thk")
 
 
-class Profile:
+class Profile(_Slotted):
     """A soil file's profile (the linear run's layer table), top first, the half-space last.
 
     layers  a structured float32 array with the fields density, vp, qp, fp, vs, qs, fs,
@@ -142,13 +148,6 @@ class Profile:
     def _native(self):
         cols = {col: _np.ascontiguousarray(self.layers[f]) for f, col in zip(self.FIELDS, _COLUMNS)}
         return ("profile", self.name, {**cols, "angle": self.angle, "nin": self.nin})
-
-    def __getstate__(self):
-        return {k: getattr(self, k) for k in self.__slots__}
-
-    def __setstate__(self, state):
-        for k, v in state.items():
-            object.__setattr__(self, k, v)
 
     def __repr__(self):
         return "<sitewave.Profile %r: %d rows>" % (self.name, len(self.layers))

@@ -15,7 +15,7 @@ import math as _math
 import numpy as _np
 
 from . import _sitewave
-from ._inputs import Profile, Site
+from ._inputs import Profile, Site, _Slotted
 from ._runs import Table, _options, _passes_table, _profile_table
 
 _REGIONS = ("wna", "cena")
@@ -44,7 +44,7 @@ def _optional(x, what):
     return x
 
 
-class Motion:
+class Motion(_Slotted):
     """An input of random vibration theory. Make one with `from_fas`, `from_source` or
     `from_target`; pass it to `sitewave.run` in place of a record.
 
@@ -118,13 +118,6 @@ class Motion:
                 "duration": self.duration, "magnitude": self.magnitude,
                 "distance": self.distance, "region": self.region,
                 "stress_drop": self.stress_drop, "kappa": self.kappa, "damping": self.damping}
-
-    def __getstate__(self):
-        return {k: getattr(self, k) for k in self.__slots__}
-
-    def __setstate__(self, state):
-        for k, v in state.items():
-            object.__setattr__(self, k, v)
 
     def __repr__(self):
         if self.kind == "source":
