@@ -27,6 +27,12 @@ struct spectrum {
     std::vector<double> freq, amp;
 };
 
+// y at t, interpolated linearly in log-log between the points (x increasing and positive, one y
+// each): y's own value at a point, 0 between two points where either is 0; beyond the ends the
+// end values, or 0 with zero_outside.
+double loglog(const std::vector<double>& x, const std::vector<double>& y, double t,
+              bool zero_outside = false);
+
 // The spectral moments m_k = 2∫(2πf)^k·|A(f)|² df over the spectrum's range (trapezoid in ln f).
 struct moments {
     double m0 = 0, m1 = 0, m2 = 0, m4 = 0;

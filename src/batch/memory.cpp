@@ -19,6 +19,24 @@ namespace {
 
 using batch::usage;
 
+// The profile a run takes from `g` (named `name`): a site's layer table, or a soil file's profile
+// checked as the batch checks it; a usage error for what the options cannot run on it.
+profile profile_to_run(const batch_options& o, const std::string& name, const memory_profile& g) {
+    if (g.site) {
+        if (o.input == input_motion::from_profile) {
+            usage("input: a site needs incident, outcrop or within");
+        }
+        return batch::profile_of_site(name, *g.site);
+    }
+    if (o.analysis == batch_options::method::eql) {
+        usage("method eql: " + name + " is not a site");
+    }
+    if (auto c = check_profile(g.prof, name); !c) {
+        usage(batch::reason(c.err()));
+    }
+    return g.prof;
+}
+
 sitewave::error argument(const std::string& message) {
     sitewave::error e;
     e.what = sitewave::error::kind::argument;
@@ -196,20 +214,7 @@ class memory_suite {
         batch::check_run_options(o_);
         for (std::size_t p = 0; p < given_.size(); ++p) {
             const auto& g = given_[p];
-            if (g.site) {
-                if (o_.input == input_motion::from_profile) {
-                    usage("input: a site needs incident, outcrop or within");
-                }
-                profiles_.push_back(batch::profile_of_site(o_.soils[p], *g.site));
-            } else {
-                if (o_.analysis == batch_options::method::eql) {
-                    usage("method eql: " + o_.soils[p] + " is not a site");
-                }
-                if (auto c = check_profile(g.prof, o_.soils[p]); !c) {
-                    usage(batch::reason(c.err()));
-                }
-                profiles_.push_back(g.prof);
-            }
+            profiles_.push_back(profile_to_run(o_, o_.soils[p], g));
             sites_.push_back(g.site);
         }
         for (const auto& r : records_in_) {
@@ -312,19 +317,7 @@ result<memory_rvt_run> rvt_run_in_memory(const batch_options& options, const mem
     o.dialogue_files = false;
     auto setup = textio::capture([&] {
         batch::check_run_options(o);
-        if (p.site) {
-            if (o.input == input_motion::from_profile) {
-                usage("input: a site needs incident, outcrop or within");
-            }
-            return batch::profile_of_site(o.soils[0], *p.site);
-        }
-        if (o.analysis == batch_options::method::eql) {
-            usage("method eql: " + o.soils[0] + " is not a site");
-        }
-        if (auto c = check_profile(p.prof, o.soils[0]); !c) {
-            usage(batch::reason(c.err()));
-        }
-        return p.prof;
+        return profile_to_run(o, o.soils[0], p);
     });
     if (!setup) {
         return setup.err();

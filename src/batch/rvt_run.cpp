@@ -49,24 +49,6 @@ std::optional<double> number(std::string_view cell) {
     return x;
 }
 
-// The amplitude of (f, a) at x: log-log between its points, 0 outside its range.
-double inside(const std::vector<double>& f, const std::vector<double>& a, double x) {
-    if (x < f.front() || x > f.back()) {
-        return 0.0;
-    }
-    const auto it = std::lower_bound(f.begin(), f.end(), x);
-    const auto j = static_cast<std::size_t>(it - f.begin());
-    if (f[j] == x) {
-        return a[j];
-    }
-    const double a0 = a[j - 1], a1 = a[j];
-    if (a0 <= 0.0 || a1 <= 0.0) {
-        return 0.0;
-    }
-    const double u = std::log(x / f[j - 1]) / std::log(f[j] / f[j - 1]);
-    return std::exp(std::log(a0) + u * std::log(a1 / a0));
-}
-
 template <class T> T checked(result<T> r, const std::string& what) {
     if (!r) {
         textio::refuse(what + ": " + r.err().message);
@@ -429,7 +411,7 @@ rvt_data compute_rvt_data(const batch_options& o, const profile& prof,
     // The input on the run's frequencies, 0 outside its own range.
     for (std::size_t k = 1; k <= rvt_rows; ++k) {
         d.fas.freq.push_back(static_cast<double>(k) * df);
-        d.fas.amp.push_back(inside(is.fas.freq, is.fas.amp, d.fas.freq.back()));
+        d.fas.amp.push_back(rvt::loglog(is.fas.freq, is.fas.amp, d.fas.freq.back(), true));
     }
     if (o.analysis == batch_options::method::eql && site) {
         eql::input ei;

@@ -81,24 +81,6 @@ bool moments_usable(const moments& m) {
     return positive(m.m0) && positive(m.m2) && positive(m.m4) && std::isfinite(m.m1);
 }
 
-// Log-log interpolation of (x, y) at t, held at the ends; 0 next to a zero value.
-double loglog(const std::vector<double>& x, const std::vector<double>& y, double t) {
-    if (t <= x.front()) {
-        return y.front();
-    }
-    if (t >= x.back()) {
-        return y.back();
-    }
-    const auto it = std::upper_bound(x.begin(), x.end(), t);
-    const std::size_t j = static_cast<std::size_t>(it - x.begin());
-    const double y0 = y[j - 1], y1 = y[j];
-    if (y0 <= 0.0 || y1 <= 0.0) {
-        return 0.0;
-    }
-    const double u = std::log(t / x[j - 1]) / std::log(x[j] / x[j - 1]);
-    return std::exp(std::log(y0) + u * std::log(y1 / y0));
-}
-
 std::vector<double> log_spaced(double lo, double hi, std::size_t n) {
     std::vector<double> f(n);
     const double step = std::log(hi / lo) / static_cast<double>(n - 1);
@@ -185,6 +167,24 @@ std::vector<double> numbers_of(const std::string& line) {
 }
 
 } // namespace
+
+double loglog(const std::vector<double>& x, const std::vector<double>& y, double t,
+              bool zero_outside) {
+    if (t < x.front() || t > x.back()) {
+        return zero_outside ? 0.0 : t < x.front() ? y.front() : y.back();
+    }
+    const auto it = std::lower_bound(x.begin(), x.end(), t);
+    const auto j = static_cast<std::size_t>(it - x.begin());
+    if (x[j] == t) {
+        return y[j];
+    }
+    const double y0 = y[j - 1], y1 = y[j];
+    if (y0 <= 0.0 || y1 <= 0.0) {
+        return 0.0;
+    }
+    const double u = std::log(t / x[j - 1]) / std::log(x[j] / x[j - 1]);
+    return std::exp(std::log(y0) + u * std::log(y1 / y0));
+}
 
 result<moments> spectral_moments(const spectrum& s) {
     if (auto e = check_spectrum(s, "spectral_moments")) {
