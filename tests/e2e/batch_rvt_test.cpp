@@ -192,6 +192,20 @@ TEST_F(batch_rvt, usage_errors) {
                    "5", "--out", "b"}),
               1);
     EXPECT_NE(read("b/summary.csv").find("bad.csv:3:"), std::string::npos);
+    // A folder given as the spectrum, and a name "..": a failed row each, nothing outside "f".
+    fs::create_directory(dir_ / "spectra");
+    EXPECT_EQ(run({"--soil", "uniform.toml", "--input", "outcrop", "--fas", "spectra", "--duration",
+                   "5", "--fas", "..", "--duration", "5", "--out", "f"}),
+              1);
+    const std::string summary = read("f/summary.csv");
+    EXPECT_NE(summary.find("spectra: a folder, not a regular file or a pipe"), std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find(",ok,"), std::string::npos) << summary;
+    for (const auto& e : fs::directory_iterator(dir_ / "f")) {
+        EXPECT_TRUE(fs::is_directory(e.path()) || e.path().filename() == "summary.csv" ||
+                    e.path().filename() == "run.json" || e.path().filename() == ".sitewave-lock")
+            << e.path();
+    }
 }
 
 } // namespace
