@@ -11,8 +11,11 @@
 // every x86-64 processor has and once for AVX2, chosen at run time.
 #include "eql/fourier.hpp"
 
+#include "eql/vectors.hpp"
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <numbers>
 
@@ -28,6 +31,7 @@ namespace {
 
 inline void radix2_body(std::size_t n, double* re, double* im, const double* tr, const double* ti) {
     const std::size_t half = n / 2;
+    SITEWAVE_INDEPENDENT
     for (std::size_t j = 0; j < half; ++j) {
         const double ar = re[j], ai = im[j], br = re[j + half], bi = im[j + half];
         re[j] = ar + br;
@@ -45,6 +49,7 @@ inline void radix4_body(std::size_t n, double* re, double* im, const stage_twidd
     for (std::size_t b = 0; b < n; b += 4 * q) {
         double *r0 = re + b, *r1 = re + b + q, *r2 = re + b + 2 * q, *r3 = re + b + 3 * q;
         double *i0 = im + b, *i1 = im + b + q, *i2 = im + b + 2 * q, *i3 = im + b + 3 * q;
+        SITEWAVE_INDEPENDENT
         for (std::size_t j = 0; j < q; ++j) {
             const double sr = r0[j] + r2[j], si = i0[j] + i2[j];
             const double dr = r0[j] - r2[j], di = i0[j] - i2[j];
@@ -83,6 +88,9 @@ inline void last4_body(std::size_t n, double* re, double* im) {
     }
 }
 
+// Points of a block whose real and imaginary parts (16 KiB) stay in the first-level cache.
+constexpr std::size_t cached_block = 1024;
+
 inline void stages_body(std::size_t n, double* re, double* im, const double* r2r, const double* r2i,
                         const stage_twiddles* st, std::size_t stages) {
     if (n == 2) {
@@ -96,19 +104,52 @@ inline void stages_body(std::size_t n, double* re, double* im, const double* r2r
     if (r2r != nullptr) {
         radix2_body(n, re, im, r2r, r2i);
     }
-    for (std::size_t s = 0; s < stages; ++s) {
-        if (st[s].q == 1) {
-            last4_body(n, re, im);
+    const auto stage = [&](std::size_t len, double* r, double* i, const stage_twiddles& t) {
+        if (t.q == 1) {
+            last4_body(len, r, i);
         } else {
-            radix4_body(n, re, im, st[s]);
+            radix4_body(len, r, i, t);
         }
+    };
+    for (std::size_t s = 0; s < stages; ++s) {
+        if (4 * st[s].q <= cached_block && n > cached_block) {
+            // The stages left work within blocks that fit the first-level cache: each block
+            // through all of them, then the next.
+            for (std::size_t b = 0; b < n; b += cached_block) {
+                for (std::size_t t = s; t < stages; ++t) {
+                    stage(cached_block, re + b, im + b, st[t]);
+                }
+            }
+            return;
+        }
+        stage(n, re, im, st[s]);
     }
 }
 
+// The largest |x|·window of each history. Eight running maxima a history, one per lane of a
+// vector, so that the loop runs on vectors; a maximum is exact, whatever the order.
 inline std::pair<double, double> peaks_body(std::size_t n, const double* re, const double* im,
                                             const double* window) {
+    using lanes = double __attribute__((vector_size(8 * sizeof(double))));
+    constexpr std::size_t width = sizeof(lanes) / sizeof(double);
+    lanes m1 = {}, m2 = {};
+    std::size_t j = 0;
+    for (; j + width <= n; j += width) {
+        lanes x, y, w;
+        std::memcpy(&x, re + j, sizeof x);
+        std::memcpy(&y, im + j, sizeof y);
+        std::memcpy(&w, window + j, sizeof w);
+        x = (x < 0.0 ? -x : x) * w;
+        y = (y < 0.0 ? -y : y) * w;
+        m1 = m1 < x ? x : m1; // std::max(m1, x), lane by lane
+        m2 = m2 < y ? y : m2;
+    }
     double p1 = 0.0, p2 = 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t l = 0; l < width; ++l) {
+        p1 = std::max(p1, m1[l]);
+        p2 = std::max(p2, m2[l]);
+    }
+    for (; j < n; ++j) {
         p1 = std::max(p1, std::fabs(re[j]) * window[j]);
         p2 = std::max(p2, std::fabs(im[j]) * window[j]);
     }
@@ -116,52 +157,62 @@ inline std::pair<double, double> peaks_body(std::size_t n, const double* re, con
 }
 
 // X[k] = S1[k] q[k] + i S2[k] q[k] on the rows k ≤ n/2 (imaginary parts of rows 0 and n/2
-// dropped), X[n − k] its Hermitian mirror; q null stands for 1, s2 null for 0.
-inline void fill_body(std::size_t n, double* re, double* im, const double* ar, const double* ai,
+// dropped), X[n − k] its Hermitian mirror; without q, q = 1; without s2, S2 = 0.
+template <bool with_q, bool with_s2>
+inline void fill_rows(std::size_t n, double* re, double* im, const double* ar, const double* ai,
                       const double* br, const double* bi, const double* qr, const double* qi) {
     const std::size_t h = n / 2;
-    for (std::size_t k = 0; k <= h; ++k) {
-        const double q_r = qr != nullptr ? qr[k] : 1.0, q_i = qr != nullptr ? qi[k] : 0.0;
+    SITEWAVE_INDEPENDENT
+    for (std::size_t k = 1; k < h; ++k) {
+        const double q_r = with_q ? qr[k] : 1.0, q_i = with_q ? qi[k] : 0.0;
         const double xr = ar[k] * q_r - ai[k] * q_i, xi = ar[k] * q_i + ai[k] * q_r;
-        const double yr = br != nullptr ? br[k] * q_r - bi[k] * q_i : 0.0;
-        const double yi = br != nullptr ? br[k] * q_i + bi[k] * q_r : 0.0;
+        const double yr = with_s2 ? br[k] * q_r - bi[k] * q_i : 0.0;
+        const double yi = with_s2 ? br[k] * q_i + bi[k] * q_r : 0.0;
         // X[k] = x + i y, X[n − k] = conj(x) + i conj(y).
         re[k] = xr - yi;
         im[k] = xi + yr;
-        if (k > 0 && k < h) {
-            re[n - k] = xr + yi;
-            im[n - k] = yr - xi;
-        }
+        re[n - k] = xr + yi;
+        im[n - k] = yr - xi;
     }
-    re[0] = ar[0] * (qr != nullptr ? qr[0] : 1.0);
-    im[0] = br != nullptr ? br[0] * (qr != nullptr ? qr[0] : 1.0) : 0.0;
-    re[h] = ar[h] * (qr != nullptr ? qr[h] : 1.0);
-    im[h] = br != nullptr ? br[h] * (qr != nullptr ? qr[h] : 1.0) : 0.0;
+    const double q0 = with_q ? qr[0] : 1.0, qh = with_q ? qr[h] : 1.0;
+    re[0] = ar[0] * q0;
+    im[0] = with_s2 ? br[0] * q0 : 0.0;
+    re[h] = ar[h] * qh;
+    im[h] = with_s2 ? br[h] * qh : 0.0;
+}
+
+inline void fill_body(std::size_t n, double* re, double* im, const double* ar, const double* ai,
+                      const double* br, const double* bi, const double* qr, const double* qi) {
+    if (qr != nullptr && br != nullptr) {
+        fill_rows<true, true>(n, re, im, ar, ai, br, bi, qr, qi);
+    } else if (qr != nullptr) {
+        fill_rows<true, false>(n, re, im, ar, ai, br, bi, qr, qi);
+    } else if (br != nullptr) {
+        fill_rows<false, true>(n, re, im, ar, ai, br, bi, qr, qi);
+    } else {
+        fill_rows<false, false>(n, re, im, ar, ai, br, bi, qr, qi);
+    }
 }
 
 #if defined(__x86_64__)
-[[gnu::target("avx2"), gnu::flatten]] void stages_avx2(std::size_t n, double* re, double* im,
-                                                       const double* r2r, const double* r2i,
-                                                       const stage_twiddles* st,
-                                                       std::size_t stages) {
-    stages_body(n, re, im, r2r, r2i, st, stages);
-}
-[[gnu::target("avx2"), gnu::flatten]] std::pair<double, double>
-peaks_avx2(std::size_t n, const double* re, const double* im, const double* window) {
-    return peaks_body(n, re, im, window);
-}
-[[gnu::target("avx2"), gnu::flatten]] void fill_avx2(std::size_t n, double* re, double* im,
-                                                     const double* ar, const double* ai,
-                                                     const double* br, const double* bi,
-                                                     const double* qr, const double* qi) {
-    fill_body(n, re, im, ar, ai, br, bi, qr, qi);
-}
-bool has_avx2() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
-#else
-bool has_avx2() { return false; }
+#define SITEWAVE_VARIANTS(isa, suffix)                                                             \
+    [[gnu::target(isa), gnu::flatten]] void stages_##suffix(                                       \
+        std::size_t n, double* re, double* im, const double* r2r, const double* r2i,               \
+        const stage_twiddles* st, std::size_t stages) {                                            \
+        stages_body(n, re, im, r2r, r2i, st, stages);                                              \
+    }                                                                                              \
+    [[gnu::target(isa), gnu::flatten]] std::pair<double, double> peaks_##suffix(                   \
+        std::size_t n, const double* re, const double* im, const double* window) {                 \
+        return peaks_body(n, re, im, window);                                                      \
+    }                                                                                              \
+    [[gnu::target(isa), gnu::flatten]] void fill_##suffix(                                         \
+        std::size_t n, double* re, double* im, const double* ar, const double* ai,                 \
+        const double* br, const double* bi, const double* qr, const double* qi) {                  \
+        fill_body(n, re, im, ar, ai, br, bi, qr, qi);                                              \
+    }
+SITEWAVE_VARIANTS("avx2", avx2)
+SITEWAVE_VARIANTS("avx512f", avx512)
+#undef SITEWAVE_VARIANTS
 #endif
 
 } // namespace
@@ -262,13 +313,20 @@ void inverse_pairs::run_times(const split_complex& s1, const split_complex* s2,
     const auto& t = *twiddles_;
     const double* r2r = t.r2r.empty() ? nullptr : t.r2r.data();
     const double* r2i = t.r2i.empty() ? nullptr : t.r2i.data();
-    if (has_avx2()) {
 #if defined(__x86_64__)
+    switch (vector_level()) {
+    case vectors::avx512:
+        fill_avx512(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
+        stages_avx512(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
+        return;
+    case vectors::avx2:
         fill_avx2(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
         stages_avx2(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
         return;
-#endif
+    case vectors::baseline:
+        break;
     }
+#endif
     fill_body(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
     stages_body(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
 }
@@ -281,14 +339,24 @@ std::pair<double, double> inverse_pairs::peaks(std::size_t nt, double dt) {
         }
         window_nt_ = nt;
     }
+    const double* re = work_.re.data();
+    const double* im = work_.im.data();
     std::pair<double, double> p;
-    if (has_avx2()) {
 #if defined(__x86_64__)
-        p = peaks_avx2(n_, work_.re.data(), work_.im.data(), window_.data());
-#endif
-    } else {
-        p = peaks_body(n_, work_.re.data(), work_.im.data(), window_.data());
+    switch (vector_level()) {
+    case vectors::avx512:
+        p = peaks_avx512(n_, re, im, window_.data());
+        break;
+    case vectors::avx2:
+        p = peaks_avx2(n_, re, im, window_.data());
+        break;
+    case vectors::baseline:
+        p = peaks_body(n_, re, im, window_.data());
+        break;
     }
+#else
+    p = peaks_body(n_, re, im, window_.data());
+#endif
     const double scale = 1.0 / (static_cast<double>(n_) * dt);
     return {p.first * scale, p.second * scale};
 }

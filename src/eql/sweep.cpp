@@ -1,5 +1,7 @@
 #include "eql/sweep.hpp"
 
+#include "eql/vectors.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -37,6 +39,7 @@ inline void layer_body(std::size_t nom, const layer_step& s, double* ar, double*
         double* Si = si + k0;
         double* Tr = tr + k0;
         double* Ti = ti + k0;
+        SITEWAVE_INDEPENDENT
         for (std::size_t j = 0; j < m; ++j) {
             const double hr = bsr * s.wr[j] - bsi * s.wi[j], hi = bsr * s.wi[j] + bsi * s.wr[j];
             const double gr = usr * s.vr[j] - usi * s.vi[j], gi = usr * s.vi[j] + usi * s.vr[j];
@@ -70,9 +73,11 @@ void layer_baseline(std::size_t nom, const layer_step& s, double* ar, double* ai
                                                       double* tr, double* ti) {
     layer_body(nom, s, ar, ai, br, bi, sr, si, tr, ti);
 }
-bool has_avx2() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
+[[gnu::target("avx512f"), gnu::flatten]] void layer_avx512(std::size_t nom, const layer_step& s,
+                                                           double* ar, double* ai, double* br,
+                                                           double* bi, double* sr, double* si,
+                                                           double* tr, double* ti) {
+    layer_body(nom, s, ar, ai, br, bi, sr, si, tr, ti);
 }
 #endif
 
@@ -81,32 +86,48 @@ void layer(std::size_t nom, const layer_step& s, split_complex& a, split_complex
     double* args[] = {a.re.data(),      a.im.data(),      b.re.data(),   b.im.data(),
                       strain.re.data(), strain.im.data(), top.re.data(), top.im.data()};
 #if defined(__x86_64__)
-    if (has_avx2()) {
+    switch (vector_level()) {
+    case vectors::avx512:
+        layer_avx512(nom, s, args[0], args[1], args[2], args[3], args[4], args[5], args[6],
+                     args[7]);
+        return;
+    case vectors::avx2:
         layer_avx2(nom, s, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
         return;
+    case vectors::baseline:
+        break;
     }
 #endif
     layer_baseline(nom, s, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
 }
 
-// e^{jθ} for j < block, and e^{k0·θ} at the first row k0 of each block.
+// e^{jθ} and e^{−jθ} for j < block, and e^{±k0·θ} at the first row k0 of each block. With
+// θ = x + iy, e^{±jθ} = e^{±jx}(cos jy ± i sin jy): one sine and cosine serve both directions.
 struct phases {
-    std::vector<double> wr, wi, br, bi;
+    std::vector<double> wr, wi, vr, vi; // e^{jθ}, e^{−jθ}
+    std::vector<double> br, bi, ur, ui; // e^{k0·θ}, e^{−k0·θ}
     void make(complex theta, std::size_t nom) {
-        wr.resize(block);
-        wi.resize(block);
+        const auto both = [&](double j, double& r1, double& i1, double& r2, double& i2) {
+            const double y = j * theta.imag();
+            const double c = std::cos(y), s = std::sin(y);
+            const double up = std::exp(j * theta.real()), down = std::exp(-(j * theta.real()));
+            r1 = up * c;
+            i1 = up * s;
+            r2 = down * c;
+            i2 = down * -s;
+        };
+        for (auto* v : {&wr, &wi, &vr, &vi}) {
+            v->resize(block);
+        }
         for (std::size_t j = 0; j < block; ++j) {
-            const complex w = std::exp(static_cast<double>(j) * theta);
-            wr[j] = w.real();
-            wi[j] = w.imag();
+            both(static_cast<double>(j), wr[j], wi[j], vr[j], vi[j]);
         }
         const std::size_t blocks = (nom + block - 1) / block;
-        br.resize(blocks);
-        bi.resize(blocks);
-        for (std::size_t b = 0; b < blocks; ++b) {
-            const complex w = std::exp(static_cast<double>(b * block) * theta);
-            br[b] = w.real();
-            bi[b] = w.imag();
+        for (auto* v : {&br, &bi, &ur, &ui}) {
+            v->resize(blocks);
+        }
+        for (std::size_t k = 0; k < blocks; ++k) {
+            both(static_cast<double>(k * block), br[k], bi[k], ur[k], ui[k]);
         }
     }
 };
@@ -175,7 +196,7 @@ void sweep::solve_fast(const std::vector<propagation::medium>& media, const swee
     a_.im.assign(nom, 0.0);
     b_.re.assign(nom, 1.0);
     b_.im.assign(nom, 0.0);
-    phases up, down;
+    phases ph;
     for (std::size_t m = 0; m < n; ++m) {
         const complex v =
             propagation::complex_velocity(media[m].vs, media[m].damping, s.convention);
@@ -186,8 +207,7 @@ void sweep::solve_fast(const std::vector<propagation::medium>& media, const swee
         const complex alpha = propagation::impedance(media[m].density, v, c, s.oblique) /
                               propagation::impedance(media[m + 1].density, v1, c1, s.oblique);
         const complex theta = complex(0.0, 1.0) * (s.dom * media[m].thickness / 2.0) * c;
-        up.make(theta, nom);
-        down.make(-theta, nom);
+        ph.make(theta, nom);
         layer_step st;
         st.cr = c.real();
         st.ci = c.imag();
@@ -196,14 +216,14 @@ void sweep::solve_fast(const std::vector<propagation::medium>& media, const swee
         st.pi = p.imag();
         st.mr = q.real();
         st.mi = q.imag();
-        st.wr = up.wr.data();
-        st.wi = up.wi.data();
-        st.br = up.br.data();
-        st.bi = up.bi.data();
-        st.vr = down.wr.data();
-        st.vi = down.wi.data();
-        st.ur = down.br.data();
-        st.ui = down.bi.data();
+        st.wr = ph.wr.data();
+        st.wi = ph.wi.data();
+        st.br = ph.br.data();
+        st.bi = ph.bi.data();
+        st.vr = ph.vr.data();
+        st.vi = ph.vi.data();
+        st.ur = ph.ur.data();
+        st.ui = ph.ui.data();
         layer(nom, st, a_, b_, strain[m], top[m]);
     }
     // The half-space: its top's motion, and the input's field there, by which all is divided.
