@@ -192,7 +192,7 @@ void parse_layout(const std::string& text, const std::string& where, observation
 // drop, two runs of one spectrum in their duration).
 std::string rvt_settings(const rvt_input& in) {
     const auto value = [](const char* name, const std::optional<double>& v) {
-        return std::string(" ") + name + " " + (v ? fixed(*v) : "-");
+        return std::string(" ") + name + " " + (v ? num(*v) : "-");
     };
     std::string t = "rvt " + std::to_string(static_cast<int>(in.what));
     t += value("duration", in.duration) + value("magnitude", in.magnitude) +
