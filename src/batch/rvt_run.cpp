@@ -184,9 +184,9 @@ std::vector<double> spectrum_of(const rvt::spectrum& s, const std::vector<double
     return out;
 }
 
-// psa.csv with the record runs' columns, H1 filled and the others empty; the summary's PSA cells.
+// psa.csv with the record runs' columns, H1 filled and the others empty.
 void write_psa(const batch_options& o, const rvt_data& d, const std::filesystem::path& dir,
-               textio::io_state& state, std::vector<std::string>& values) {
+               textio::io_state& state) {
     const auto& periods = d.periods;
     const std::size_t rows = periods.size() - 2; // the last two are the summary's
     std::vector<std::string> head{"period (s)"};
@@ -233,18 +233,6 @@ void write_psa(const batch_options& o, const rvt_data& d, const std::filesystem:
         f.line(join(cells));
     }
     f.close();
-    if (o.spectra) {
-        const auto& [a0, b0] = d.psa[0];
-        const auto ratio = [](double s, double i) { return i > 0.0 ? s / i : 0.0; };
-        for (const std::size_t i : {rows, rows + 1}) {
-            values.push_back(num(b0[i]));
-            values.push_back("");
-        }
-        for (const std::size_t i : {rows, rows + 1}) {
-            values.push_back(num(ratio(b0[i], a0[i])));
-            values.push_back("");
-        }
-    }
 }
 
 } // namespace
@@ -460,15 +448,7 @@ rvt_data compute_rvt_data(const batch_options& o, const profile& prof,
     return d;
 }
 
-std::vector<std::string> compute_rvt(const batch_options& o, const profile& prof,
-                                     const std::optional<site::site_model>& site,
-                                     const rvt_input& in, const std::filesystem::path& dir,
-                                     textio::io_state& state, std::string& note) {
-    const rvt_data d = compute_rvt_data(o, prof, site, in);
-    if (!d.note.empty()) {
-        note = note.empty() ? d.note : note + "; " + d.note;
-    }
-    write_spectra(d.fas, d.surface, d.factor, dir, state);
+std::vector<std::string> rvt_values(const batch_options& o, const rvt_data& d) {
     std::vector<std::string> values = {d.input == input_motion::incident  ? "incident"
                                        : d.input == input_motion::outcrop ? "outcrop"
                                                                           : "within",
@@ -485,9 +465,21 @@ std::vector<std::string> compute_rvt(const batch_options& o, const profile& prof
                                        "",
                                        num(d.fas.freq[d.best]),
                                        num(d.factor[d.best])};
-    write_psa(o, d, dir, state, values);
+    if (o.spectra) {
+        // Surface H1 at 0.2 s and 1.0 s (the last two periods) and its ratios, first damping.
+        const std::size_t rows = d.periods.size() - 2;
+        const auto& [a0, b0] = d.psa[0];
+        const auto ratio = [](double s, double i) { return i > 0.0 ? s / i : 0.0; };
+        for (const std::size_t i : {rows, rows + 1}) {
+            values.push_back(num(b0[i]));
+            values.push_back("");
+        }
+        for (const std::size_t i : {rows, rows + 1}) {
+            values.push_back(num(ratio(b0[i], a0[i])));
+            values.push_back("");
+        }
+    }
     if (d.eq) {
-        write_eql_files(o, *d.eq, {}, {}, dir, state);
         const auto& r = d.eq->runs[0];
         double peak = 0.0, depth = 0.0;
         for (const auto& l : r.layers) {
@@ -504,6 +496,22 @@ std::vector<std::string> compute_rvt(const batch_options& o, const profile& prof
         values.insert(values.end(), cells.begin(), cells.end());
     }
     return values;
+}
+
+std::vector<std::string> compute_rvt(const batch_options& o, const profile& prof,
+                                     const std::optional<site::site_model>& site,
+                                     const rvt_input& in, const std::filesystem::path& dir,
+                                     textio::io_state& state, std::string& note) {
+    const rvt_data d = compute_rvt_data(o, prof, site, in);
+    if (!d.note.empty()) {
+        note = note.empty() ? d.note : note + "; " + d.note;
+    }
+    write_spectra(d.fas, d.surface, d.factor, dir, state);
+    write_psa(o, d, dir, state);
+    if (d.eq) {
+        write_eql_files(o, *d.eq, {}, {}, dir, state);
+    }
+    return rvt_values(o, d);
 }
 
 } // namespace sitewave::batch

@@ -63,6 +63,11 @@ struct rvt_data {
 rvt_data compute_rvt_data(const batch_options& o, const profile& prof,
                           const std::optional<site::site_model>& site, const rvt_input& in);
 
+// The summary's value cells of a run: the input type, angle, the peaks, the peak factor and its
+// frequency (nt, dt, nf and the H2 and V cells empty), with --spectra surface H1 at 0.2 s and 1.0 s
+// and its ratios, then the method's cells.
+std::vector<std::string> rvt_values(const batch_options& o, const rvt_data& d);
+
 // The files of the run into `dir` (psa.csv, spectra.csv, transfer.csv; with --method eql
 // profile.csv and iterations.csv); the summary's value cells. `note` gets the target's misfit and
 // what did not converge.

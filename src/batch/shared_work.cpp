@@ -36,6 +36,10 @@ loaded_record load(const record_source& rs) {
         e.message = message;
         l.err = e;
     };
+    if (rs.rvt) {
+        refuse(rs.file + ": an input of random vibration theory, not a record");
+        return l;
+    }
     for (const auto& f : rs.is_at2() ? std::vector<std::string>(rs.at2.begin(), rs.at2.end())
                                      : std::vector<std::string>{rs.file}) {
         if (const auto why = not_regular(f)) {

@@ -3,12 +3,14 @@
 #include "batch/eql_run.hpp"
 #include "batch/padding.hpp"
 #include "batch/run.hpp"
+#include "batch/rvt_run.hpp"
 #include "batch/tidy.hpp"
 #include "steps/steps.hpp"
 #include "textio/fatal.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace sitewave::batch {
@@ -26,15 +28,80 @@ float peak_abs(std::span<const float> x) {
     return m;
 }
 
-// |factor| on the grid's rows, linearly interpolated at `f` Hz; none beyond the last row.
-double at_frequency(const std::vector<double>& factor, double dom_hz, double f) {
-    const double x = f / dom_hz;
+// |factor| on the grid's rows (row i at first_hz + i·step_hz), linearly interpolated at `f` Hz;
+// none before the first row or beyond the last.
+double at_frequency(const std::vector<double>& factor, double first_hz, double step_hz, double f) {
+    const double x = (f - first_hz) / step_hz;
+    if (!(x >= 0.0)) {
+        return nan;
+    }
     const auto i = static_cast<std::size_t>(std::floor(x));
     if (i + 1 >= factor.size()) {
         return nan;
     }
     const double w = x - static_cast<double>(i);
     return factor[i] + w * (factor[i + 1] - factor[i]);
+}
+
+// A component's response spectrum at one damping (`surface` or the input's), or none.
+using spectrum_part =
+    std::function<const std::vector<double>*(bool surface, int component, std::size_t damping)>;
+
+// The PSA cells of the observations: each key at each period, the surface's PSA in g (`unit`
+// from the spectra's unit) or its ratio to the input's (0 where the input is 0); NaN where a
+// component has no spectrum.
+void observe_spectra(const batch_options& o, const observation_layout& layout,
+                     const output_unit& unit, const spectrum_part& part, std::vector<double>& obs) {
+    const auto in_g = [&unit](double v) { return unit.scaled ? v * unit.factor : v; };
+    const auto ratio = [](double a, double b) { return b > 0.0 ? a / b : 0.0; };
+    const std::size_t np = layout.periods.size();
+    // The damping ratios in the order of o.damping: the key's damping is the text of one.
+    for (std::size_t key = 0; key < layout.keys.size(); ++key) {
+        const auto& kk = layout.keys[key];
+        const std::size_t d = key % o.damping.size();
+        const std::vector<double>* sv = part(true, kk.component, d);
+        const std::vector<double>* iv = part(false, kk.component, d);
+        if (sv == nullptr || iv == nullptr) {
+            continue;
+        }
+        for (std::size_t i = 0; i < np; ++i) {
+            obs[key * np + i] = kk.quantity == 0 ? in_g((*sv)[i]) : ratio((*sv)[i], (*iv)[i]);
+        }
+    }
+}
+
+// The observations past the PSA cells: |factor| of H1 (row i at first_hz + i·step_hz) at the
+// layout's frequencies; the layer table's Vs at each depth; with `h1`, an equivalent-linear run's
+// peak strain and acceleration (g) of the sublayer holding the depth.
+void observe_site(const observation_layout& layout, const std::vector<double>& factor,
+                  double first_hz, double step_hz, const profile& prof, const eql::run_result* h1,
+                  std::vector<double>& obs) {
+    for (std::size_t i = 0; i < layout.frequencies.size(); ++i) {
+        obs[layout.transfer_at(i)] = at_frequency(factor, first_hz, step_hz, layout.frequencies[i]);
+    }
+    for (std::size_t i = 0; i < layout.depths.size(); ++i) {
+        const double z = layout.depths[i];
+        double top = 0.0;
+        double vs = static_cast<double>(prof.layers.vs.back());
+        for (std::size_t j = 0; j + 1 < prof.layers.vs.size(); ++j) {
+            const double bottom = top + static_cast<double>(prof.layers.thk[j]);
+            if (z < bottom) {
+                vs = static_cast<double>(prof.layers.vs[j]);
+                break;
+            }
+            top = bottom;
+        }
+        obs[layout.profile_at(0, i)] = vs;
+        if (h1 != nullptr) {
+            for (const auto& sl : h1->layers) {
+                if (z >= sl.top && z < sl.bottom) {
+                    obs[layout.profile_at(1, i)] = sl.strain_max;
+                    obs[layout.profile_at(2, i)] = sl.accel_top / site::gravity;
+                    break;
+                }
+            }
+        }
+    }
 }
 
 } // namespace
@@ -155,23 +222,15 @@ run_values compute_values(const batch_options& o, const profile& prof,
         const auto surface = response_spectra(within_record(h.xr1), within_record(h.yr1),
                                               within_record(h.zr1), rec.dt, o);
         const auto& in = w.input_psa;
+        const auto part = [&](bool at_surface, int c, std::size_t d) {
+            const response_set& r = at_surface ? surface[d] : in[d];
+            return c == 0 ? &r.h1 : c == 1 ? &r.h2 : c == 2 ? &r.v : &r.rotd50;
+        };
         const output_unit gu = history_unit(o, true);
+        observe_spectra(o, layout, gu, part, out.obs);
         const auto in_g = [&gu](double v) { return gu.scaled ? v * gu.factor : v; };
         const auto ratio = [](double a, double b) { return b > 0.0 ? a / b : 0.0; };
-        const auto part = [](const response_set& r, int c) -> const std::vector<double>& {
-            return c == 0 ? r.h1 : c == 1 ? r.h2 : c == 2 ? r.v : r.rotd50;
-        };
         const std::size_t np = layout.periods.size();
-        // The damping ratios in the order of o.damping: the key's damping is the text of one.
-        for (std::size_t key = 0; key < layout.keys.size(); ++key) {
-            const auto& kk = layout.keys[key];
-            const std::size_t d = key % o.damping.size();
-            for (std::size_t i = 0; i < np; ++i) {
-                const double sv = part(surface[d], kk.component)[i];
-                const double iv = part(in[d], kk.component)[i];
-                out.obs[key * np + i] = kk.quantity == 0 ? in_g(sv) : ratio(sv, iv);
-            }
-        }
         const response_set& a = in[0];
         const response_set& b = surface[0];
         for (const std::size_t i : {np, np + 1}) {
@@ -184,39 +243,35 @@ run_values compute_values(const batch_options& o, const profile& prof,
         }
     }
     const double dom_hz = static_cast<double>(g.dom) / static_cast<double>(two_pi);
-    for (std::size_t i = 0; i < layout.frequencies.size(); ++i) {
-        out.obs[layout.transfer_at(i)] = at_frequency(factor, dom_hz, layout.frequencies[i]);
-    }
-    // The profile against depth: the layer table's Vs; an eql run's H1 sublayers.
-    for (std::size_t i = 0; i < layout.depths.size(); ++i) {
-        const double z = layout.depths[i];
-        double top = 0.0;
-        double vs = static_cast<double>(prof.layers.vs.back());
-        for (std::size_t j = 0; j + 1 < prof.layers.vs.size(); ++j) {
-            const double bottom = top + static_cast<double>(prof.layers.thk[j]);
-            if (z < bottom) {
-                vs = static_cast<double>(prof.layers.vs[j]);
-                break;
-            }
-            top = bottom;
-        }
-        out.obs[layout.profile_at(0, i)] = vs;
-        if (eq) {
-            for (const auto& sl : eq->runs[0].layers) {
-                if (z >= sl.top && z < sl.bottom) {
-                    out.obs[layout.profile_at(1, i)] = sl.strain_max;
-                    out.obs[layout.profile_at(2, i)] = sl.accel_top / site::gravity;
-                    break;
-                }
-            }
-        }
-    }
+    observe_site(layout, factor, 0.0, dom_hz, prof, eq ? &eq->runs[0] : nullptr, out.obs);
     if (eq) {
         out.values.insert(out.values.end(), eq->values.begin(), eq->values.end());
     } else if (method_columns(o)) {
         const auto cells = linear_method_cells();
         out.values.insert(out.values.end(), cells.begin(), cells.end());
     }
+    return out;
+}
+
+run_values compute_rvt_values(const batch_options& o, const profile& prof,
+                              const std::optional<site::site_model>& site, const rvt_input& in,
+                              const observation_layout& layout) {
+    const rvt_data d = compute_rvt_data(o, prof, site, in);
+    run_values out;
+    out.note = d.note;
+    out.values = rvt_values(o, d);
+    out.obs.assign(layout.size(), nan);
+    if (o.spectra) {
+        // H1 only: rvt_data's spectra are at psa_periods(o), in g, the layout's periods first.
+        const auto part = [&d](bool at_surface, int c, std::size_t z) {
+            const auto& [input, surface] = d.psa[z];
+            return c != 0 ? nullptr : at_surface ? &surface : &input;
+        };
+        observe_spectra(o, layout, output_unit{}, part, out.obs);
+    }
+    // The factor's rows are at k·df, k from 1.
+    const double df = d.fas.freq[0];
+    observe_site(layout, d.factor, df, df, prof, d.eq ? &d.eq->runs[0] : nullptr, out.obs);
     return out;
 }
 

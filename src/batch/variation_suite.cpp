@@ -3,6 +3,7 @@
 #include "batch/plan.hpp"
 #include "batch/run.hpp"
 #include "batch/run_record.hpp"
+#include "batch/rvt_run.hpp"
 #include "batch/sha256.hpp"
 #include "batch/shared_work.hpp"
 #include "batch/streaming.hpp"
@@ -187,6 +188,20 @@ void parse_layout(const std::string& text, const std::string& where, observation
     }
 }
 
+// An rvt input's settings, beyond its name (two sources of one name may differ in their stress
+// drop, two runs of one spectrum in their duration).
+std::string rvt_settings(const rvt_input& in) {
+    const auto value = [](const char* name, const std::optional<double>& v) {
+        return std::string(" ") + name + " " + (v ? num(*v) : "-");
+    };
+    std::string t = "rvt " + std::to_string(static_cast<int>(in.what));
+    t += value("duration", in.duration) + value("magnitude", in.magnitude) +
+         value("distance", in.distance) + value("stress-drop", in.stress_drop) +
+         value("kappa", in.kappa) + value("damping", in.damping);
+    t += std::string(" region ") + (in.region ? region_name(*in.region) : "-") + "\n";
+    return t;
+}
+
 class suite_run {
   public:
     suite_run(const batch_options& o, const std::vector<profile>& profiles,
@@ -293,16 +308,20 @@ class suite_run {
                 const std::size_t m = j % nm;
                 const std::size_t i = m * nr + r;
                 const member& mb = members_[m];
+                const record_source& rs = o_.records[r];
                 run_summary s;
                 s.profile = o_.soils[mb.index];
-                s.record = record_paths(o_.records[r]);
+                s.record = record_paths(rs);
+                s.rvt = rs.rvt.has_value();
                 s.folder = mb.dir + "/" + record_dirs_[r];
                 std::optional<run_values> mr;
                 if (mb.err) {
                     s.note = reason(*mb.err);
                 } else {
-                    auto got = textio::capture(
-                        [&] { return compute_values(o_, mb.prof, mb.site, work, r, layout_); });
+                    auto got = textio::capture([&] {
+                        return rs.rvt ? compute_rvt_values(o_, mb.prof, mb.site, *rs.rvt, layout_)
+                                      : compute_values(o_, mb.prof, mb.site, work, r, layout_);
+                    });
                     if (got) {
                         s.ok = true;
                         s.note = got->note;
@@ -347,6 +366,7 @@ class suite_run {
                 const member& mb = members_[i / nr];
                 r.profile = o_.soils[mb.index];
                 r.record = record_paths(o_.records[i % nr]);
+                r.rvt = o_.records[i % nr].rvt.has_value();
                 r.folder = mb.dir + "/" + record_dirs_[i % nr];
                 r.interrupted = true;
                 r.note = "interrupted";
@@ -481,6 +501,9 @@ class suite_run {
         }
         for (const auto& rs : o_.records) {
             t += "record " + record_paths(rs) + "\n";
+            if (rs.rvt) {
+                t += rvt_settings(*rs.rvt);
+            }
         }
         t += "keep " + std::to_string(static_cast<int>(keep_)) + "\n";
         t += realizations_;
@@ -518,13 +541,6 @@ void check_suite(const batch_options& o,
     if (o.dialogue_files && (o.keep != keep::all || varied)) {
         usage("--dialogue-files: not in a suite with realizations, --keep summary or statistics, "
               "or --shard");
-    }
-    for (const auto& rs : o.records) {
-        if (rs.rvt) {
-            usage("--fas, --source, --target: random vibration theory does not run in a suite with "
-                  "realizations, --keep summary or statistics, or --shard (" +
-                  rs.file + ")");
-        }
     }
     if (o.realization && !varied) {
         usage("--realization: no profile has a [variation] table");

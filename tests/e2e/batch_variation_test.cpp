@@ -254,9 +254,6 @@ TEST_F(batch_variation, refusals) {
          "sitewave-batch: --keep all: the runs' folders are not kept by shards (--keep summary "
          "or statistics)\n"},
         {suite("a", {"--keep", "some"}), "--keep: some not in {all,summary,statistics}"},
-        {suite("a", {"--source", "--magnitude", "6.5", "--distance", "20", "--region", "wna"}),
-         "sitewave-batch: --fas, --source, --target: random vibration theory does not run in a "
-         "suite with realizations"},
         {{"merge"}, "sitewave-batch: merge DIR: one output folder\n"},
         {{"merge", "nowhere"}, "sitewave-batch: merge: nowhere/shards: no shards' folder\n"},
     };
@@ -326,8 +323,8 @@ namespace {
 TEST_F(batch_variation, plain_profiles_in_memory_and_sharded) {
     const std::string best = std::string(SITEWAVE_EXAMPLES) + "/profiles/best.csv";
     const std::string lower = std::string(SITEWAVE_EXAMPLES) + "/profiles/lower.csv";
-    const std::vector<std::string> s{"--soil",  lower,       "--soil", best,     "--input",
-                                     "outcrop", "--spectra", "r0.csv", "r1.csv", "r2.csv"};
+    std::vector<std::string> s{"--soil",  lower,       "--soil", best,     "--input",
+                               "outcrop", "--spectra", "r0.csv", "r1.csv", "r2.csv"};
     const auto with = [&s](std::vector<std::string> more) {
         auto a = s;
         a.insert(a.end(), more.begin(), more.end());
@@ -341,10 +338,153 @@ TEST_F(batch_variation, plain_profiles_in_memory_and_sharded) {
     ASSERT_EQ(run({"merge", "sharded"}), 0) << err_;
     EXPECT_EQ(text("plain", "summary.csv"), text("memory", "summary.csv"));
     EXPECT_EQ(lines(text("memory", "summary.csv")).size(), 7u);
+    // An rvt input among the records: its rows those of the plain batch too.
+    s.insert(s.end(), {"--source", "--magnitude", "6", "--distance", "25", "--region", "cena"});
+    ASSERT_EQ(run(with({"--out", "plain-rvt"})), 0) << err_;
+    ASSERT_EQ(run(with({"--out", "memory-rvt", "--keep", "summary"})), 0) << err_;
+    EXPECT_EQ(text("plain-rvt", "summary.csv"), text("memory-rvt", "summary.csv"));
+    EXPECT_EQ(lines(text("memory-rvt", "summary.csv")).size(), 9u);
     for (const char* f :
          {"summary.csv", "statistics.csv", "profile-statistics.csv", "realizations.csv"}) {
         EXPECT_EQ(text("memory", f), text("sharded", f)) << f;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Inputs of random vibration theory (a point source, a spectrum; H1 only) on four realizations.
+class batch_variation_rvt : public batch_variation {
+  protected:
+    void SetUp() override {
+        batch_variation::SetUp();
+        std::string t = site_text;
+        write("four.toml", t.replace(t.find("realizations = 12"), 17, "realizations = 4"));
+        std::ostringstream f;
+        f << "frequency (Hz),FAS (g*s)\n";
+        for (int i = 0; i <= 60; ++i) {
+            const double x = 0.05 * std::pow(2000.0, i / 60.0);
+            f << x << "," << 0.02 / (1 + std::pow(x / 8.0, 2)) << "\n";
+        }
+        write("fas.csv", f.str());
+    }
+
+    // `front` (options, records), then the source and the spectrum.
+    static std::vector<std::string> rvt_suite(const std::string& out, const std::string& method,
+                                              std::vector<std::string> front) {
+        std::vector<std::string> a{"--soil",   "four.toml", "--input", "outcrop", "--spectra",
+                                   "--method", method,      "--out",   out};
+        a.insert(a.end(), front.begin(), front.end());
+        a.insert(a.end(), {"--source", "--magnitude", "6.5", "--distance", "20", "--region", "wna",
+                           "--fas", "fas.csv", "--duration", "8"});
+        return a;
+    }
+
+    // statistics.csv's row of group, quantity, component at `period`.
+    std::vector<std::string> stat_row(const std::string& out, const std::string& group,
+                                      const std::string& quantity, const std::string& component,
+                                      const std::string& period = "0") const {
+        for (const auto& l : lines(text(out, "statistics.csv"))) {
+            const auto c = split(l);
+            if (c[0] == group && c[1] == quantity && c[2] == component && c[4] == period) {
+                return c;
+            }
+        }
+        return {"none", "", "", "", "", "none"};
+    }
+};
+
+// Rows and statistics of --keep summary those of --keep all, the statistics against figures
+// computed here from the folders' psa.csv; H2 and V without values.
+TEST_F(batch_variation_rvt, keep_all_folders_against_the_statistics) {
+    for (const std::string method : {"linear", "eql"}) {
+        const std::string all = method + "-all", summary = method + "-summary";
+        ASSERT_EQ(run(rvt_suite(all, method, {"--keep", "all"})), 0) << err_;
+        ASSERT_EQ(run(rvt_suite(summary, method, {"--keep", "summary"})), 0) << err_;
+        EXPECT_EQ(text(all, "summary.csv"), text(summary, "summary.csv")) << method;
+        EXPECT_EQ(text(all, "statistics.csv"), text(summary, "statistics.csv")) << method;
+        const auto rows = lines(text(summary, "summary.csv"));
+        ASSERT_EQ(rows.size(), 9u);
+        EXPECT_NE(rows[2].find("four-r0/fas,ok,"), std::string::npos) << rows[2];
+        EXPECT_NE(rows[7].find(',' + method + ','), std::string::npos) << rows[7];
+        EXPECT_EQ(split(rows[7]).back(), "rvt");
+        EXPECT_EQ(stat_row(summary, "four", "surface psa", "H1")[5], "8");
+        EXPECT_EQ(stat_row(summary, "four", "rrs", "V")[5], "none");
+        EXPECT_EQ(stat_row(summary, "all", "surface psa", "H2")[5], "0");
+        EXPECT_EQ(text(summary, "profile-statistics.csv").find("four,strain,0,8,") !=
+                      std::string::npos,
+                  method == "eql");
+        // surface H1 and ratio H1 at 5 %, per period, over the 8 folders' psa.csv.
+        std::map<std::string, std::map<std::string, std::vector<double>>> values;
+        for (int k = 0; k < 4; ++k) {
+            for (const char* input : {"source-M6.5-R20-wna", "fas"}) {
+                const auto p = lines(read_file(
+                    (dir_ / all / ("four-r" + std::to_string(k)) / input / "psa.csv").string()));
+                ASSERT_GT(p.size(), 1u);
+                const auto head = split(p[0]);
+                for (const char* column : {"surface H1 5%", "ratio H1 5%"}) {
+                    const auto col = static_cast<std::size_t>(
+                        std::find(head.begin(), head.end(), column) - head.begin());
+                    for (std::size_t i = 1; i < p.size(); ++i) {
+                        values[column][split(p[i])[0]].push_back(std::stod(split(p[i])[col]));
+                    }
+                }
+            }
+        }
+        for (const auto& [column, quantity] :
+             {std::pair{"surface H1 5%", "surface psa"}, std::pair{"ratio H1 5%", "rrs"}}) {
+            ASSERT_GT(values[column].size(), 100u);
+            for (const auto& [period, x] : values[column]) {
+                const auto c = stat_row(summary, "all", quantity, "H1", period);
+                ASSERT_EQ(c.size(), 14u) << quantity << " " << period;
+                ASSERT_EQ(x.size(), 8u);
+                const double tol = 1e-12 * x.front();
+                EXPECT_NEAR(std::stod(c[10]), numpy_linear(x, 50), tol) << quantity << period;
+                EXPECT_NEAR(std::stod(c[11]), numpy_linear(x, 16), tol) << quantity << period;
+                EXPECT_NEAR(std::stod(c[12]), numpy_linear(x, 84), tol) << quantity << period;
+            }
+        }
+    }
+}
+
+// A record among the rvt inputs, unsharded and in two shards merged (the record and the spectrum
+// in one, the source in the other); a shard of a source of another stress drop refused; a spectrum
+// that cannot be used a failed row on each realization.
+TEST_F(batch_variation_rvt, among_records_sharded_and_failed) {
+    ASSERT_EQ(run(rvt_suite("one", "linear", {"--keep", "summary", "r0.csv"})), 0) << err_;
+    for (const char* k : {"0/2", "1/2"}) {
+        ASSERT_EQ(
+            run(rvt_suite("sharded", "linear", {"--keep", "summary", "--shard", k, "r0.csv"})), 0)
+            << err_;
+    }
+    ASSERT_EQ(run({"merge", "sharded"}), 0) << err_;
+    for (const char* f :
+         {"summary.csv", "statistics.csv", "profile-statistics.csv", "realizations.csv"}) {
+        EXPECT_EQ(text("one", f), text("sharded", f)) << f;
+    }
+    const auto rows = lines(text("one", "summary.csv"));
+    ASSERT_EQ(rows.size(), 13u);
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(split(rows[i])[3], "ok") << rows[i];
+        EXPECT_EQ(split(rows[i]).back(), i % 3 == 1 ? "record" : "rvt") << rows[i];
+    }
+    EXPECT_EQ(stat_row("one", "all", "surface psa", "H1")[5], "12");
+    EXPECT_EQ(stat_row("one", "four", "rrs", "H2")[5], "4");
+    auto other = rvt_suite("other", "linear", {"--keep", "summary", "--shard", "1/2", "r0.csv"});
+    other.insert(std::find(other.begin(), other.end(), "--fas"), {"--stress-drop", "50"});
+    ASSERT_EQ(run(other), 0) << err_;
+    fs::rename(dir_ / "sharded" / "shards" / "0", dir_ / "other" / "shards" / "0");
+    EXPECT_EQ(run({"merge", "other"}), 2);
+    EXPECT_NE(err_.find("a shard of another suite"), std::string::npos) << err_;
+    write("bad.csv", "f,a\n1,0.1\n2,-0.1\n");
+    ASSERT_EQ(run({"--soil", "four.toml", "--input", "outcrop", "r0.csv", "--fas", "bad.csv",
+                   "--duration", "5", "--out", "b"}),
+              1);
+    const auto failed = lines(text("b", "summary.csv")); // --keep statistics: the failed rows
+    ASSERT_EQ(failed.size(), 5u);
+    EXPECT_EQ(failed[4].rfind("four.toml,bad.csv,four-r3/bad,failed,\"bad.csv:3:", 0), 0u)
+        << failed[4];
 }
 
 } // namespace
