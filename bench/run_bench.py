@@ -35,7 +35,7 @@ def build(jobs):
     subprocess.run(["cmake", "-S", REPO, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release",
                     "-DSITEWAVE_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", BUILD, "-j", str(jobs), "--target", "sitewave", "sitewave-batch",
-                    "sitewave_bench", "peak_rss", "io_floor"], check=True, stdout=subprocess.DEVNULL)
+                    "sitewave_bench", "peak_rss", "io_floor", "eql_loop"], check=True, stdout=subprocess.DEVNULL)
 
 
 def run_once(cmd, cwd=None, stdin_path=None, env=None):

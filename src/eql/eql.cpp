@@ -12,6 +12,7 @@
 #include <exception>
 #include <new>
 #include <numbers>
+#include <optional>
 #include <span>
 #include <stdexcept>
 
@@ -123,9 +124,41 @@ struct input_view {
     const std::optional<rvt::peak_setting>& rvt;
 };
 
+// A thread's working arrays, kept between its runs: a run that finds them of its size touches no
+// fresh memory, whose page faults would cost it about as much as a pass of the loop. They are
+// dropped after a run that left them larger than kept_bytes.
+struct workspace {
+    detail::sweep column;
+    std::optional<detail::inverse_pairs> transform;
+    detail::split_complex factor;
+};
+constexpr std::size_t kept_bytes = std::size_t{32} << 20;
+
+workspace& thread_workspace() {
+    thread_local workspace w;
+    return w;
+}
+
+// Drops the thread's arrays when the run leaves, however it leaves, if they are too large to keep.
+struct workspace_limit {
+    std::size_t sublayers = 0, nom = 0;
+    ~workspace_limit() {
+        // The column's strains, tops and three more rows of amplitudes; the transform's work and
+        // window; the factor.
+        const std::size_t doubles = (2 * sublayers + 4) * 2 * nom + 3 * 2 * nom + 2 * nom;
+        if (doubles * sizeof(double) > kept_bytes) {
+            thread_workspace() = workspace{};
+        }
+    }
+};
+
 class histories {
   public:
-    histories(std::size_t nom, const input_view& in) : in_(in), transform_(2 * (nom - 1)) {
+    histories(workspace& w, std::size_t nom, const input_view& in)
+        : in_(in), transform_(w.transform), factor_(w.factor) {
+        if (!transform_ || transform_->size() != 2 * (nom - 1)) {
+            transform_.emplace(2 * (nom - 1));
+        }
         factor_.assign(nom);
     }
 
@@ -134,9 +167,15 @@ class histories {
     template <class Factor>
     std::vector<double> peaks(std::span<const detail::split_complex> spectra,
                               const detail::split_complex& inverse, Factor factor) {
+        // The products written out: std::complex's would call the library for the care of
+        // infinities, which these finite factors never need (the same bits otherwise).
+        const auto times = [](complex a, double br, double bi) {
+            return complex(a.real() * br - a.imag() * bi, a.real() * bi + a.imag() * br);
+        };
         for (std::size_t k = 0; k < factor_.size(); ++k) {
-            const complex f = factor(static_cast<double>(k) * in_.dom) * in_.spectrum[k] *
-                              complex(inverse.re[k], inverse.im[k]);
+            const complex a = factor(static_cast<double>(k) * in_.dom);
+            const complex f = times(times(a, in_.spectrum[k].real(), in_.spectrum[k].imag()),
+                                    inverse.re[k], inverse.im[k]);
             factor_.re[k] = f.real();
             factor_.im[k] = f.imag();
         }
@@ -146,8 +185,8 @@ class histories {
         }
         for (std::size_t i = 0; i < spectra.size(); i += 2) {
             const bool pair = i + 1 < spectra.size();
-            transform_.run_times(spectra[i], pair ? &spectra[i + 1] : nullptr, &factor_);
-            const auto [p1, p2] = transform_.peaks(in_.nt, in_.dt);
+            transform_->run_times(spectra[i], pair ? &spectra[i + 1] : nullptr, &factor_);
+            const auto [p1, p2] = transform_->peaks(in_.nt, in_.dt);
             out[i] = p1;
             if (pair) {
                 out[i + 1] = p2;
@@ -182,8 +221,8 @@ class histories {
     }
 
     const input_view& in_;
-    detail::inverse_pairs transform_;
-    detail::split_complex factor_;
+    std::optional<detail::inverse_pairs>& transform_;
+    detail::split_complex& factor_;
 };
 
 } // namespace
@@ -276,9 +315,11 @@ result<run_result> run(const site::site_model& site, const input& in, input_kind
         setup.dom = in.dom;
         setup.nom = nom;
         setup.input = input_wave(kind);
-        detail::sweep column;
+        workspace& ws = thread_workspace();
+        const workspace_limit limit{n, nom};
+        detail::sweep& column = ws.column;
         const input_view view{in.spectrum, in.dom, in.dt, in.nt, o.rvt};
-        histories h(nom, view);
+        histories h(ws, nom, view);
         for (int pass = 1; pass <= o.max_iterations; ++pass) {
             r.media = media_of(r.layers, site);
             if (auto solved = column.solve(r.media, setup); !solved) {
