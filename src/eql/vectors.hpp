@@ -8,16 +8,32 @@ namespace sitewave::eql::detail {
 
 enum class vectors { baseline, avx2, avx512 };
 
-inline vectors vector_level() {
+// The widest vectors this processor has.
+inline vectors widest_vectors() {
 #if defined(__x86_64__)
-    static const vectors level =
-        __builtin_cpu_supports("avx512f")
-            ? vectors::avx512
-            : (__builtin_cpu_supports("avx2") ? vectors::avx2 : vectors::baseline);
-    return level;
-#else
-    return vectors::baseline;
+    if (__builtin_cpu_supports("avx512f")) {
+        return vectors::avx512;
+    }
+    if (__builtin_cpu_supports("avx2")) {
+        return vectors::avx2;
+    }
 #endif
+    return vectors::baseline;
+}
+
+// The vectors in use: the widest, unless a test has chosen narrower ones.
+inline vectors& vectors_in_use() {
+    static vectors level = widest_vectors();
+    return level;
+}
+inline vectors vector_level() { return vectors_in_use(); }
+
+// For tests, while no loop runs: `want`, or the widest this processor has if narrower. Returns
+// the level now in use.
+inline vectors use_vectors(vectors want) {
+    const vectors widest = widest_vectors();
+    vectors_in_use() = static_cast<int>(want) < static_cast<int>(widest) ? want : widest;
+    return vectors_in_use();
 }
 
 } // namespace sitewave::eql::detail

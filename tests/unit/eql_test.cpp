@@ -1,4 +1,5 @@
 #include "eql/fourier.hpp"
+#include "eql/vectors.hpp"
 #include "sitewave/eql.hpp"
 #include "sitewave/grid.hpp"
 #include "sitewave/steps.hpp"
@@ -417,3 +418,43 @@ TEST(Eql, RefusedOptions) {
 }
 
 } // namespace
+
+// Every vector build of the loop (those this processor has) gives the baseline's bits: the same
+// profile, peaks and transfer function, in a run of several passes with pairs and a lone sublayer.
+TEST(Eql, EveryVectorBuildGivesTheSameBits) {
+    using sitewave::eql::detail::vectors;
+    const auto s = two_layer_site(*sitewave::curves::darendeli(30, 1, 0.5),
+                                  *sitewave::curves::darendeli(0, 1, 1.0));
+    const auto in = burst(3000, 4096, 0.005, 3.0);
+    eql::options o;
+    o.sublayer_fmax = 12; // an odd count of sublayers
+    const auto run_with = [&](vectors v) {
+        const vectors got = sitewave::eql::detail::use_vectors(v);
+        auto r = eql::run(s, in, eql::input_kind::within, o);
+        sitewave::eql::detail::use_vectors(vectors::avx512);
+        return std::pair{got, std::move(r)};
+    };
+    const auto [base_level, base] = run_with(vectors::baseline);
+    ASSERT_EQ(base_level, vectors::baseline);
+    ASSERT_TRUE(base.ok()) << base.err().message;
+    ASSERT_GT(base->passes.size(), 2u);
+    ASSERT_EQ(base->layers.size() % 2, 1u);
+    for (const vectors v : {vectors::avx2, vectors::avx512}) {
+        const auto [level, r] = run_with(v);
+        if (level != v) {
+            continue; // not on this processor
+        }
+        ASSERT_TRUE(r.ok());
+        ASSERT_EQ(r->layers.size(), base->layers.size());
+        EXPECT_EQ(r->passes.size(), base->passes.size());
+        for (std::size_t i = 0; i < base->layers.size(); ++i) {
+            const auto &a = r->layers[i], &b = base->layers[i];
+            EXPECT_EQ(a.modulus_ratio, b.modulus_ratio) << i;
+            EXPECT_EQ(a.damping, b.damping) << i;
+            EXPECT_EQ(a.strain_max, b.strain_max) << i;
+            EXPECT_EQ(a.accel_top, b.accel_top) << i;
+            EXPECT_EQ(a.displacement, b.displacement) << i;
+        }
+        EXPECT_TRUE(r->transfer == base->transfer);
+    }
+}
