@@ -44,13 +44,7 @@ class batch_rvt : public batch_run {
                               "damping = 0.03\n\n[[layer]]\nsoil = \"u\"\nthickness = 20.0\n"
                               "vs = 200.0\nvp = 700.0\n\n[bedrock]\nvs = 800.0\nvp = 1800.0\n"
                               "unit_weight = 22.0\ndamping = 0.01\n");
-        std::ostringstream f;
-        f << "frequency (Hz),FAS (g*s)\n";
-        for (int i = 0; i <= 60; ++i) {
-            const double x = 0.05 * std::pow(2000.0, i / 60.0);
-            f << x << "," << 0.02 / (1 + std::pow(x / 8.0, 2)) << "\n";
-        }
-        write("fas.csv", f.str());
+        write("fas.csv", fas_text());
         write("r.csv", "t,a,b,c\n0,0,0,0\n0.01,0.1,0.05,0.02\n0.02,-0.1,0.02,0.01\n0.03,0,0,0\n");
     }
 };

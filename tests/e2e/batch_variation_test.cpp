@@ -361,13 +361,7 @@ class batch_variation_rvt : public batch_variation {
         batch_variation::SetUp();
         std::string t = site_text;
         write("four.toml", t.replace(t.find("realizations = 12"), 17, "realizations = 4"));
-        std::ostringstream f;
-        f << "frequency (Hz),FAS (g*s)\n";
-        for (int i = 0; i <= 60; ++i) {
-            const double x = 0.05 * std::pow(2000.0, i / 60.0);
-            f << x << "," << 0.02 / (1 + std::pow(x / 8.0, 2)) << "\n";
-        }
-        write("fas.csv", f.str());
+        write("fas.csv", fas_text());
     }
 
     // `front` (options, records), then the source and the spectrum.

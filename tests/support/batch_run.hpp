@@ -5,7 +5,9 @@
 #include "support/launch.hpp"
 #include "support/scratch_dir.hpp"
 
+#include <cmath>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,4 +35,15 @@ class batch_run : public scratch_dir {
     }
     std::string out_, err_;
     int signal_ = 0;
+
+    // A smooth Fourier amplitude spectrum (g·s) on 0.05–100 Hz, as a --fas file's text.
+    static std::string fas_text() {
+        std::ostringstream f;
+        f << "frequency (Hz),FAS (g*s)\n";
+        for (int i = 0; i <= 60; ++i) {
+            const double x = 0.05 * std::pow(2000.0, i / 60.0);
+            f << x << "," << 0.02 / (1 + std::pow(x / 8.0, 2)) << "\n";
+        }
+        return f.str();
+    }
 };
