@@ -76,39 +76,23 @@ void write_iterations(const std::array<eql::run_result, 2>& runs, const std::fil
 
 // depth.csv: time, then for each depth and component the motion within and at an outcrop, in
 // the input's unit (accelerations without the mean, as surface.csv; no filter or integration).
-void write_depths(const batch_options& o, const std::array<eql::run_result, 2>& runs,
-                  const std::array<std::vector<eql::complex>, 2>& input, const grid& g,
-                  const record& rec, const std::filesystem::path& dir, textio::io_state& state) {
+void write_depths(const batch_options& o, const eql_outcome& eq, const grid& g, const record& rec,
+                  const std::filesystem::path& dir, textio::io_state& state) {
     const output_unit unit = history_unit(o, true);
-    const double factor = unit.scaled ? unit.factor : 1.0;
-    const std::size_t nom = static_cast<std::size_t>(g.nom);
+    const auto motions = depth_histories(o, eq, g, rec);
     std::vector<std::string> head{"time (s)"};
-    std::vector<std::vector<double>> cols;
-    for (const double z : o.eql_depths) {
-        for (std::size_t c = 0; c < 2; ++c) {
-            for (const auto w : {propagation::wave::within, propagation::wave::outcrop}) {
-                head.push_back(
-                    std::string(w == propagation::wave::within ? "within " : "outcrop ") +
-                    component_names[c] + " " + num(z) + " m (" + unit.name + ")");
-                auto t = eql::transfer_at(runs[c], z, w, static_cast<double>(g.dom), nom);
-                if (!t) {
-                    textio::refuse("--depths: " + t.err().message);
-                }
-                for (std::size_t i = 0; i < nom; ++i) {
-                    (*t)[i] *= input[c][i];
-                }
-                (*t)[0] = 0.0; // as the surface's steps leave the mean out
-                cols.push_back(eql::to_time(*t, static_cast<double>(rec.dt)));
-            }
-        }
+    for (const auto& m : motions) {
+        head.push_back(std::string(m.wave == propagation::wave::within ? "within " : "outcrop ") +
+                       component_names[m.component] + " " + num(m.depth) + " m (" + unit.name +
+                       ")");
     }
     table_file f((dir / "depth.csv").string(), state);
     f.line(join(head));
-    std::vector<float> row(1 + cols.size());
+    std::vector<float> row(1 + motions.size());
     for (std::size_t j = 0; j < rec.time.size(); ++j) {
         row[0] = rec.time[j];
-        for (std::size_t k = 0; k < cols.size(); ++k) {
-            row[k + 1] = j < cols[k].size() ? static_cast<float>(cols[k][j] * factor) : 0.0f;
+        for (std::size_t k = 0; k < motions.size(); ++k) {
+            row[k + 1] = motions[k].values[j];
         }
         f.numbers(std::span<const float>(row));
     }
@@ -116,6 +100,39 @@ void write_depths(const batch_options& o, const std::array<eql::run_result, 2>& 
 }
 
 } // namespace
+
+std::vector<depth_history> depth_histories(const batch_options& o, const eql_outcome& eq,
+                                           const grid& g, const record& rec) {
+    const output_unit unit = history_unit(o, true);
+    const double factor = unit.scaled ? unit.factor : 1.0;
+    const std::size_t nom = static_cast<std::size_t>(g.nom);
+    std::vector<depth_history> out;
+    for (const double z : o.eql_depths) {
+        for (std::size_t c = 0; c < 2; ++c) {
+            for (const auto w : {propagation::wave::within, propagation::wave::outcrop}) {
+                auto t = eql::transfer_at(eq.runs[c], z, w, static_cast<double>(g.dom), nom);
+                if (!t) {
+                    textio::refuse("--depths: " + t.err().message);
+                }
+                for (std::size_t i = 0; i < nom; ++i) {
+                    (*t)[i] *= eq.input[c][i];
+                }
+                (*t)[0] = 0.0; // as the surface's steps leave the mean out
+                const auto x = eql::to_time(*t, static_cast<double>(rec.dt));
+                depth_history m;
+                m.depth = z;
+                m.component = c;
+                m.wave = w;
+                m.values.resize(rec.time.size());
+                for (std::size_t j = 0; j < rec.time.size(); ++j) {
+                    m.values[j] = j < x.size() ? static_cast<float>(x[j] * factor) : 0.0f;
+                }
+                out.push_back(std::move(m));
+            }
+        }
+    }
+    return out;
+}
 
 std::vector<std::string> linear_method_cells() {
     return {"linear", "", "", "", "", "", "", "", ""};
@@ -299,7 +316,7 @@ void write_eql_files(const batch_options& o, const eql_outcome& eq, const grid& 
     write_profile(eq.runs, dir, state);
     write_iterations(eq.runs, dir, state);
     if (!o.eql_depths.empty()) {
-        write_depths(o, eq.runs, eq.input, g, rec, dir, state);
+        write_depths(o, eq, g, rec, dir, state);
     }
 }
 

@@ -43,6 +43,18 @@ eql_outcome run_eql(const batch_options& o, const site::site_model& m, const spe
 layer_table vertical_layers(batch_options::vertical_mode mode, const site::site_model& m,
                             const eql_outcome& eq);
 
+// The motions at the depths of --depths: for each depth, H1 then H2, within then outcrop, the
+// history on the record's samples in the histories' unit. Refused (thrown) as eql::transfer_at
+// refuses.
+struct depth_history {
+    double depth = 0;
+    std::size_t component = 0;
+    propagation::wave wave = propagation::wave::within;
+    std::vector<float> values;
+};
+std::vector<depth_history> depth_histories(const batch_options& o, const eql_outcome& eq,
+                                           const grid& g, const record& rec);
+
 // The run's profile.csv, iterations.csv and (with depths) depth.csv into `dir`.
 void write_eql_files(const batch_options& o, const eql_outcome& eq, const grid& g,
                      const record& rec, const std::filesystem::path& dir, textio::io_state& state);

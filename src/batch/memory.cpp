@@ -52,38 +52,18 @@ std::vector<std::complex<double>> widened(const std::vector<cplx>& x, std::size_
     return out;
 }
 
-// The columns of depth.csv, computed as the batch's writer does (accelerations without the mean,
-// the input's unit, the record's samples).
+// The columns of depth.csv, the batch's own.
 std::vector<memory_run::depth_motion> depth_motions(const batch_options& o,
                                                     const batch::eql_outcome& eq, const grid& g,
                                                     const record& rec) {
-    const batch::output_unit unit = batch::history_unit(o, true);
-    const double factor = unit.scaled ? unit.factor : 1.0;
-    const auto nom = static_cast<std::size_t>(g.nom);
     std::vector<memory_run::depth_motion> out;
-    for (const double z : o.eql_depths) {
-        for (std::size_t c = 0; c < 2; ++c) {
-            for (const auto w : {propagation::wave::within, propagation::wave::outcrop}) {
-                auto t = eql::transfer_at(eq.runs[c], z, w, static_cast<double>(g.dom), nom);
-                if (!t) {
-                    textio::refuse("--depths: " + t.err().message);
-                }
-                for (std::size_t i = 0; i < nom; ++i) {
-                    (*t)[i] *= eq.input[c][i];
-                }
-                (*t)[0] = 0.0;
-                const auto x = eql::to_time(*t, static_cast<double>(rec.dt));
-                memory_run::depth_motion m;
-                m.depth = z;
-                m.component = static_cast<int>(c);
-                m.outcrop = w == propagation::wave::outcrop;
-                m.values.resize(rec.time.size());
-                for (std::size_t j = 0; j < rec.time.size(); ++j) {
-                    m.values[j] = j < x.size() ? static_cast<float>(x[j] * factor) : 0.0f;
-                }
-                out.push_back(std::move(m));
-            }
-        }
+    for (auto& h : batch::depth_histories(o, eq, g, rec)) {
+        memory_run::depth_motion m;
+        m.depth = h.depth;
+        m.component = static_cast<int>(h.component);
+        m.outcrop = h.wave == propagation::wave::outcrop;
+        m.values = std::move(h.values);
+        out.push_back(std::move(m));
     }
     return out;
 }
