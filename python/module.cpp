@@ -127,7 +127,7 @@ py::dict read_record(const std::string& path) {
     require_file(path);
     sw::result<sw::record> r = [&] {
         py::gil_scoped_release release;
-        return sw::read_record(path, 1 << sw::max_transform_if1);
+        return sw::read_batch_record(path);
     }();
     if (!r) {
         raise(r.err(), {path});

@@ -140,6 +140,12 @@ result<psa_result> response_spectrum(const std::vector<float>& h1, const std::ve
                                      double dt, const std::vector<double>& periods, double damping,
                                      bool rotd);
 
+// A record file as sitewave-batch reads it: rows of time, H1, H2, V1 after a title line, the
+// times on the constant step of the first two (within a thousandth of it), at most 2^20 samples
+// kept. Refused (kind `refused`, the batch's message) for a file that is not a regular one, rows
+// the reader refuses, or a time off the step. Never throws.
+result<record> read_batch_record(const std::string& path);
+
 // n periods from tmin to tmax (s), equally spaced on a logarithmic axis, as --periods makes them.
 // Refused (kind `argument`) unless 0 < tmin <= tmax, both finite, and n >= 1.
 result<std::vector<double>> log_periods(double tmin, double tmax, int n);

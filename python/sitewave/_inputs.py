@@ -89,8 +89,9 @@ class Record(_Slotted):
 
 def read_record(path, units="g"):
     """A record file as sitewave-batch reads it: a line of four titles, then `time,H1,H2,V1` per
-    line (dt from the first two times). OSError for a file that cannot be read (missing, a
-    folder); ValueError for its content, with the library's message."""
+    line (dt from the first two times, every time on that step within a thousandth of it).
+    OSError for a file that cannot be read (missing, a folder); ValueError for its content (a
+    time off the step too), with the batch tool's message."""
     d = _sitewave.read_record(str(path))
     return _from_native(d, str(path), units)
 

@@ -340,6 +340,18 @@ result<memory_rvt_run> rvt_run_in_memory(const batch_options& options, const mem
     return m;
 }
 
+result<record> read_batch_record(const std::string& path) {
+    return textio::capture([&] {
+        record_source rs;
+        rs.file = path;
+        batch::loaded_record l = batch::load(rs);
+        if (l.err) {
+            throw textio::failure(*l.err);
+        }
+        return std::move(l.rec);
+    });
+}
+
 result<psa_result> response_spectrum(const std::vector<float>& h1, const std::vector<float>& h2,
                                      double dt, const std::vector<double>& periods, double damping,
                                      bool rotd) {

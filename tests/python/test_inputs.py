@@ -37,11 +37,14 @@ def test_files_that_cannot_be_read_raise_oserror(tmp_path, reader, where, error)
     ("nolayer.toml", "[bedrock]\nvs = 760.0\nvp = 1800.0\nunit_weight = 22.0\ndamping = 0.01\n",
      "nolayer.toml"),
     ("soil.csv", "title\n0\n3\ntext\n1\nNo,Density\n", "soil.csv"),
+    ("offstep.csv", "t,a,b,c\n0,0,0,0\n0.01,1,1,1\n0.025,0,0,0\n",
+     "offstep.csv: line 4: time 0.025 is off the constant time step 0.01"),
 ])
 def test_malformed_files_raise_valueerror_naming_them(tmp_path, name, text, message):
     path = tmp_path / name
     path.write_text(text)
-    reader = {"bad.csv": sw.read_record, "soil.csv": sw.read_profile}.get(name, sw.read_site)
+    reader = {"bad.csv": sw.read_record, "offstep.csv": sw.read_record,
+              "soil.csv": sw.read_profile}.get(name, sw.read_site)
     with pytest.raises(ValueError, match=message):
         reader(path)
 
