@@ -90,6 +90,12 @@ shared:
 	cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DBUILD_TESTING=ON $(CMAKE_FLAGS)
 	cmake --build build-shared -j$(JOBS)
 	ctest --test-dir build-shared --output-on-failure -j$(JOBS)
+	rm -rf build-shared/install && cmake --install build-shared --prefix $(CURDIR)/build-shared/install > /dev/null
+	@m=$$(echo build-shared/install/lib/python3*/dist-packages/sitewave/_sitewave*.so); \
+	if [ -f "$$m" ]; then \
+		ldd $$m | grep -q 'libsitewave.so.* => $(CURDIR)/build-shared/install/lib/' && \
+		cd /tmp && PYTHONPATH=$$(dirname $$(dirname $(CURDIR)/$$m)) /usr/bin/python3 -c "import sitewave" && \
+		echo "the installed module loads the installed library"; fi
 
 # The sanitizer, ThreadSanitizer, fuzz and valgrind builds leave the Python module out: the
 # sanitizers' run-times would have to be preloaded into the interpreter, which then reports the
