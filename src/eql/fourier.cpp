@@ -11,7 +11,7 @@
 // every x86-64 processor has and once for AVX2, chosen at run time.
 #include "eql/fourier.hpp"
 
-#include "eql/vectors.hpp"
+#include "arith/vectors.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -314,16 +314,16 @@ void inverse_pairs::run_times(const split_complex& s1, const split_complex* s2,
     const double* r2r = t.r2r.empty() ? nullptr : t.r2r.data();
     const double* r2i = t.r2i.empty() ? nullptr : t.r2i.data();
 #if defined(__x86_64__)
-    switch (vector_level()) {
-    case vectors::avx512:
+    switch (arith::vector_level()) {
+    case arith::vectors::avx512:
         fill_avx512(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
         stages_avx512(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
         return;
-    case vectors::avx2:
+    case arith::vectors::avx2:
         fill_avx2(n, re, im, s1.re.data(), s1.im.data(), br, bi, qr, qi);
         stages_avx2(n, re, im, r2r, r2i, t.stages.data(), t.stages.size());
         return;
-    case vectors::baseline:
+    case arith::vectors::baseline:
         break;
     }
 #endif
@@ -343,14 +343,14 @@ std::pair<double, double> inverse_pairs::peaks(std::size_t nt, double dt) {
     const double* im = work_.im.data();
     std::pair<double, double> p;
 #if defined(__x86_64__)
-    switch (vector_level()) {
-    case vectors::avx512:
+    switch (arith::vector_level()) {
+    case arith::vectors::avx512:
         p = peaks_avx512(n_, re, im, window_.data());
         break;
-    case vectors::avx2:
+    case arith::vectors::avx2:
         p = peaks_avx2(n_, re, im, window_.data());
         break;
-    case vectors::baseline:
+    case arith::vectors::baseline:
         p = peaks_body(n_, re, im, window_.data());
         break;
     }

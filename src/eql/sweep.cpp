@@ -1,6 +1,6 @@
 #include "eql/sweep.hpp"
 
-#include "eql/vectors.hpp"
+#include "arith/vectors.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -86,15 +86,15 @@ void layer(std::size_t nom, const layer_step& s, split_complex& a, split_complex
     double* args[] = {a.re.data(),      a.im.data(),      b.re.data(),   b.im.data(),
                       strain.re.data(), strain.im.data(), top.re.data(), top.im.data()};
 #if defined(__x86_64__)
-    switch (vector_level()) {
-    case vectors::avx512:
+    switch (arith::vector_level()) {
+    case arith::vectors::avx512:
         layer_avx512(nom, s, args[0], args[1], args[2], args[3], args[4], args[5], args[6],
                      args[7]);
         return;
-    case vectors::avx2:
+    case arith::vectors::avx2:
         layer_avx2(nom, s, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
         return;
-    case vectors::baseline:
+    case arith::vectors::baseline:
         break;
     }
 #endif

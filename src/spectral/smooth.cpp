@@ -1,5 +1,7 @@
 #include "spectral/smooth.hpp"
 
+#include "arith/vectors.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,6 +29,68 @@ bool negligible(std::size_t count, double ratio, double b, double floor) {
     const double x = b * std::log10(ratio);
     const double x2 = x * x;
     return static_cast<double>(count) <= floor * x2 * x2;
+}
+
+// The weights of the window lo..hi of point k, [sin(a_j − a_k) / (a_j − a_k)]^4, the sine from
+// the tables (w[k] is not used). Built for each vector width, chosen at run time.
+inline void weights_body(std::size_t lo, std::size_t hi, const double* a, const double* sa,
+                         const double* ca, std::size_t k, double* w) {
+    const double ak = a[k], sk = sa[k], ck = ca[k];
+    SITEWAVE_INDEPENDENT
+    for (std::size_t j = lo; j <= hi; ++j) {
+        const double q = (sa[j] * ck - ca[j] * sk) / (a[j] - ak);
+        w[j] = (q * q) * (q * q);
+    }
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2"), gnu::flatten]] void weights_avx2(std::size_t lo, std::size_t hi,
+                                                        const double* a, const double* sa,
+                                                        const double* ca, std::size_t k,
+                                                        double* w) {
+    weights_body(lo, hi, a, sa, ca, k, w);
+}
+[[gnu::target("avx512f"), gnu::flatten]] void weights_avx512(std::size_t lo, std::size_t hi,
+                                                             const double* a, const double* sa,
+                                                             const double* ca, std::size_t k,
+                                                             double* w) {
+    weights_body(lo, hi, a, sa, ca, k, w);
+}
+#endif
+
+void window_weights(std::size_t lo, std::size_t hi, const double* a, const double* sa,
+                    const double* ca, std::size_t k, double* w) {
+#if defined(__x86_64__)
+    switch (arith::vector_level()) {
+    case arith::vectors::avx512:
+        return weights_avx512(lo, hi, a, sa, ca, k, w);
+    case arith::vectors::avx2:
+        return weights_avx2(lo, hi, a, sa, ca, k, w);
+    case arith::vectors::baseline:
+        break;
+    }
+#endif
+    weights_body(lo, hi, a, sa, ca, k, w);
+}
+
+// The sums of a window: of the weights, and of each of M spectra times them, side by side. Each
+// is one chain of additions in the order of j, the same bits as one sum after the other; the
+// chains are independent, so that they overlap instead of each waiting on its last addition.
+template <std::size_t M>
+void window_sums(std::size_t lo, std::size_t hi, const double* w, const std::span<const float>* x,
+                 double& weights, double* sums) {
+    double total = 0.0;
+    double s[M] = {};
+    for (std::size_t j = lo; j <= hi; ++j) {
+        total += w[j];
+        for (std::size_t c = 0; c < M; ++c) {
+            s[c] += w[j] * static_cast<double>(x[c][j]);
+        }
+    }
+    weights = total;
+    for (std::size_t c = 0; c < M; ++c) {
+        sums[c] = s[c];
+    }
 }
 
 } // namespace
@@ -83,23 +147,22 @@ std::vector<std::vector<double>> konno_ohmachi(std::span<const std::span<const f
     for (std::size_t k = 1; k < n; ++k) {
         const auto [lo, hi] = konno_ohmachi_window(k, n, b, konno_ohmachi_floor);
         // The weights of the window, then each spectrum's sum with them.
-        const double ak = a[k], sk = sa[k], ck = ca[k];
-        for (std::size_t j = lo; j <= hi; ++j) {
-            const double q = (sa[j] * ck - ca[j] * sk) / (a[j] - ak);
-            w[j] = (q * q) * (q * q);
-        }
+        window_weights(lo, hi, a.data(), sa.data(), ca.data(), k, w.data());
         w[k] = 1.0;
         double weights = 0.0;
-        for (std::size_t j = lo; j <= hi; ++j) {
-            weights += w[j];
-        }
-        for (std::size_t c = 0; c < m; ++c) {
-            const std::span<const float> x = in[c];
-            double sum = 0.0;
-            for (std::size_t j = lo; j <= hi; ++j) {
-                sum += w[j] * static_cast<double>(x[j]);
+        for (std::size_t c = 0; c < m; c += 3) {
+            double sums[3];
+            const std::size_t group = std::min<std::size_t>(3, m - c);
+            if (group == 3) {
+                window_sums<3>(lo, hi, w.data(), in.data() + c, weights, sums);
+            } else if (group == 2) {
+                window_sums<2>(lo, hi, w.data(), in.data() + c, weights, sums);
+            } else {
+                window_sums<1>(lo, hi, w.data(), in.data() + c, weights, sums);
             }
-            out[c][k] = sum / weights;
+            for (std::size_t i = 0; i < group; ++i) {
+                out[c + i][k] = sums[i] / weights;
+            }
         }
     }
     return out;

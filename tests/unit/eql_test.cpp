@@ -1,5 +1,5 @@
+#include "arith/vectors.hpp"
 #include "eql/fourier.hpp"
-#include "eql/vectors.hpp"
 #include "sitewave/eql.hpp"
 #include "sitewave/grid.hpp"
 #include "sitewave/steps.hpp"
@@ -422,16 +422,16 @@ TEST(Eql, RefusedOptions) {
 // Every vector build of the loop (those this processor has) gives the baseline's bits: the same
 // profile, peaks and transfer function, in a run of several passes with pairs and a lone sublayer.
 TEST(Eql, EveryVectorBuildGivesTheSameBits) {
-    using sitewave::eql::detail::vectors;
+    using sitewave::arith::vectors;
     const auto s = two_layer_site(*sitewave::curves::darendeli(30, 1, 0.5),
                                   *sitewave::curves::darendeli(0, 1, 1.0));
     const auto in = burst(3000, 4096, 0.005, 3.0);
     eql::options o;
     o.sublayer_fmax = 12; // an odd count of sublayers
     const auto run_with = [&](vectors v) {
-        const vectors got = sitewave::eql::detail::use_vectors(v);
+        const vectors got = sitewave::arith::use_vectors(v);
         auto r = eql::run(s, in, eql::input_kind::within, o);
-        sitewave::eql::detail::use_vectors(vectors::avx512);
+        sitewave::arith::use_vectors(vectors::avx512);
         return std::pair{got, std::move(r)};
     };
     const auto [base_level, base] = run_with(vectors::baseline);

@@ -157,3 +157,24 @@ TEST(smooth, a_tone_is_spread_over_its_band) {
 }
 
 } // namespace
+
+TEST(smooth, each_spectrum_is_smoothed_the_same_whatever_comes_with_it) {
+    // Spectra are summed side by side in groups: five at once (a group of three, then two), four
+    // (three, then one), or one by one give the same bits.
+    std::mt19937 gen(7);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<std::vector<float>> cols(5, std::vector<float>(700));
+    for (auto& c : cols) {
+        for (auto& v : c) {
+            v = static_cast<float>(u(gen));
+        }
+    }
+    std::vector<std::span<const float>> spans(cols.begin(), cols.end());
+    for (const std::size_t m : {std::size_t{5}, std::size_t{4}}) {
+        const auto together = konno_ohmachi(std::span(spans.data(), m), 40.0);
+        for (std::size_t c = 0; c < m; ++c) {
+            const auto alone = konno_ohmachi(std::span(spans.data() + c, 1), 40.0);
+            EXPECT_TRUE(together[c] == alone[0]) << m << " spectra, number " << c;
+        }
+    }
+}

@@ -1,10 +1,11 @@
-// What the loop's vector code is built for, chosen once at run time, and the mark of a loop whose
-// iterations touch separate places (the compiler then vectorizes it without checking the arrays
-// for overlap, which it gives up on past a few arrays). Every variant does the same operations in
-// the same order, element by element, so all give the same bits.
+// What the double-precision loops of the newer analyses (the equivalent-linear loop, the
+// smoothing) are built for, chosen once at run time, and the mark of a loop whose iterations touch
+// separate places (the compiler then vectorizes it without checking the arrays for overlap, which
+// it gives up on past a few arrays). Every variant does the same operations in the same order,
+// element by element, so all give the same bits.
 #pragma once
 
-namespace sitewave::eql::detail {
+namespace sitewave::arith {
 
 enum class vectors { baseline, avx2, avx512 };
 
@@ -36,7 +37,7 @@ inline vectors use_vectors(vectors want) {
     return vectors_in_use();
 }
 
-} // namespace sitewave::eql::detail
+} // namespace sitewave::arith
 
 // Clang checks the arrays for overlap at run time without such a limit, and warns where it was
 // asked to vectorize and could not (sanitized builds): it is left to itself.
