@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -240,28 +239,17 @@ class suite {
         auto& rows = result.rows;
         rows.resize(plan_.size());
         std::vector<char> made(plan_.size(), 0);
-        std::atomic<std::size_t> next{0};
-        std::mutex done_mutex;
-        int finished = 0;
-        const auto worker = [&] {
-            // Record by record, every profile in turn: what the runs of a record share is then
-            // prepared once and released soon after. The rows stay in the plan's order.
-            for (std::size_t k; (k = next++) < plan_.size();) {
-                if (o_.stop != nullptr && o_.stop->load()) {
-                    break;
-                }
+        // Record by record, every profile in turn: what the runs of a record share is then
+        // prepared once and released soon after. The rows stay in the plan's order.
+        batch::share_out(
+            o_.jobs, plan_.size(), o_.stop,
+            [&](std::size_t k) {
                 const std::size_t i = (k % np) * nr + k / np;
                 rows[i] = batch::run_one(o_, profiles_, sites_, work, out.path(), plan_[i], i);
                 made[i] = 1;
                 work.run_done(plan_[i].record);
-                if (done) {
-                    const std::lock_guard lock(done_mutex);
-                    done(++finished, static_cast<int>(plan_.size()));
-                }
-            }
-        };
-        const int n = std::min<int>(o_.jobs, static_cast<int>(plan_.size()));
-        batch::on_threads(n, worker);
+            },
+            done);
         for (std::size_t i = 0; i < plan_.size(); ++i) {
             if (made[i] == 0) {
                 auto& r = rows[i];

@@ -7,9 +7,7 @@
 #include "textio/fatal.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -214,27 +212,16 @@ class memory_suite {
         const int row_threads = std::max(1, o_.jobs / runs);
         batch::shared_work work(o_, profiles_, row_threads, &recs_);
         std::vector<std::optional<result<memory_run>>> out(total);
-        std::atomic<std::size_t> next{0};
-        std::mutex done_mutex;
-        int finished = 0;
-        const auto worker = [&] {
-            // Record by record, every profile in turn, as the batch goes.
-            for (std::size_t k; (k = next++) < total;) {
-                if (o_.stop != nullptr && o_.stop->load()) {
-                    break;
-                }
+        // Record by record, every profile in turn, as the batch goes.
+        batch::share_out(
+            o_.jobs, total, o_.stop,
+            [&](std::size_t k) {
                 const std::size_t p = k % np;
                 const std::size_t r = k / np;
                 out[p * nr + r] = one(work, p, r);
                 work.run_done(r);
-                if (done) {
-                    const std::lock_guard lock(done_mutex);
-                    done(++finished, static_cast<int>(total));
-                }
-            }
-        };
-        const int n = std::min(o_.jobs, runs);
-        batch::on_threads(n, worker);
+            },
+            done);
         std::vector<result<memory_run>> results;
         results.reserve(total);
         for (auto& r : out) {

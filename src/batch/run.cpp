@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -479,6 +480,29 @@ void on_threads(int n, const std::function<void()>& worker) {
     for (auto& t : threads) {
         t.join();
     }
+}
+
+void share_out(int jobs, std::size_t items, const std::atomic<bool>* stop,
+               const std::function<void(std::size_t)>& item,
+               const std::function<void(int, int)>& done) {
+    std::atomic<std::size_t> next{0};
+    std::mutex done_mutex;
+    int finished = 0;
+    const auto worker = [&] {
+        for (std::size_t k; (k = next++) < items;) {
+            if (stop != nullptr && stop->load()) {
+                break;
+            }
+            item(k);
+            if (done) {
+                const std::lock_guard lock(done_mutex);
+                done(++finished, static_cast<int>(items));
+            }
+        }
+    };
+    on_threads(static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)),
+                                                      std::max<std::size_t>(items, 1))),
+               worker);
 }
 
 std::string reason(const sitewave::error& e) {

@@ -8,6 +8,7 @@
 #include "sitewave/site.hpp"
 #include "textio/unit.hpp"
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -66,6 +67,13 @@ run_summary run_one(const batch_options& o, const std::vector<profile>& profiles
 // Runs `worker` on the calling thread and on up to n - 1 more (fewer when a thread cannot
 // start: the work goes on the threads there are), and waits for them all.
 void on_threads(int n, const std::function<void()>& worker);
+
+// Items 0 .. items - 1, each once and in turn, on up to `jobs` threads (on_threads) until `stop`
+// is set: the items not begun by then are left. `done(k, items)` follows each item (when given),
+// one call at a time, k counting the items finished.
+void share_out(int jobs, std::size_t items, const std::atomic<bool>* stop,
+               const std::function<void(std::size_t)>& item,
+               const std::function<void(int, int)>& done);
 
 // Whether summary.csv has the method's columns: with --method eql, a site file among the
 // profiles or an rvt input (a batch of soil files and records keeps the linear summary as it was).

@@ -296,70 +296,58 @@ class suite_run {
             l = nm;
         }
         const std::size_t items = records.size() * nm;
-        std::atomic<std::size_t> next{0};
         std::mutex mutex;
-        int finished = 0;
-        const auto worker = [&] {
-            for (std::size_t j; (j = next++) < items;) {
-                if (o_.stop != nullptr && o_.stop->load()) {
-                    break;
-                }
-                const std::size_t r = records[j / nm];
-                const std::size_t m = j % nm;
-                const std::size_t i = m * nr + r;
-                const member& mb = members_[m];
-                const record_source& rs = o_.records[r];
-                run_summary s;
-                s.profile = o_.soils[mb.index];
-                s.record = record_paths(rs);
-                s.rvt = rs.rvt.has_value();
-                s.folder = mb.dir + "/" + record_dirs_[r];
-                std::optional<run_values> mr;
-                if (mb.err) {
-                    s.note = reason(*mb.err);
+        const auto item = [&](std::size_t j) {
+            const std::size_t r = records[j / nm];
+            const std::size_t m = j % nm;
+            const std::size_t i = m * nr + r;
+            const member& mb = members_[m];
+            const record_source& rs = o_.records[r];
+            run_summary s;
+            s.profile = o_.soils[mb.index];
+            s.record = record_paths(rs);
+            s.rvt = rs.rvt.has_value();
+            s.folder = mb.dir + "/" + record_dirs_[r];
+            std::optional<run_values> mr;
+            if (mb.err) {
+                s.note = reason(*mb.err);
+            } else {
+                auto got = textio::capture([&] {
+                    return rs.rvt ? compute_rvt_values(o_, mb.prof, mb.site, *rs.rvt, layout_)
+                                  : compute_values(o_, mb.prof, mb.site, work, r, layout_);
+                });
+                if (got) {
+                    s.ok = true;
+                    s.note = got->note;
+                    s.values = got->values;
+                    mr = std::move(*got);
                 } else {
-                    auto got = textio::capture([&] {
-                        return rs.rvt ? compute_rvt_values(o_, mb.prof, mb.site, *rs.rvt, layout_)
-                                      : compute_values(o_, mb.prof, mb.site, work, r, layout_);
-                    });
-                    if (got) {
-                        s.ok = true;
-                        s.note = got->note;
-                        s.values = got->values;
-                        mr = std::move(*got);
-                    } else {
-                        s.note = reason(got.err());
+                    s.note = reason(got.err());
+                }
+            }
+            if (keep_all) {
+                s = run_one(o_all, profiles_all, sites_all, *work_all, out.path(), plan_all[i], i);
+                s.profile = o_.soils[mb.index];
+                work_all->run_done(r);
+            }
+            {
+                const std::lock_guard lock(mutex);
+                if (mr && s.ok) {
+                    stats.add(mb.index, mr->obs);
+                    if (sharded_) {
+                        observations[i] = std::move(mr->obs);
                     }
                 }
-                if (keep_all) {
-                    s = run_one(o_all, profiles_all, sites_all, *work_all, out.path(), plan_all[i],
-                                i);
-                    s.profile = o_.soils[mb.index];
-                    work_all->run_done(r);
-                }
-                {
-                    const std::lock_guard lock(mutex);
-                    if (mr && s.ok) {
-                        stats.add(mb.index, mr->obs);
-                        if (sharded_) {
-                            observations[i] = std::move(mr->obs);
-                        }
-                    }
-                    rows[i] = std::move(s);
-                    made[i] = 1;
-                    if (done) {
-                        done(++finished, static_cast<int>(items));
-                    }
-                }
-                if (--left[r] == 0) {
-                    for (std::size_t p = 0; p < profiles_.size(); ++p) {
-                        work.run_done(r);
-                    }
+                rows[i] = std::move(s);
+                made[i] = 1;
+            }
+            if (--left[r] == 0) {
+                for (std::size_t p = 0; p < profiles_.size(); ++p) {
+                    work.run_done(r);
                 }
             }
         };
-        const int n = std::min<int>(o_.jobs, static_cast<int>(std::max<std::size_t>(1, items)));
-        on_threads(n, worker);
+        share_out(o_.jobs, items, o_.stop, item, done);
         for (std::size_t i = 0; i < total; ++i) {
             if (mine[i] != 0 && made[i] == 0) {
                 auto& r = rows[i];
