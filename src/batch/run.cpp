@@ -24,11 +24,6 @@ namespace {
 
 constexpr float deg_to_rad = 0.017453292f;
 
-// The first nt values of a history (the record's own samples).
-std::span<const float> within_record(const std::vector<float>& x, std::size_t nt) {
-    return std::span<const float>(x.data(), std::min(nt, x.size()));
-}
-
 float peak_abs(std::span<const float> x) {
     float m = 0.0f;
     for (const float v : x) {
@@ -364,26 +359,8 @@ std::vector<std::string> write_run(const batch_options& o, const run_data& d, co
         }
         f.close();
     }
-    std::vector<std::string> values = {
-        d.input == input_motion::incident  ? "incident"
-        : d.input == input_motion::outcrop ? "outcrop"
-                                           : "within",
-        num(d.angle),
-        o.nyes == 1   ? "integrate"
-        : o.nyes == 2 ? "differentiate"
-                      : "none",
-        std::to_string(rec.nt),
-        num(rec.dt),
-        std::to_string(d.nf),
-        num(scaled(peak_abs(rec.xr1), in_unit)),
-        num(scaled(peak_abs(rec.yr1), in_unit)),
-        num(scaled(peak_abs(rec.zr1), in_unit)),
-        num(scaled(peak_abs(within_record(h.xr1, nt)), out_unit)),
-        num(scaled(peak_abs(within_record(h.yr1, nt)), out_unit)),
-        num(scaled(peak_abs(within_record(h.zr1, nt)), out_unit)),
-        num(static_cast<float>(d.best) * g.dom / two_pi),
-        num(d.best_factor),
-    };
+    std::vector<std::string> values =
+        record_cells(o, d.input, d.angle, rec, d.nf, h, g, d.best, d.best_factor);
     if (o.spectra) {
         write_psa(o, w.input_psa, d.surface_psa, dir, state, values);
     }
@@ -466,6 +443,52 @@ class temporary_folder {
 };
 
 } // namespace
+
+std::span<const float> within_record(const std::vector<float>& x, std::size_t nt) {
+    return std::span<const float>(x.data(), std::min(nt, x.size()));
+}
+
+const char* input_name(input_motion m) {
+    switch (m) {
+    case input_motion::from_profile:
+        return "profile";
+    case input_motion::incident:
+        return "incident";
+    case input_motion::outcrop:
+        return "outcrop";
+    case input_motion::within:
+        break;
+    }
+    return "within";
+}
+
+const char* processing_name(const batch_options& o) {
+    return o.nyes == 1 ? "integrate" : o.nyes == 2 ? "differentiate" : "none";
+}
+
+std::vector<std::string> record_cells(const batch_options& o, input_motion input, float angle,
+                                      const record& rec, int nf, const histories& h, const grid& g,
+                                      std::size_t best, float best_factor) {
+    const output_unit in_unit = history_unit(o, true);
+    const output_unit out_unit = history_unit(o, false);
+    const std::size_t nt = rec.time.size();
+    return {
+        input_name(input),
+        num(angle),
+        processing_name(o),
+        std::to_string(rec.nt),
+        num(rec.dt),
+        std::to_string(nf),
+        num(scaled(peak_abs(rec.xr1), in_unit)),
+        num(scaled(peak_abs(rec.yr1), in_unit)),
+        num(scaled(peak_abs(rec.zr1), in_unit)),
+        num(scaled(peak_abs(within_record(h.xr1, nt)), out_unit)),
+        num(scaled(peak_abs(within_record(h.yr1, nt)), out_unit)),
+        num(scaled(peak_abs(within_record(h.zr1, nt)), out_unit)),
+        num(static_cast<float>(best) * g.dom / two_pi),
+        num(best_factor),
+    };
+}
 
 void on_threads(int n, const std::function<void()>& worker) {
     std::vector<std::thread> threads;

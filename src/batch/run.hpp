@@ -11,6 +11,8 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace sitewave::batch {
@@ -63,6 +65,21 @@ profile profile_of_site(const std::string& path, const site::site_model& m);
 run_summary run_one(const batch_options& o, const std::vector<profile>& profiles,
                     const std::vector<std::optional<site::site_model>>& sites, shared_work& work,
                     const fs::path& out, const plan_entry& e, std::size_t index);
+
+// The first nt values of a history (the record's own samples).
+std::span<const float> within_record(const std::vector<float>& x, std::size_t nt);
+
+// An input motion's name in the summary and in run.json ("profile" for from_profile); the
+// processing's ("integrate", "differentiate", "none").
+const char* input_name(input_motion m);
+const char* processing_name(const batch_options& o);
+
+// The first value cells of a record's summary row: input, angle, processing, nt, dt, nf, the
+// peaks of the record and of the surface over the record's samples (in the histories' units),
+// the frequency of row `best` and its factor.
+std::vector<std::string> record_cells(const batch_options& o, input_motion input, float angle,
+                                      const record& rec, int nf, const histories& h, const grid& g,
+                                      std::size_t best, float best_factor);
 
 // Runs `worker` on the calling thread and on up to n - 1 more (fewer when a thread cannot
 // start: the work goes on the threads there are), and waits for them all.

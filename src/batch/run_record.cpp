@@ -83,12 +83,9 @@ json options_json(const batch_options& o) {
     j["soil"] = names(o.soils);
     j["records"] = records;
     j["lists"] = names(o.lists);
-    j["input"] = o.input == input_motion::from_profile ? "profile"
-                 : o.input == input_motion::incident   ? "incident"
-                 : o.input == input_motion::outcrop    ? "outcrop"
-                                                       : "within";
+    j["input"] = input_name(o.input);
     j["angle"] = o.angle ? json(decimal(*o.angle)) : json(nullptr);
-    j["process"] = o.nyes == 1 ? "integrate" : o.nyes == 2 ? "differentiate" : "none";
+    j["process"] = processing_name(o);
     if (o.band) {
         json b = json::array();
         for (const float f : *o.band) {

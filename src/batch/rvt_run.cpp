@@ -449,9 +449,7 @@ rvt_data compute_rvt_data(const batch_options& o, const profile& prof,
 }
 
 std::vector<std::string> rvt_values(const batch_options& o, const rvt_data& d) {
-    std::vector<std::string> values = {d.input == input_motion::incident  ? "incident"
-                                       : d.input == input_motion::outcrop ? "outcrop"
-                                                                          : "within",
+    std::vector<std::string> values = {input_name(d.input),
                                        num(d.angle),
                                        "none",
                                        "",

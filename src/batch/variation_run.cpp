@@ -20,14 +20,6 @@ namespace {
 constexpr float deg_to_rad = 0.017453292f;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-float peak_abs(std::span<const float> x) {
-    float m = 0.0f;
-    for (const float v : x) {
-        m = std::max(m, std::fabs(v));
-    }
-    return m;
-}
-
 // |factor| on the grid's rows (row i at first_hz + i·step_hz), linearly interpolated at `f` Hz;
 // none before the first row or beyond the last.
 double at_frequency(const std::vector<double>& factor, double first_hz, double step_hz, double f) {
@@ -167,7 +159,6 @@ run_values compute_values(const batch_options& o, const profile& prof,
     }
     steps::process_or_refuse(s, g, band, o.nyes, label);
 
-    const output_unit in_unit = history_unit(o, true);
     const output_unit out_unit = history_unit(o, false);
     const auto& fh = use->samp.col[static_cast<std::size_t>(nin - 1)];
     std::vector<double> factor(nom);
@@ -187,9 +178,6 @@ run_values compute_values(const batch_options& o, const profile& prof,
     }
     const histories h = steps::inverse_transform(std::move(s), g, label, 1, &*rg.inverse_factors);
     const std::size_t nt = rec.time.size();
-    const auto within_record = [nt](const std::vector<float>& x) {
-        return std::span<const float>(x.data(), std::min(nt, x.size()));
-    };
     for (const auto* x : {&h.xr1, &h.yr1, &h.zr1}) {
         for (std::size_t i = 0; i < std::min(nt, x->size()); ++i) {
             if (!std::isfinite(scaled((*x)[i], out_unit))) {
@@ -197,30 +185,11 @@ run_values compute_values(const batch_options& o, const profile& prof,
             }
         }
     }
-    out.values = {
-        input == input_motion::incident  ? "incident"
-        : input == input_motion::outcrop ? "outcrop"
-                                         : "within",
-        num(angle),
-        o.nyes == 1   ? "integrate"
-        : o.nyes == 2 ? "differentiate"
-                      : "none",
-        std::to_string(rec.nt),
-        num(rec.dt),
-        std::to_string(nf),
-        num(scaled(peak_abs(rec.xr1), in_unit)),
-        num(scaled(peak_abs(rec.yr1), in_unit)),
-        num(scaled(peak_abs(rec.zr1), in_unit)),
-        num(scaled(peak_abs(within_record(h.xr1)), out_unit)),
-        num(scaled(peak_abs(within_record(h.yr1)), out_unit)),
-        num(scaled(peak_abs(within_record(h.zr1)), out_unit)),
-        num(static_cast<float>(best) * g.dom / two_pi),
-        num(best_factor),
-    };
+    out.values = record_cells(o, input, angle, rec, nf, h, g, best, best_factor);
     out.obs.assign(layout.size(), nan);
     if (o.spectra) {
-        const auto surface = response_spectra(within_record(h.xr1), within_record(h.yr1),
-                                              within_record(h.zr1), rec.dt, o);
+        const auto surface = response_spectra(within_record(h.xr1, nt), within_record(h.yr1, nt),
+                                              within_record(h.zr1, nt), rec.dt, o);
         const auto& in = w.input_psa;
         const auto part = [&](bool at_surface, int c, std::size_t d) {
             const response_set& r = at_surface ? surface[d] : in[d];
